@@ -1,0 +1,28 @@
+#pragma once
+#include <vector>
+
+#include "app/core/host.h"
+
+namespace chronoreel {
+
+// Clamps in place: at or below min gives min, above max gives max. No check that min <= max.
+template <typename T, typename U, typename V>
+void Limit(T& value, U min, V max) {
+  if (value <= static_cast<T>(min)) {
+    value = static_cast<T>(min);
+  } else if (value > static_cast<T>(max)) {
+    value = static_cast<T>(max);
+  }
+}
+
+// True when the list holds at least one entry.
+template <typename Container>
+bool IsValidArray(const Container& list) {
+  return !list.empty();
+}
+
+// Waits, letting the host process events, until the elapsed whole seconds (rounded, ties
+// to even, modulo a day) reach `seconds`.
+void Delay(Host& host, double seconds);
+
+}  // namespace chronoreel

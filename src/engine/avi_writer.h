@@ -1,0 +1,49 @@
+#pragma once
+// The movie file: one video stream in an AVI container through libavformat and a
+// libavcodec encoder chosen by the FOURCC of the compression record. The file is written
+// under a temporary name in the output folder and renamed over the output path once it is
+// finished (index and trailer written), on a normal end and on an abort alike.
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+
+#include "app/core/host.h"
+#include "engine/movie_gen.h"
+
+namespace chronoreel {
+
+struct CompressionChoice {
+  AviCompressOptions record;
+  std::span<const uint8_t> format;  // the format block (cbFormat bytes are meaningful)
+  std::span<const uint8_t> parms;   // the parameter block: "key=value" lines for the encoder
+};
+
+class AviWriter {
+ public:
+  AviWriter();
+  ~AviWriter();  // removes an unfinished temporary file
+  AviWriter(const AviWriter&) = delete;
+  AviWriter& operator=(const AviWriter&) = delete;
+
+  // Opens the temporary file beside output_path. False on failure, with the reason in
+  // Error(); an output that exists and may not be replaced fails here too.
+  bool Open(const std::string& output_path);
+
+  // Creates the stream (the first call), then writes one key frame of 24-bit bottom-up BGR.
+  // False: the stream could not be created or the frame not written (the run aborts).
+  bool WriteFrame(const FrameView& frame, int32_t fps, const CompressionChoice& compression);
+
+  // Finishes the file and renames it over the output path. False when that failed; the
+  // temporary file is then removed and an earlier movie stays.
+  bool Finish();
+
+  int32_t FramesWritten() const;
+  const std::string& Error() const;
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace chronoreel

@@ -1,0 +1,266 @@
+#pragma once
+// MovieGen: the one object that describes a movie (the generation settings) and makes it
+// (MakeMovie). Every setter clamps, compares and marks the program's SetupChanged flag.
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/core/host.h"
+#include "app/core/program_state.h"
+#include "bitmap/dib.h"
+#include "time/clock.h"
+#include "time/date_time.h"
+
+namespace chronoreel {
+
+class Sun;
+
+// The Video for Windows compression options record, field for field: eleven 32-bit values.
+// The pointer fields hold the low 32 bits of the block addresses whenever the record is
+// handed out; the full addresses are FormatPointer() and ParmsPointer().
+struct AviCompressOptions {
+  int32_t fccType = 0;
+  int32_t fccHandler = 541215044;  // "DIB "
+  int32_t dwKeyFrameEvery = 0;
+  int32_t dwQuality = 50;
+  int32_t dwBytesPerSecond = 100000;
+  int32_t dwFlags = 8;  // AVICOMPRESSF_VALID
+  int32_t lpFormat = 0;
+  int32_t cbFormat = 0;
+  int32_t lpParms = 0;
+  int32_t cbParms = 0;
+  int32_t dwInterleaveEvery = 0;
+};
+static_assert(sizeof(AviCompressOptions) == 44);
+
+constexpr int32_t kAviCompressDataRate = 2;  // AVICOMPRESSF_DATARATE
+constexpr int32_t kFourccDib = 541215044;    // "DIB "
+
+class MovieGen {
+ public:
+  MovieGen(ProgramState& state, Sun& sun, Host& host);
+  ~MovieGen();
+  MovieGen(const MovieGen&) = delete;
+  MovieGen& operator=(const MovieGen&) = delete;
+
+  // ---- settings ----
+  void SetStillDirectory(const std::string& value);
+  const std::string& StillDirectory() const { return still_directory_; }
+  void SetImageFilter(const std::string& value);
+  const std::string& ImageFilter() const { return image_filter_; }
+  void SetDeleteOldImages(bool value);
+  bool DeleteOldImages() const { return delete_old_images_; }
+  void SetDeleteOldImagesHours(double value);
+  double DeleteOldImagesHours() const { return delete_old_images_hours_; }
+  void SetMovieDirection(int32_t value);
+  int32_t MovieDirection() const { return movie_direction_; }
+  void SetTimeOption(int32_t value);
+  int32_t TimeOption() const { return time_option_; }
+  void SetStartTimeOption(int32_t value);
+  int32_t StartTimeOption() const { return start_time_option_; }
+  void SetStartTimeRelative(double value);
+  double StartTimeRelative() const { return start_time_relative_; }
+  void SetStartTimeToday(double value);
+  double StartTimeToday() const { return start_time_today_; }
+  void SetStartTimeAbsolute(double value);
+  double StartTimeAbsolute() const { return start_time_absolute_; }
+  void SetStartTimeSunriseRelative(double value);
+  double StartTimeSunriseRelative() const { return start_time_sunrise_relative_; }
+  void SetStartTimeSunsetRelative(double value);
+  double StartTimeSunsetRelative() const { return start_time_sunset_relative_; }
+  void SetStopTimeOption(int32_t value);
+  int32_t StopTimeOption() const { return stop_time_option_; }
+  void SetStopTimeRelative(double value);
+  double StopTimeRelative() const { return stop_time_relative_; }
+  void SetStopTimeToday(double value);
+  double StopTimeToday() const { return stop_time_today_; }
+  void SetStopTimeAbsolute(double value);
+  double StopTimeAbsolute() const { return stop_time_absolute_; }
+  void SetStopTimeSunriseRelative(double value);
+  double StopTimeSunriseRelative() const { return stop_time_sunrise_relative_; }
+  void SetStopTimeSunsetRelative(double value);
+  double StopTimeSunsetRelative() const { return stop_time_sunset_relative_; }
+  void SetImageIntervalOption(int32_t value);
+  int32_t ImageIntervalOption() const { return image_interval_option_; }
+  void SetImagesPerHour(double value);
+  double ImagesPerHour() const { return images_per_hour_; }
+  void SetDuplicateCount(int32_t value);
+  int32_t DuplicateCount() const { return duplicate_count_; }
+  void SetTimeStampOption(int32_t value);
+  int32_t TimeStampOption() const { return time_stamp_option_; }
+  void SetOutputAVIPath(const std::string& value);
+  const std::string& OutputAVIPath() const { return output_avi_path_; }
+  void SetMovieSizeOption(int32_t value);
+  int32_t MovieSizeOption() const { return movie_size_option_; }
+  void SetMovieSizeWidth(int32_t value);
+  int32_t MovieSizeWidth() const { return movie_size_width_; }
+  void SetMovieSizeHeight(int32_t value);
+  int32_t MovieSizeHeight() const { return movie_size_height_; }
+  void SetMovieFPS(int32_t value);
+  int32_t MovieFPS() const;
+  void SetPostGenerationShell(const std::string& value);
+  const std::string& PostGenerationShell() const { return post_generation_shell_; }
+
+  // ---- the compression record: store and mark, no comparison ----
+  void SetCompressType(int32_t v);
+  int32_t CompressType() const { return compress_.fccType; }
+  void SetCompressFormat(int32_t v);
+  int32_t CompressFormat() const { return compress_.cbFormat; }
+  void SetCompressParms(int32_t v);
+  int32_t CompressParms() const { return compress_.cbParms; }
+  void SetCompressBytesPerSecond(int32_t v);
+  int32_t CompressBytesPerSecond() const { return compress_.dwBytesPerSecond; }
+  void SetCompressFlags(int32_t v);
+  int32_t CompressFlags() const { return compress_.dwFlags; }
+  void SetCompressInterleaveEvery(int32_t v);
+  int32_t CompressInterleaveEvery() const { return compress_.dwInterleaveEvery; }
+  void SetCompressKeyFrameEvery(int32_t v);
+  int32_t CompressKeyFrameEvery() const { return compress_.dwKeyFrameEvery; }
+  void SetCompressQuality(int32_t v);
+  int32_t CompressQuality() const { return compress_.dwQuality; }
+  void SetCompressHandler(int32_t v);
+  int32_t CompressHandler() const { return compress_.fccHandler; }
+  // Setting a pointer stores and marks; reading gives the block's address.
+  void SetCompressFormatPointer(uintptr_t v);
+  uintptr_t CompressFormatPointer() const;
+  void SetCompressParmsPointer(uintptr_t v);
+  uintptr_t CompressParmsPointer() const;
+  // The record as handed out: its pointer fields refreshed from the blocks.
+  const AviCompressOptions* CompressOptionsPointer();
+
+  // ---- the two byte blocks: they grow, never shrink ----
+  void SetFormatSize(int32_t n);
+  int32_t FormatSize() const { return format_size_; }
+  void SetParmsSize(int32_t n);
+  int32_t ParmsSize() const { return parms_size_; }
+  void SetFormatBytes(int32_t index, uint8_t value);  // index outside the block: a fault
+  uint8_t FormatBytes(int32_t index) const;
+  void SetParmsBytes(int32_t index, uint8_t value);
+  uint8_t ParmsBytes(int32_t index) const;
+  const uint8_t* FormatPointer() const { return format_.data(); }
+  const uint8_t* ParmsPointer() const { return parms_.data(); }
+  int32_t FormatHeld() const { return static_cast<int32_t>(format_.size()); }
+  int32_t ParmsHeld() const { return static_cast<int32_t>(parms_.size()); }
+
+  // ---- the run ----
+  // Raising only: false leaves a raised request raised. Safe from a signal handler's thread.
+  void SetCancelMovie(bool value) noexcept;
+  bool CancelRequested() const noexcept { return cancel_.load(std::memory_order_relaxed); }
+
+  // Makes one movie from the settings (stages, status texts and cancel points of the run).
+  void MakeMovie();
+  // Scans StillDirectory into the image list, sorted by time.
+  void GetFileSpecs();
+  void ShellSort();
+  // Fills the gap table (Sedgewick 1986) and returns the index of the first gap for n.
+  static int32_t ShellSeq(int32_t (&gaps)[29], int32_t n);
+  // Replaces every tag (letter case ignored), carrying on after the inserted value.
+  static void Replace(std::string& text, const std::string& tag, const std::string& value);
+
+  // Run values that outlive the run.
+  DateTime WindowStart() const { return window_start_; }
+  DateTime WindowStop() const { return window_stop_; }
+  const std::vector<std::string>& ImagePaths() const { return image_paths_; }
+  const std::vector<DateTime>& ImageTimes() const { return image_times_; }
+  const std::vector<std::string>& FramePaths() const { return frame_paths_; }
+  const std::vector<DateTime>& FrameTimes() const { return frame_times_; }
+  int32_t MovieWidth() const { return movie_width_; }
+  int32_t MovieHeight() const { return movie_height_; }
+
+  // How the last run ended: true when it reached its end (the movie was written).
+  bool LastRunCompleted() const { return last_run_completed_; }
+  // Stills the clean-up could not delete in the last run.
+  int32_t LastRunUndeleted() const { return last_run_undeleted_; }
+
+  // Seams for tests: "now" for the run time.
+  void SetClock(NowFunction now) { now_ = std::move(now); }
+
+  ProgramState& State() { return state_; }
+  Host& GetHost() { return host_; }
+
+  // ---- stages of the run, public for the tests ----
+  // The time window from run_time_ and the reversed-window rule (sets WindowStart/Stop and
+  // the run direction).
+  void ComputeWindow();
+  enum class Selection { Selected, NoFrames, Cancelled };
+  // Thins the image list into the frame list, with the "Frame: i of n" labels and the
+  // cancel check after each image.
+  Selection SelectFrames();
+  int32_t RunDirection() const { return run_direction_; }
+  DateTime RunTime() const { return run_time_; }
+  void SetRunTime(DateTime t) { run_time_ = t; }
+  // The post-generation command with its tags, and the deletion of old stills.
+  void RunPostGenerationShell();
+  void DeleteOldImagesStep();
+  // The command after tag replacement for the given run time and output path.
+  static std::string ExpandShellTags(const std::string& command, DateTime run_time,
+                                     const std::string& output_path);
+
+ private:
+  void MarkChanged() noexcept { state_.SetupChanged = true; }
+
+  ProgramState& state_;
+  Sun& sun_;
+  Host& host_;
+  NowFunction now_;
+
+  // In the order of the settings table, with the run's own members among them.
+  std::atomic<bool> cancel_{false};
+  std::unique_ptr<ProgressWindow> progress_;
+
+  std::string still_directory_ = "c:\\images\\";
+  std::string image_filter_ = "*.jpg";
+  bool delete_old_images_ = false;
+  float delete_old_images_hours_ = 168.0f;
+  int32_t movie_direction_ = 1;
+  int32_t time_option_ = 0;
+  int32_t start_time_option_ = 0;
+  double start_time_relative_ = 0;
+  double start_time_today_ = 0;
+  double start_time_absolute_ = 0;
+  double start_time_sunrise_relative_ = 0;
+  double start_time_sunset_relative_ = 0;
+  int32_t stop_time_option_ = 0;
+  DateTime window_start_ = 0;
+  DateTime window_stop_ = 0;
+  double stop_time_relative_ = 0;
+  double stop_time_today_ = 0;
+  double stop_time_absolute_ = 0;
+  double stop_time_sunrise_relative_ = 0;
+  double stop_time_sunset_relative_ = 0;
+  int32_t image_interval_option_ = 0;
+  double images_per_hour_ = 60;
+  int32_t duplicate_count_ = 2;
+  int32_t time_stamp_option_ = 0;
+  std::string output_avi_path_ = "c:\\mymovie.avi";
+  int32_t movie_size_option_ = 0;
+  int32_t movie_size_width_ = 320;
+  int32_t movie_size_height_ = 240;
+  double movie_fps_ = 24;
+  DIB frame_surface_;
+  DIB decode_surface_;
+  std::string post_generation_shell_;
+  int32_t movie_width_ = 0;
+  int32_t movie_height_ = 0;
+  std::vector<std::string> image_paths_;
+  std::vector<DateTime> image_times_;
+
+  AviCompressOptions compress_;
+  int32_t format_size_ = 0;
+  int32_t parms_size_ = 0;
+  std::vector<uint8_t> format_ = std::vector<uint8_t>(1, 0);
+  std::vector<uint8_t> parms_ = std::vector<uint8_t>(1, 0);
+
+  // ---- run state (frame selection, composition, output) ----
+  // The run's helpers may add members below this line.
+  DateTime run_time_ = 0;
+  int32_t run_direction_ = 1;
+  std::vector<std::string> frame_paths_;
+  std::vector<DateTime> frame_times_;
+  bool last_run_completed_ = false;
+  int32_t last_run_undeleted_ = 0;
+};
+
+}  // namespace chronoreel

@@ -1,0 +1,6 @@
+#include <cstdio>
+
+int main() {
+  std::puts("chronoreel: start-up is being built");
+  return 0;
+}

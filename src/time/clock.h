@@ -1,0 +1,19 @@
+#pragma once
+#include <functional>
+
+#include "time/date_time.h"
+
+namespace chronoreel {
+
+// The current local date-time with a fraction of a second (the two-reading rule).
+DateTime Clock();
+
+// Hours to add to local time to get Universal Time (positive west of Greenwich), by the
+// rules in force now.
+double GMTOffset();
+
+// Seams for code that reads "now" and the time zone; the defaults are the two above.
+using NowFunction = std::function<DateTime()>;
+using OffsetFunction = std::function<double()>;
+
+}  // namespace chronoreel
