@@ -2,6 +2,11 @@
 // INI: reads and writes profile files the way the Windows profile functions do. One file
 // is named at a time; reads come from a cached copy, writes are batched and land through
 // a temporary file and an atomic rename.
+//
+// Invariant: the cached copy is the file as it was read by SetFile plus the changes made
+// since, and Flush() writes exactly what one write per SetKey call would have left on disk.
+// Lines the class does not change keep their bytes, line ends included.
+#include <memory>
 #include <string>
 
 namespace chronoreel {
@@ -9,9 +14,12 @@ namespace chronoreel {
 class INI {
  public:
   INI();
-  ~INI();
+  ~INI();  // flushes pending changes as a last resort (a failure is ignored)
+  INI(const INI&) = delete;
+  INI& operator=(const INI&) = delete;
 
-  // Names the file for the following calls (a pending write of the previous file is flushed).
+  // Names the file for the following calls and reads it (a pending write of the previous
+  // file is flushed first).
   void SetFile(const std::string& path);
   const std::string& File() const;
 
@@ -21,13 +29,15 @@ class INI {
   void SetKey(const std::string& section, const std::string& key, const std::string& text);
 
   // Writes pending changes. False (with the reason in LastError()) when the file could
-  // not be written.
+  // not be written; the changes stay pending then.
   bool Flush();
   const std::string& LastError() const;
+  // True when SetKey changed something that Flush() has not written yet.
+  bool Pending() const;
 
  private:
   struct Impl;
-  Impl* impl_;
+  std::unique_ptr<Impl> impl_;
 };
 
 }  // namespace chronoreel

@@ -12,6 +12,11 @@ DateTime Clock();
 // rules in force now.
 double GMTOffset();
 
+// The joining rule of Clock(): `first` and `second` are whole-second local date-time
+// readings taken before and after `timer_seconds` (seconds since local midnight, with
+// fraction). Pure, so that it can be checked with chosen readings.
+DateTime ClockFromReadings(DateTime first, double timer_seconds, DateTime second);
+
 // Seams for code that reads "now" and the time zone; the defaults are the two above.
 using NowFunction = std::function<DateTime()>;
 using OffsetFunction = std::function<double()>;

@@ -14,6 +14,14 @@ double NormalizeRadians(double x);
 double GetSunset(double latitude, double longitude, double offset_hours, std::string_view event,
                  DateTime date);
 
+// GetSunset with the number of passes its iteration took (0 when it did not run).
+struct SunEvent {
+  double fraction = 0.0;
+  int passes = 0;
+};
+SunEvent ComputeSunEvent(double latitude, double longitude, double offset_hours,
+                         std::string_view event, DateTime date);
+
 // Today's sunrise and sunset for the program's location, computed at most once a day.
 class Sun {
  public:
@@ -22,7 +30,10 @@ class Sun {
   double Sunrise();
   double Sunset();
   // Empties the day cache (the location changed).
-  void Invalidate() noexcept { cached_date_ = 0; }
+  void Invalidate() noexcept {
+    cached_date_ = 0;
+    cached_ = false;
+  }
   int Calculations() const noexcept { return calculations_; }
 
  private:
@@ -32,6 +43,7 @@ class Sun {
   NowFunction now_;
   OffsetFunction offset_;
   DateTime cached_date_ = 0;
+  bool cached_ = false;  // so that day 0 itself can be cached
   double sunrise_ = 0;
   double sunset_ = 0;
   int calculations_ = 0;

@@ -1,0 +1,41 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, makes 240 sample stills of a day, and lets an
+# unattended run turn them into out/demo/garden.avi.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh
+scripts/build.sh build
+
+demo=out/demo
+rm -rf "$demo"
+mkdir -p "$demo"
+./build/make_stills "$demo/stills" 240 1280 720 2026-12-08T06:00 180
+
+# A setup file with only the keys that differ from the defaults; loading writes the rest.
+# Handler 1196444237 is the code "MJPG" (Motion JPEG); Quality runs to 10000.
+cat > "$demo/garden.tls" <<TLS
+[General]
+StillDirectory=$PWD/$demo/stills
+ImageFilter=*.jpg
+TimeStampOption=1
+TimeOption=0
+DeleteOldImages=False
+MovieSizeOption=1
+MovieSizeWidth=640
+MovieSizeHeight=360
+MovieFPS=24
+OutputAVIPath=$PWD/$demo/garden.avi
+PostGenerationShell=ls -l "<outpath>"
+[Compress]
+Handler=1196444237
+Quality=8500
+TLS
+
+(cd "$demo" && ../../build/chronoreel /a /f=garden.tls)
+echo
+if command -v ffprobe >/dev/null; then
+  ffprobe -v error -select_streams v:0 -count_packets \
+    -show_entries stream=codec_name,width,height,r_frame_rate,nb_read_packets -of default=nw=1 \
+    "$demo/garden.avi"
+fi
+echo "demo: the movie is $demo/garden.avi"
