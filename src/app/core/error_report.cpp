@@ -31,10 +31,10 @@ std::atomic<ErrorBoxShower> g_shower{nullptr};
 
 }  // namespace
 
-Fault::Fault(int32_t code, const std::string& description, std::source_location where)
+Fault::Fault(int32_t code, const std::string& description, SourceLocation where)
     : std::runtime_error(description), code_(code), where_(where) {}
 
-ErrorTrap::ErrorTrap(const char* module, const char* procedure, std::source_location where) noexcept
+ErrorTrap::ErrorTrap(const char* module, const char* procedure, SourceLocation where) noexcept
     : module_(module),
       procedure_(procedure),
       where_(where),

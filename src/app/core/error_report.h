@@ -15,23 +15,36 @@
 // the top of the program (main, the Qt event dispatch) catches and calls ReportFault().
 #include <cstdint>
 #include <exception>
-#include <source_location>
 #include <stdexcept>
 #include <string>
 
 namespace chronoreel {
 
+// Where a fault was raised: the two builtins behind std::source_location, so that the code
+// also builds with clang 14 and libstdc++ 12 (the fuzzing build), which lack the header.
+struct SourceLocation {
+  static constexpr SourceLocation current(const char* file = __builtin_FILE(),
+                                          unsigned line = __builtin_LINE()) noexcept {
+    return SourceLocation{file, line};
+  }
+  constexpr const char* file_name() const noexcept { return file_; }
+  constexpr unsigned line() const noexcept { return line_; }
+
+  const char* file_ = "";
+  unsigned line_ = 0;
+};
+
 // An unexpected fault raised by our own code. The code is ours to number.
 class Fault : public std::runtime_error {
  public:
   explicit Fault(int32_t code, const std::string& description,
-                 std::source_location where = std::source_location::current());
+                 SourceLocation where = SourceLocation::current());
   int32_t Code() const noexcept { return code_; }
-  const std::source_location& Where() const noexcept { return where_; }
+  const SourceLocation& Where() const noexcept { return where_; }
 
  private:
   int32_t code_;
-  std::source_location where_;
+  SourceLocation where_;
 };
 
 struct FaultRecord {
@@ -45,7 +58,7 @@ struct FaultRecord {
 class ErrorTrap {
  public:
   ErrorTrap(const char* module, const char* procedure,
-            std::source_location where = std::source_location::current()) noexcept;
+            SourceLocation where = SourceLocation::current()) noexcept;
   ~ErrorTrap();
   ErrorTrap(const ErrorTrap&) = delete;
   ErrorTrap& operator=(const ErrorTrap&) = delete;
@@ -56,7 +69,7 @@ class ErrorTrap {
  private:
   const char* module_;
   const char* procedure_;
-  std::source_location where_;
+  SourceLocation where_;
   int checkpoint_;
   int uncaught_on_entry_;
 };
