@@ -20,11 +20,14 @@ struct CivilTime {
   double second = 0.0;  // with fraction
 };
 
-// A valid civil date and time (1 <= month <= 12, day within the month, hour 0-23, minute
-// and second 0-59) gives its value; anything else gives nullopt.
+// A valid civil date and time (year 1-9999, 1 <= month <= 12, day within the month, hour
+// 0-23, minute and second 0-59) gives its value; anything else gives nullopt.
 std::optional<DateTime> DateTimeFromCivil(int year, int month, int day, int hour = 0,
                                           int minute = 0, double second = 0.0);
-// The civil date and time of a value; the seconds are rounded to the millisecond.
+// The civil date and time of a value; the seconds are rounded to the millisecond (a
+// round-up carries, so second is never 60). The day is floor(value), so before
+// 1899-12-30 the fraction is still the time of day: -0.25 is 1899-12-29 18:00 (the old
+// date type would read 1899-12-30 06:00; no date in use lies that early).
 CivilTime CivilFromDateTime(DateTime value);
 
 // A moment of the system clock as local date-time (localtime_r), with its fraction.
@@ -34,7 +37,9 @@ std::optional<DateTime> FileModifiedTime(const std::filesystem::path& path);
 
 // Formats with one of the patterns the program uses: "HHMM", "HHMMSS", "YYMMDD",
 // "MMDDYY", "DDMMYY", "HH:MM:SS AM/PM", "MM/DD/YYYY HH:MM:SS AM/PM", "YYYY-MM-DD HH:MM:SS".
-// Every field has two digits (four for YYYY) with leading zeros.
+// Every field has two digits (four for YYYY) with leading zeros; the time is rounded to
+// the nearest second; the 12-hour forms show 12 for midnight and noon. Any other pattern
+// gives "".
 std::string FormatDateTime(DateTime value, std::string_view pattern);
 
 // The date text of the command line and the date boxes: M/D/YYYY, M/D/YY, each with an
