@@ -46,7 +46,7 @@ class DIB {
   uint8_t* DIBPtr() const { return pixels_.get(); }
   bool HasSurface() const { return pixels_ != nullptr; }
 
-  // Bytes per row: Width * 3 rounded up to a multiple of 4.
+  // Bytes per row of the surface: Width * 3 rounded up to a multiple of 4; 0 without one.
   int32_t Stride() const { return stride_; }
   const BitmapInfoHeader& Header() const { return header_; }
 

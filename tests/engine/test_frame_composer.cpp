@@ -1,0 +1,210 @@
+#include "engine/frame_composer.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cstdlib>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "support/jpeg_maker.h"
+#include "support/temp_dir.h"
+
+namespace chronoreel {
+namespace {
+
+constexpr int kTolerance = 4;  // per channel, flat colours at quality 95
+
+// The colour of a pixel counted from the top of the picture, as 0x00RRGGBB.
+uint32_t PixelFromTop(const DIB& dib, int x, int y_from_top) {
+  const uint8_t* p =
+      dib.DIBPtr() + static_cast<size_t>(dib.Height() - 1 - y_from_top) * dib.Stride() + x * 3;
+  return (uint32_t{p[2]} << 16) | (uint32_t{p[1]} << 8) | p[0];
+}
+
+bool Near(uint32_t a, uint32_t b) {
+  for (int shift : {0, 8, 16}) {
+    if (std::abs(int((a >> shift) & 0xFF) - int((b >> shift) & 0xFF)) > kTolerance) return false;
+  }
+  return true;
+}
+
+// Every row in [from, to) from the top holds `color`.
+::testing::AssertionResult RowsAre(const DIB& dib, int from, int to, uint32_t color) {
+  for (int y = from; y < to; ++y) {
+    for (int x = 0; x < dib.Width(); ++x) {
+      if (!Near(PixelFromTop(dib, x, y), color)) {
+        return ::testing::AssertionFailure() << "pixel (" << x << ", " << y << ") is " << std::hex
+                                             << PixelFromTop(dib, x, y) << ", want " << color;
+      }
+    }
+  }
+  return ::testing::AssertionSuccess();
+}
+
+TEST(RoundUpToMultipleOf4, RoundsUpOnlyWhatIsNotAMultiple) {
+  const std::pair<int32_t, int32_t> cases[] = {{321, 324}, {320, 320}, {323, 324}, {1, 4}, {0, 0},
+                                               {642, 644}, {INT32_MAX, INT32_MAX & ~3}};
+  for (auto [in, out] : cases) EXPECT_EQ(RoundUpToMultipleOf4(in), out) << in;
+}
+
+struct StillCase {
+  int still_width, still_height;
+  int32_t movie_width, movie_height;  // 0: from the first image
+  int32_t want_width, want_height;
+  JpegSubsampling subsampling;
+  bool stretched;
+};
+
+class ComposeStill : public ::testing::TestWithParam<StillCase> {};
+
+// A still whose top half is red and bottom half blue must keep red on top of the frame, which
+// in the bottom-up surface is the last row in memory.
+TEST_P(ComposeStill, FillsTheFrameUprightAndInColour) {
+  const StillCase& c = GetParam();
+  const bool grey = c.subsampling == JpegSubsampling::kGray;
+  const uint32_t top = grey ? 0xD0D0D0 : 0xE01010, bottom = grey ? 0x303030 : 0x1020E0;
+  TempDir dir;
+  const std::string path = WriteSplitJpeg(dir.File("still.jpg"), c.still_width, c.still_height,
+                                          top, bottom, {95, c.subsampling});
+  FrameComposer composer;
+  ASSERT_TRUE(composer.Init());
+  DIB frame, decode;
+  int32_t width = c.movie_width, height = c.movie_height;
+  ASSERT_TRUE(composer.Compose(path, width, height, frame, decode));
+  EXPECT_EQ(width, c.want_width);
+  EXPECT_EQ(height, c.want_height);
+  ASSERT_EQ(frame.Width(), c.want_width);
+  ASSERT_EQ(frame.Height(), c.want_height);
+  EXPECT_EQ(decode.HasSurface(), c.stretched);  // a still of the movie size goes straight in
+  // Away from the seam, where the filters blend the halves.
+  const int margin = c.want_height / 8 + 2;
+  EXPECT_TRUE(RowsAre(frame, 0, c.want_height / 2 - margin, top));
+  EXPECT_TRUE(RowsAre(frame, c.want_height / 2 + margin, c.want_height, bottom));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sizes, ComposeStill,
+    ::testing::Values(StillCase{64, 48, 0, 0, 64, 48, JpegSubsampling::k444, false},
+                      StillCase{64, 48, 0, 0, 64, 48, JpegSubsampling::k420, false},
+                      StillCase{64, 48, 0, 0, 64, 48, JpegSubsampling::kGray, false},
+                      StillCase{64, 48, 64, 48, 64, 48, JpegSubsampling::k422, false},
+                      StillCase{642, 480, 0, 0, 644, 480, JpegSubsampling::k420, true},
+                      StillCase{320, 240, 324, 240, 324, 240, JpegSubsampling::k444, true},
+                      StillCase{640, 480, 160, 120, 160, 120, JpegSubsampling::k420, true},
+                      StillCase{100, 80, 400, 300, 400, 300, JpegSubsampling::kGray, true},
+                      StillCase{80, 60, 40, 90, 40, 90, JpegSubsampling::k444, true},
+                      StillCase{64, 48, 64, 96, 64, 96, JpegSubsampling::k444, true},
+                      StillCase{64, 48, 32, 48, 32, 48, JpegSubsampling::k444, true}));
+
+std::vector<uint8_t> Bytes(const std::string& text) { return {text.begin(), text.end()}; }
+
+// Makes a Huffman table over-subscribed: the header still reads, the decode fails.
+std::vector<uint8_t> WithBadHuffmanTable(std::vector<uint8_t> jpeg) {
+  for (size_t i = 2; i + 21 < jpeg.size(); ++i) {
+    if (jpeg[i] == 0xFF && jpeg[i + 1] == 0xC4) {
+      uint8_t* counts = &jpeg[i + 5];  // after marker, length and class/id
+      for (int j = 1; j < 16; ++j) {
+        counts[0] += counts[j];
+        counts[j] = 0;
+      }
+      return jpeg;
+    }
+  }
+  ADD_FAILURE() << "no Huffman table";
+  return jpeg;
+}
+
+struct BadCase {
+  const char* name;
+  std::vector<uint8_t> bytes;  // written as the still unless `missing`
+  bool fixes_size;             // the header reads, so the still fixes the movie size
+  bool missing = false;
+};
+
+std::vector<BadCase> BadStills() {
+  std::vector<uint8_t> jpeg = MakeFlatJpeg(32, 24, 0x808080);
+  std::vector<uint8_t> huge = jpeg, over_limit = jpeg;
+  SetJpegDimensions(huge, 65535, 65535);  // beyond what libjpeg reads
+  SetJpegDimensions(over_limit, 60000, 40000);
+  std::vector<uint8_t> random(4096);
+  std::mt19937 rng(7);
+  for (auto& b : random) b = static_cast<uint8_t>(rng());
+  random[0] = 0xFF;
+  random[1] = 0xD8;  // a JPEG start followed by noise
+  return {
+      {"png", Bytes("\x89PNG\r\n\x1a\n\0\0\0\rIHDR\0\0\0\x10\0\0\0\x10\x08\x02\0\0\0"), false},
+      {"bmp", Bytes(std::string("BM\x46\0\0\0\0\0\0\0\x36\0\0\0\x28\0\0\0", 18) +
+                    std::string(40, '\x01')), false},
+      {"random", random, false},
+      {"empty", {}, false},
+      {"cut_in_header", {jpeg.begin(), jpeg.begin() + 40}, false},
+      {"bad_huffman", WithBadHuffmanTable(jpeg), true},
+      {"65535x65535", huge, false},
+      {"60000x40000", over_limit, false},
+      {"missing", {}, false, true},
+  };
+}
+
+TEST(ComposeBadStill, GivesNoFrameAndDoesNotSpoilTheNext) {
+  TempDir dir;
+  const std::string good = WriteFlatJpeg(dir.File("good.jpg"), 40, 30, 0x20C040);
+  for (const BadCase& c : BadStills()) {
+    SCOPED_TRACE(c.name);
+    const std::string path = dir.File(std::string(c.name) + ".jpg");
+    if (!c.missing) WriteBytes(path, c.bytes);
+    FrameComposer composer;
+    ASSERT_TRUE(composer.Init());
+    DIB frame, decode;
+    int32_t width = 0, height = 0;
+    EXPECT_FALSE(composer.Compose(path, width, height, frame, decode));
+    EXPECT_EQ(width != 0, c.fixes_size);
+    EXPECT_EQ(frame.HasSurface(), c.fixes_size);
+    EXPECT_FALSE(decode.HasSurface());  // nothing allocated for a still that cannot decode
+
+    // A folder path is no still either.
+    EXPECT_FALSE(composer.Compose(dir.Str(), width, height, frame, decode));
+    ASSERT_TRUE(composer.Compose(good, width, height, frame, decode));
+    const int32_t want_width = c.fixes_size ? 32 : 40, want_height = c.fixes_size ? 24 : 30;
+    EXPECT_EQ(width, want_width);
+    EXPECT_EQ(height, want_height);
+    EXPECT_TRUE(RowsAre(frame, 0, want_height, 0x20C040));
+  }
+}
+
+// A still cut short inside its picture data decodes with a warning; the rows that arrived
+// are there, so the frame is kept.
+TEST(ComposeTruncated, WarningStillGivesAFrameWithItsTopRows) {
+  std::vector<uint8_t> jpeg = MakeFlatJpeg(64, 64, 0xC02020);
+  size_t scan = 0;
+  while (scan + 1 < jpeg.size() && !(jpeg[scan] == 0xFF && jpeg[scan + 1] == 0xDA)) ++scan;
+  jpeg.resize(scan + (jpeg.size() - scan) / 2);
+  FrameComposer composer;
+  DIB frame, decode;
+  int32_t width = 0, height = 0;
+  ASSERT_TRUE(composer.ComposeBytes(jpeg.data(), jpeg.size(), width, height, frame, decode));
+  EXPECT_TRUE(RowsAre(frame, 0, 8, 0xC02020));
+}
+
+// Sizes change from still to still in one run; each frame is right and the movie size stays.
+TEST(ComposeSequence, MixedSizesReuseTheSurfaces) {
+  struct Frame { int width, height; uint32_t color; };
+  const Frame frames[] = {{60, 40, 0x10E010}, {60, 40, 0xE0E010}, {120, 80, 0x1010E0},
+                          {30, 20, 0xE01010}, {60, 40, 0x10E0E0}, {120, 80, 0x808080}};
+  FrameComposer composer;
+  ASSERT_TRUE(composer.Init());
+  DIB frame, decode;
+  int32_t width = 0, height = 0;
+  for (const Frame& f : frames) {
+    SCOPED_TRACE(f.color);
+    std::vector<uint8_t> jpeg = MakeFlatJpeg(f.width, f.height, f.color);
+    ASSERT_TRUE(composer.ComposeBytes(jpeg.data(), jpeg.size(), width, height, frame, decode));
+    EXPECT_EQ(width, 60);
+    EXPECT_EQ(height, 40);
+    EXPECT_TRUE(RowsAre(frame, 0, 40, f.color));
+  }
+}
+
+}  // namespace
+}  // namespace chronoreel
