@@ -1,1 +1,150 @@
-// placeholder until written
+#include "app/command_line.h"
+
+#include <filesystem>
+#include <string_view>
+#include <system_error>
+
+#include "app/core/conversions.h"
+#include "app/core/error_report.h"
+#include "time/date_time.h"
+
+namespace chronoreel {
+
+namespace {
+
+std::string TrimBlanks(std::string_view s) {
+  while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
+  while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
+  return std::string(s);
+}
+
+std::string AsciiLower(std::string_view s) {
+  std::string lower(s);
+  for (char& c : lower) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return lower;
+}
+
+bool IsFolderSeparator(char c) {
+#ifdef _WIN32
+  return c == '/' || c == '\\';
+#else
+  return c == '/';
+#endif
+}
+
+// Splits the text at blanks that stand outside double quotes. Quotes pair up from the left
+// (first with second, third with fourth, ...) and are removed; the blanks between a pair
+// stay inside the argument. Instead of turning those blanks into a placeholder byte and
+// back, each blank is marked as protected, so a path that holds any byte at all (Linux file
+// names need not be UTF-8) arrives unchanged. A quote without a partner (always the last
+// one) is kept as an ordinary character: the arguments before it parse as usual.
+std::vector<std::string> SplitArguments(std::string_view s) {
+  size_t quote_count = 0;
+  size_t last_quote = std::string_view::npos;
+  for (size_t i = 0; i < s.size(); ++i) {
+    if (s[i] == '"') {
+      ++quote_count;
+      last_quote = i;
+    }
+  }
+  const size_t lone_quote = (quote_count % 2 == 1) ? last_quote : std::string_view::npos;
+
+  std::vector<std::string> arguments(1);
+  bool quoted = false;
+  for (size_t i = 0; i < s.size(); ++i) {
+    const char c = s[i];
+    if (c == '"' && i != lone_quote) {
+      quoted = !quoted;
+    } else if (c == ' ' && !quoted) {
+      arguments.emplace_back();  // two blanks in a row give an empty argument
+    } else {
+      arguments.back().push_back(c);
+    }
+  }
+  return arguments;
+}
+
+bool StartsWith(std::string_view text, std::string_view head) { return text.substr(0, head.size()) == head; }
+
+std::string ResolveSetupFile(const std::string& value, const std::string& current_directory) {
+  std::string path = TrimBlanks(value);
+  bool has_folder = false;
+  for (char c : path) has_folder = has_folder || IsFolderSeparator(c);
+  if (!has_folder && !current_directory.empty()) {
+    std::string folder = current_directory;
+    if (!IsFolderSeparator(folder.back())) folder.push_back('/');
+    path = folder + path;
+  }
+  std::error_code ec;
+  if (path.empty() || !std::filesystem::is_regular_file(std::filesystem::path(path), ec)) return std::string();
+  return path;
+}
+
+}  // namespace
+
+std::string JoinArguments(int argc, const char* const* argv) {
+  std::string text;
+  for (int i = 0; i < argc; ++i) {
+    if (argv == nullptr || argv[i] == nullptr) continue;
+    const std::string_view argument(argv[i]);
+    if (!text.empty()) text.push_back(' ');
+    if (argument.find(' ') != std::string_view::npos) {
+      text.push_back('"');
+      text.append(argument);
+      text.push_back('"');
+    } else {
+      text.append(argument);
+    }
+  }
+  return text;
+}
+
+CommandLineValues ProcessCommandLine(const std::string& command_line, const std::string& current_directory) {
+  ErrorTrap trap("modCommandLine", "ProcessCommandLine");
+  CommandLineValues values;
+  const std::string s = TrimBlanks(command_line);
+  if (s.empty()) return values;
+
+  for (const std::string& t : SplitArguments(s)) {
+    // Switch names are matched in any letter case, but every value is taken as typed: on a
+    // case-sensitive file system a lower-cased path names another file.
+    const std::string lt = AsciiLower(t);
+    if (lt.empty() || lt[0] != '/') continue;
+    const std::string_view rest = std::string_view(lt).substr(1);
+    if (rest == "i") {
+      values.ShowProgress = false;
+    } else if (StartsWith(rest, "n=")) {
+      // Out of the 32-bit range counts as not numeric rather than failing the start.
+      if (const auto number = TryCLngNI(std::string_view(t).substr(3))) values.InstanceNumber = *number;
+    } else if (StartsWith(rest, "s=")) {
+      if (const auto when = ParseDateText(std::string_view(t).substr(3))) values.StartOverride = *when;
+    } else if (StartsWith(rest, "e=")) {
+      if (const auto when = ParseDateText(std::string_view(t).substr(3))) values.StopOverride = *when;
+    } else if (StartsWith(rest, "f=")) {
+      values.SetupFileArgument = ResolveSetupFile(t.substr(3), current_directory);
+    } else if (rest == "a") {
+      values.AutomatedRun = true;
+    } else if (StartsWith(rest, "ip=")) {
+      values.StillDirectoryOverride = TrimBlanks(std::string_view(t).substr(4));
+    } else if (StartsWith(rest, "if=")) {
+      values.ImageFilterOverride = TrimBlanks(std::string_view(t).substr(4));
+    } else if (StartsWith(rest, "op=")) {
+      values.OutputAVIPathOverride = TrimBlanks(std::string_view(t).substr(4));
+    } else if (StartsWith(rest, "pgs=")) {
+      values.PostGenerationShellOverride = TrimBlanks(std::string_view(t).substr(5));
+    }
+  }
+
+  if (values.SetupFileArgument.empty()) values.AutomatedRun = false;
+  if (!values.AutomatedRun) {
+    // Overrides apply to an automated run only; a named setup file still opens in the window.
+    CommandLineValues defaults;
+    defaults.SetupFileArgument = values.SetupFileArgument;
+    values = defaults;
+  }
+  return values;
+}
+
+}  // namespace chronoreel

@@ -3,6 +3,7 @@
 // always uses a decimal point ("NI" procedures); FormatI formats for display in the
 // user's locale. Nothing here throws for text that does not convert: it gives 0 or false.
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -15,6 +16,11 @@ double CDblNI(std::string_view text);
 int32_t CLngNI(std::string_view text);
 // A 64-bit value to 32-bit integer by the same rule.
 int32_t CLngNI(double value);
+
+// The same readers, telling "does not convert" apart from a real 0.
+std::optional<double> TryCDblNI(std::string_view text);
+std::optional<int32_t> TryCLngNI(std::string_view text);
+std::optional<int32_t> TryCLngNI(double value);
 
 // Value to stored text: doubles as C's %.15G, integers as digits, truth values True/False.
 std::string CStrNI(double value);

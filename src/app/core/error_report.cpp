@@ -22,6 +22,7 @@ struct PendingTrap {
   std::string module;
   std::string procedure;
   std::string file;
+  std::string function;
   int trap_line = 0;
   int checkpoint = 0;
 };
@@ -29,17 +30,28 @@ thread_local PendingTrap g_pending;
 
 std::atomic<ErrorBoxShower> g_shower{nullptr};
 
+// A record left by an exception that was caught and handled on the way up is stale. It is
+// dropped as soon as new work starts outside any unwinding (a new trap or a new fault), so
+// it cannot lend its names to a later, unrelated fault.
+void DropStaleRecord() noexcept {
+  if (std::uncaught_exceptions() == 0 && g_pending.set) g_pending = PendingTrap{};
+}
+
 }  // namespace
 
 Fault::Fault(int32_t code, const std::string& description, SourceLocation where)
-    : std::runtime_error(description), code_(code), where_(where) {}
+    : std::runtime_error(description), code_(code), where_(where) {
+  DropStaleRecord();
+}
 
 ErrorTrap::ErrorTrap(const char* module, const char* procedure, SourceLocation where) noexcept
     : module_(module),
       procedure_(procedure),
       where_(where),
       checkpoint_(static_cast<int>(where.line())),
-      uncaught_on_entry_(std::uncaught_exceptions()) {}
+      uncaught_on_entry_(std::uncaught_exceptions()) {
+  DropStaleRecord();
+}
 
 ErrorTrap::~ErrorTrap() {
   if (std::uncaught_exceptions() > uncaught_on_entry_ && !g_pending.set) {
@@ -48,11 +60,14 @@ ErrorTrap::~ErrorTrap() {
       g_pending.module = module_;
       g_pending.procedure = procedure_;
       g_pending.file = where_.file_name();
+      g_pending.function = where_.function_name();
       g_pending.trap_line = static_cast<int>(where_.line());
       g_pending.checkpoint = checkpoint_;
     } catch (...) {
       // Out of memory while unwinding: the report falls back to the top's names.
     }
+  } else {
+    DropStaleRecord();
   }
 }
 
@@ -77,6 +92,7 @@ FaultRecord RecordForCurrentException(const char* fallback_module, const char* f
   r.procedure = fallback_procedure;
   int fault_line = -1;
   std::string fault_file;
+  std::string fault_function;
   try {
     throw;
   } catch (const Fault& f) {
@@ -84,6 +100,7 @@ FaultRecord RecordForCurrentException(const char* fallback_module, const char* f
     r.description = f.what();
     fault_line = static_cast<int>(f.Where().line());
     fault_file = f.Where().file_name();
+    fault_function = f.Where().function_name();
   } catch (const std::bad_alloc&) {
     r.code = 7;
     r.description = "Out of memory";
@@ -98,7 +115,12 @@ FaultRecord RecordForCurrentException(const char* fallback_module, const char* f
     r.module = g_pending.module;
     r.procedure = g_pending.procedure;
     int line = g_pending.checkpoint;
-    if (fault_line >= g_pending.trap_line && fault_file == g_pending.file) line = fault_line;
+    // The fault's own line counts only when it was raised in the trapped procedure itself;
+    // a fault from a callee without a trap is reported at the caller's last checkpoint.
+    if (fault_line >= g_pending.trap_line && fault_file == g_pending.file &&
+        fault_function == g_pending.function) {
+      line = fault_line;
+    }
     r.line = line - g_pending.trap_line;
     g_pending = PendingTrap{};
   }

@@ -24,14 +24,17 @@ namespace chronoreel {
 // also builds with clang 14 and libstdc++ 12 (the fuzzing build), which lack the header.
 struct SourceLocation {
   static constexpr SourceLocation current(const char* file = __builtin_FILE(),
-                                          unsigned line = __builtin_LINE()) noexcept {
-    return SourceLocation{file, line};
+                                          unsigned line = __builtin_LINE(),
+                                          const char* function = __builtin_FUNCTION()) noexcept {
+    return SourceLocation{file, line, function};
   }
   constexpr const char* file_name() const noexcept { return file_; }
   constexpr unsigned line() const noexcept { return line_; }
+  constexpr const char* function_name() const noexcept { return function_; }
 
   const char* file_ = "";
   unsigned line_ = 0;
+  const char* function_ = "";
 };
 
 // An unexpected fault raised by our own code. The code is ours to number.

@@ -1,4 +1,6 @@
 #pragma once
+#include <chrono>
+#include <functional>
 #include <vector>
 
 #include "app/core/host.h"
@@ -24,5 +26,13 @@ bool IsValidArray(const Container& list) {
 // Waits, letting the host process events, until the elapsed whole seconds (rounded, ties
 // to even, modulo a day) reach `seconds`.
 void Delay(Host& host, double seconds);
+
+// The clock and the pause that Delay uses, replaceable by tests.
+using SecondsSinceMidnightSource = std::function<double()>;
+using PauseFunction = std::function<void(std::chrono::milliseconds)>;
+void Delay(Host& host, double seconds, const SecondsSinceMidnightSource& timer, const PauseFunction& pause);
+
+// Seconds since local midnight of the system clock, with fractions.
+double SecondsSinceMidnight();
 
 }  // namespace chronoreel

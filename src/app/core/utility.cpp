@@ -1,0 +1,58 @@
+#include "app/core/utility.h"
+
+#include <time.h>
+
+#include <cmath>
+#include <thread>
+
+#include "app/core/error_report.h"
+
+namespace chronoreel {
+
+namespace {
+
+constexpr double kSecondsPerDay = 86400.0;
+
+double RoundHalfEven(double v) {
+  double r = std::floor(v);
+  const double diff = v - r;
+  if (diff > 0.5 || (diff == 0.5 && std::fmod(r, 2.0) != 0.0)) r += 1.0;
+  return r;
+}
+
+}  // namespace
+
+double SecondsSinceMidnight() {
+  timespec now{};
+  clock_gettime(CLOCK_REALTIME, &now);
+  tm local{};
+  localtime_r(&now.tv_sec, &local);
+  return local.tm_hour * 3600.0 + local.tm_min * 60.0 + local.tm_sec + now.tv_nsec / 1e9;
+}
+
+void Delay(Host& host, double seconds, const SecondsSinceMidnightSource& timer, const PauseFunction& pause) {
+  ErrorTrap trap("modMain", "Delay");
+  // The clock restarts at midnight: each step is taken modulo a day. Summing the steps
+  // gives the same whole seconds as (now - start + 86400) mod 86400 for any wait under a
+  // day, and still ends a wait of a day or more.
+  double previous = timer();
+  double total = 0.0;
+  for (;;) {
+    host.ProcessEvents();
+    const double now = timer();
+    total += std::fmod(now - previous + kSecondsPerDay, kSecondsPerDay);
+    previous = now;
+    const double elapsed = RoundHalfEven(total);
+    // A NaN wait ends at once instead of never.
+    if (!(elapsed < seconds)) return;
+    pause(std::chrono::milliseconds(5));
+  }
+}
+
+void Delay(Host& host, double seconds) {
+  ErrorTrap trap("modMain", "Delay");
+  Delay(host, seconds, SecondsSinceMidnight,
+        [](std::chrono::milliseconds duration) { std::this_thread::sleep_for(duration); });
+}
+
+}  // namespace chronoreel

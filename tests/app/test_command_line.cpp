@@ -1,0 +1,223 @@
+// The command line of unattended runs: quoting, switch recognition, values as typed, and
+// the resets that keep overrides to automated runs.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "app/command_line.h"
+
+namespace chronoreel {
+namespace {
+
+namespace fs = std::filesystem;
+
+// The tables name only the values that differ from the defaults.
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
+
+// "$D" in a table entry stands for the test's folder.
+std::string Expand(std::string text, const std::string& dir) {
+  for (size_t at; (at = text.find("$D")) != std::string::npos;) text.replace(at, 2, dir);
+  return text;
+}
+
+class CommandLineTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    dir_ = new std::string((fs::path(::testing::TempDir()) / "chronoreel_cmdline").string());
+    fs::remove_all(*dir_);
+    fs::create_directories(fs::path(*dir_) / "folder.tls");
+    fs::create_directories(fs::path(*dir_) / "with blank");
+    for (const char* name : {"setup.tls", "My Setup.tls", "Case.TLS", "with blank/inner.tls", "caf\xFF.tls"}) {
+      std::ofstream(fs::path(*dir_) / name) << "[General]\n";
+    }
+  }
+  static void TearDownTestSuite() {
+    fs::remove_all(*dir_);
+    delete dir_;
+  }
+  static const std::string& Dir() { return *dir_; }
+
+ private:
+  static std::string* dir_;
+};
+
+std::string* CommandLineTest::dir_ = nullptr;
+
+void ExpectValues(const CommandLineValues& got, const CommandLineValues& want) {
+  EXPECT_EQ(got.AutomatedRun, want.AutomatedRun);
+  EXPECT_EQ(got.SetupFileArgument, want.SetupFileArgument);
+  EXPECT_EQ(got.ShowProgress, want.ShowProgress);
+  EXPECT_EQ(got.InstanceNumber, want.InstanceNumber);
+  EXPECT_DOUBLE_EQ(got.StartOverride, want.StartOverride);
+  EXPECT_DOUBLE_EQ(got.StopOverride, want.StopOverride);
+  EXPECT_EQ(got.StillDirectoryOverride, want.StillDirectoryOverride);
+  EXPECT_EQ(got.ImageFilterOverride, want.ImageFilterOverride);
+  EXPECT_EQ(got.OutputAVIPathOverride, want.OutputAVIPathOverride);
+  EXPECT_EQ(got.PostGenerationShellOverride, want.PostGenerationShellOverride);
+}
+
+struct LineCase {
+  const char* command_line;
+  CommandLineValues expected;  // SetupFileArgument may use $D
+};
+
+// 2 January 2024 is day 45293 of the date-time scale.
+constexpr double kJan2 = 45293;
+
+const LineCase kLineCases[] = {
+    {"", {}},
+    {"    ", {}},
+    {"/a", {}},
+    {"/a /f=missing.tls", {}},
+    {"/f=setup.tls", {.SetupFileArgument = "$D/setup.tls"}},
+    {"/a /f=setup.tls /i /n=3 /ip=/x /if=*.JPG /op=/out/Movie.avi /pgs=cmd",
+     {.AutomatedRun = true, .SetupFileArgument = "$D/setup.tls", .ShowProgress = false, .InstanceNumber = 3,
+      .StillDirectoryOverride = "/x", .ImageFilterOverride = "*.JPG", .OutputAVIPathOverride = "/out/Movie.avi",
+      .PostGenerationShellOverride = "cmd"}},
+    // Without /a nothing but the setup file survives.
+    {"/f=setup.tls /i /n=3 /s=1/2/2024 /e=1/3/2024 /ip=/x /if=*.jpg /op=o /pgs=c",
+     {.SetupFileArgument = "$D/setup.tls"}},
+    // Switch names in any case, values as typed.
+    {"/A /F=setup.tls /I /IP=/Stills/Cam1 /IF=*.JPG /OP=/Out/Movie.AVI /PGS=Upload.sh",
+     {.AutomatedRun = true, .SetupFileArgument = "$D/setup.tls", .ShowProgress = false,
+      .StillDirectoryOverride = "/Stills/Cam1", .ImageFilterOverride = "*.JPG",
+      .OutputAVIPathOverride = "/Out/Movie.AVI", .PostGenerationShellOverride = "Upload.sh"}},
+    {"/a /f=Case.TLS", {.AutomatedRun = true, .SetupFileArgument = "$D/Case.TLS"}},
+    {"/a /f=case.tls", {}},  // another file on a case-sensitive file system
+    {"/a /f=$D/setup.tls", {.AutomatedRun = true, .SetupFileArgument = "$D/setup.tls"}},
+    {"/a /f=folder.tls", {}},  // a folder is not a setup file
+    {"/a /f= setup.tls", {}},
+    // Quotes around a whole argument or only its value; blanks inside are kept.
+    {"/a \"/f=My Setup.tls\" /ip=\"/my  stills/cam 1\"",
+     {.AutomatedRun = true, .SetupFileArgument = "$D/My Setup.tls", .StillDirectoryOverride = "/my  stills/cam 1"}},
+    {"/a /f=\"My Setup.tls\"", {.AutomatedRun = true, .SetupFileArgument = "$D/My Setup.tls"}},
+    {"/a \"/f= My Setup.tls \" \"/ip=  /x  \"",
+     {.AutomatedRun = true, .SetupFileArgument = "$D/My Setup.tls", .StillDirectoryOverride = "/x"}},
+    {"/a \"/f=$D/with blank/inner.tls\"", {.AutomatedRun = true, .SetupFileArgument = "$D/with blank/inner.tls"}},
+    {"/a /f=setup.tls /pgs=\"upload.sh <outpath> now\"",
+     {.AutomatedRun = true, .SetupFileArgument = "$D/setup.tls", .PostGenerationShellOverride = "upload.sh <outpath> now"}},
+    {"/a \"\" /f=setup.tls", {.AutomatedRun = true, .SetupFileArgument = "$D/setup.tls"}},
+    {"\" /a\" /f=setup.tls", {.SetupFileArgument = "$D/setup.tls"}},
+    {"   /a     /f=setup.tls    /i   ",
+     {.AutomatedRun = true, .SetupFileArgument = "$D/setup.tls", .ShowProgress = false}},
+    // A quote without a partner stays an ordinary character; what comes before it parses.
+    {"/a /f=setup.tls /ip=\"/my stills",
+     {.AutomatedRun = true, .SetupFileArgument = "$D/setup.tls", .StillDirectoryOverride = "\"/my"}},
+    {"/a /f=setup.tls \"/ip=x y\" \"/op=z", {.AutomatedRun = true, .SetupFileArgument = "$D/setup.tls",
+                                            .StillDirectoryOverride = "x y"}},
+    // The last occurrence wins; a later missing file clears an earlier one.
+    {"/a /f=setup.tls /n=1 /n=2 /ip=a /ip=b",
+     {.AutomatedRun = true, .SetupFileArgument = "$D/setup.tls", .InstanceNumber = 2, .StillDirectoryOverride = "b"}},
+    {"/a /f=setup.tls /f=missing.tls", {}},
+    {"/a /f=missing.tls /f=setup.tls", {.AutomatedRun = true, .SetupFileArgument = "$D/setup.tls"}},
+    // Near misses are not switches.
+    {"/a /f=setup.tls /x=1 /ia /i=1 /a2 foo i /ipx /ip /pgs /n",
+     {.AutomatedRun = true, .SetupFileArgument = "$D/setup.tls"}},
+    {"/a2 /f=setup.tls /i", {.SetupFileArgument = "$D/setup.tls"}},
+    {"/a /f=setup.tls /ip=/i", {.AutomatedRun = true, .SetupFileArgument = "$D/setup.tls",
+                                .StillDirectoryOverride = "/i"}},
+    // Instance numbers round halves to even; text that is no number changes nothing.
+    {"/a /f=setup.tls /n=7.5", {.AutomatedRun = true, .SetupFileArgument = "$D/setup.tls", .InstanceNumber = 8}},
+    {"/a /f=setup.tls /n=6.5", {.AutomatedRun = true, .SetupFileArgument = "$D/setup.tls", .InstanceNumber = 6}},
+    {"/a /f=setup.tls /n=abc", {.AutomatedRun = true, .SetupFileArgument = "$D/setup.tls"}},
+    {"/a /f=setup.tls /n=5 /n=abc", {.AutomatedRun = true, .SetupFileArgument = "$D/setup.tls", .InstanceNumber = 5}},
+    {"/a /f=setup.tls /n=1e10", {.AutomatedRun = true, .SetupFileArgument = "$D/setup.tls"}},
+    {"/a /f=setup.tls /N=-3", {.AutomatedRun = true, .SetupFileArgument = "$D/setup.tls", .InstanceNumber = -3}},
+    // Dates.
+    {"/a /f=setup.tls /s=1/2/2024", {.AutomatedRun = true, .SetupFileArgument = "$D/setup.tls", .StartOverride = kJan2}},
+    {"/a /f=setup.tls \"/S=1/2/2024 6:00 PM\" /E=2024-01-02T06:00",
+     {.AutomatedRun = true, .SetupFileArgument = "$D/setup.tls", .StartOverride = kJan2 + 0.75,
+      .StopOverride = kJan2 + 0.25}},
+    {"/a /f=setup.tls /s=1/2/2024 /s=tomorrow /e=13/45/2024",
+     {.AutomatedRun = true, .SetupFileArgument = "$D/setup.tls", .StartOverride = kJan2}},
+    // Any byte may be part of a Linux file name, even one that no UTF-8 text holds.
+    {"/a /f=caf\xFF.tls", {.AutomatedRun = true, .SetupFileArgument = "$D/caf\xFF.tls"}},
+};
+
+TEST_F(CommandLineTest, Table) {
+  for (const LineCase& c : kLineCases) {
+    const std::string line = Expand(c.command_line, Dir());
+    SCOPED_TRACE("command line: " + line);
+    CommandLineValues want = c.expected;
+    want.SetupFileArgument = Expand(want.SetupFileArgument, Dir());
+    ExpectValues(ProcessCommandLine(line, Dir()), want);
+  }
+}
+
+TEST_F(CommandLineTest, CurrentDirectoryWithTrailingSeparator) {
+  const CommandLineValues got = ProcessCommandLine("/a /f=setup.tls", Dir() + "/");
+  EXPECT_EQ(got.SetupFileArgument, Dir() + "/setup.tls");
+  EXPECT_TRUE(got.AutomatedRun);
+}
+
+TEST_F(CommandLineTest, JoinedArgumentsParseBack) {
+  const struct {
+    std::vector<std::string> argv;
+    const char* joined;
+    CommandLineValues expected;
+  } cases[] = {
+      {{}, "", {}},
+      {{"/a", "/f=My Setup.tls"}, "/a \"/f=My Setup.tls\"", {.AutomatedRun = true, .SetupFileArgument = "$D/My Setup.tls"}},
+      {{"/a", "/f=$D/with blank/inner.tls", "/ip=/cam  one/", "/pgs=up.sh <outpath>"},
+       "/a \"/f=$D/with blank/inner.tls\" \"/ip=/cam  one/\" \"/pgs=up.sh <outpath>\"",
+       {.AutomatedRun = true, .SetupFileArgument = "$D/with blank/inner.tls", .StillDirectoryOverride = "/cam  one/",
+        .PostGenerationShellOverride = "up.sh <outpath>"}},
+      {{"/A", "/F=setup.tls", "/I", "/N=2"}, "/A /F=setup.tls /I /N=2",
+       {.AutomatedRun = true, .SetupFileArgument = "$D/setup.tls", .ShowProgress = false, .InstanceNumber = 2}},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args;
+    std::vector<const char*> argv;
+    for (const std::string& a : c.argv) args.push_back(Expand(a, Dir()));
+    for (const std::string& a : args) argv.push_back(a.c_str());
+    const std::string joined = JoinArguments(static_cast<int>(argv.size()), argv.data());
+    SCOPED_TRACE("joined: " + joined);
+    EXPECT_EQ(joined, Expand(c.joined, Dir()));
+    CommandLineValues want = c.expected;
+    want.SetupFileArgument = Expand(want.SetupFileArgument, Dir());
+    ExpectValues(ProcessCommandLine(joined, Dir()), want);
+  }
+}
+
+// Random and malformed command lines: no crash, no hang on long quote soups, and the
+// results always obey the resets.
+TEST_F(CommandLineTest, RandomLinesKeepTheInvariants) {
+  std::mt19937 rng(8122026);
+  const std::vector<std::string> tokens = {
+      "/a", "/A", "/f=setup.tls", "/F=missing.tls", "/f=\"My Setup.tls\"", "/i", "/I", "/n=", "7.5", "\"", " ",
+      "  ", "/ip=", "/if=", "/op=", "/pgs=", "/s=", "/e=", "1/2/2024", "6:00", "PM", "x", "=", "/", "\xFF", "&H1F"};
+  for (int i = 0; i < 20000; ++i) {
+    std::string line;
+    if (i % 3 == 0) {
+      const size_t n = rng() % 40;
+      for (size_t k = 0; k < n; ++k) line.push_back(static_cast<char>(rng() % 256));
+    } else if (i % 500 == 1) {
+      const size_t n = 20000 + rng() % 20000;
+      for (size_t k = 0; k < n; ++k) line.push_back("\" /a"[rng() % 4]);
+    } else {
+      const size_t n = rng() % 16;
+      for (size_t k = 0; k < n; ++k) line += tokens[rng() % tokens.size()];
+    }
+    const CommandLineValues got = ProcessCommandLine(line, Dir());
+    if (!got.SetupFileArgument.empty()) {
+      ASSERT_TRUE(fs::is_regular_file(got.SetupFileArgument)) << got.SetupFileArgument;
+    }
+    if (!got.AutomatedRun) {
+      CommandLineValues want;
+      want.SetupFileArgument = got.SetupFileArgument;
+      ExpectValues(got, want);
+    } else {
+      ASSERT_FALSE(got.SetupFileArgument.empty());
+    }
+    if (::testing::Test::HasFailure()) {
+      FAIL() << "command line: " << line;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace chronoreel
