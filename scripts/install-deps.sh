@@ -8,6 +8,8 @@ packages=(
   qt6-base-dev
   libavformat-dev libavcodec-dev libavutil-dev libswscale-dev
   libturbojpeg0-dev
+  libexif-dev                    # capture times from the stills' EXIF data
+  libfreetype-dev libfontconfig-dev  # the date stamp on each frame
   libgtest-dev
   ffmpeg            # ffprobe reads back the movies the tests write
   xvfb xauth        # screenshots and GUI runs without a screen
