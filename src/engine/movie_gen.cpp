@@ -199,7 +199,8 @@ const AviCompressOptions* MovieGen::CompressOptionsPointer() {
 
 namespace {
 
-// Grows a block to hold indexes 0..n-1; it never shrinks.
+// Grows a block to hold indexes 0..n-1; it never shrinks, even when the size was set
+// smaller in between.
 void GrowBlock(std::vector<uint8_t>& block, int32_t n) {
   if (n > 0 && static_cast<size_t>(n) > block.size()) block.resize(static_cast<size_t>(n), 0);
 }
@@ -212,24 +213,16 @@ bool InBlock(const std::vector<uint8_t>& block, int32_t index) {
 
 void MovieGen::SetFormatSize(int32_t n) {
   ErrorTrap trap("MovieGen", "FormatSize_Let");
-  if (n > format_size_) {
-    GrowBlock(format_, n);
-    format_size_ = n;
-    MarkChanged();
-  } else {
-    format_size_ = n;
-  }
+  if (n > format_size_) GrowBlock(format_, n);
+  format_size_ = n;
+  MarkChanged();
 }
 
 void MovieGen::SetParmsSize(int32_t n) {
   ErrorTrap trap("MovieGen", "ParmsSize_Let");
-  if (n > parms_size_) {
-    GrowBlock(parms_, n);
-    parms_size_ = n;
-    MarkChanged();
-  } else {
-    parms_size_ = n;
-  }
+  if (n > parms_size_) GrowBlock(parms_, n);
+  parms_size_ = n;
+  MarkChanged();
 }
 
 void MovieGen::SetFormatBytes(int32_t index, uint8_t value) {

@@ -176,6 +176,8 @@ class MovieGen {
 
   // Seams for tests: "now" for the run time.
   void SetClock(NowFunction now) { now_ = std::move(now); }
+  // The progress window that the scan and the selection report to (the run makes its own).
+  void SetProgressWindow(std::unique_ptr<ProgressWindow> window) { progress_ = std::move(window); }
 
   ProgramState& State() { return state_; }
   Host& GetHost() { return host_; }
@@ -261,6 +263,14 @@ class MovieGen {
   std::vector<DateTime> frame_times_;
   bool last_run_completed_ = false;
   int32_t last_run_undeleted_ = 0;
+
+  // Ends of the run: the final status held on screen, then the window closed.
+  void CloseWithStatus(const std::string& status);
+  void CloseProgress();
+  // "There was an error writing the AVI file." with the writer's reason.
+  void ReportAviError(const std::string& reason);
+  // Commands whose wait was cancelled: reaped by a later run once they have ended.
+  std::vector<int32_t> left_running_;
 };
 
 }  // namespace chronoreel

@@ -1,0 +1,203 @@
+// The image list: the stills of StillDirectory that match ImageFilter, each with its time,
+// sorted by time.
+#include <algorithm>
+#include <chrono>
+#include <cstddef>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <system_error>
+
+#include "app/core/error_report.h"
+#include "engine/movie_gen.h"
+
+namespace chronoreel {
+
+namespace {
+
+// A directory can hold hundreds of thousands of stills: the window and the event pump are
+// fed at a pace the eye cannot tell from every file.
+constexpr auto kUiInterval = std::chrono::milliseconds(30);
+
+char FoldAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// "*" any run of characters, "?" any one character, ASCII letter case ignored. Linear time:
+// only the last "*" needs to be backtracked to.
+bool MatchesPattern(std::string_view name, std::string_view pattern) {
+  size_t n = 0, p = 0;
+  size_t star = std::string_view::npos, star_n = 0;
+  while (n < name.size()) {
+    if (p < pattern.size() && pattern[p] == '*') {
+      star = p++;
+      star_n = n;
+    } else if (p < pattern.size() &&
+               (pattern[p] == '?' || FoldAscii(pattern[p]) == FoldAscii(name[n]))) {
+      ++p;
+      ++n;
+    } else if (star != std::string_view::npos) {
+      p = star + 1;
+      n = ++star_n;
+    } else {
+      return false;
+    }
+  }
+  while (p < pattern.size() && pattern[p] == '*') ++p;
+  return p == pattern.size();
+}
+
+bool AllDigits(std::string_view text) {
+  return !text.empty() &&
+         std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+int TwoDigits(std::string_view text, size_t at) {
+  return (text[at] - '0') * 10 + (text[at + 1] - '0');
+}
+
+// YYMMDDHHMMSS[d|dd].jpg: the first twelve characters are the date and time, the year in
+// 1930-2029; one or two digits before ".jpg" are tenths of a second (two digits too, so
+// "25" adds 2.5 seconds). nullopt when the name starts with no valid date and time.
+std::optional<DateTime> TimeFromStillName(std::string_view name) {
+  if (name.size() < 12 || !AllDigits(name.substr(0, 12))) return std::nullopt;
+  const int yy = TwoDigits(name, 0);
+  const int year = yy < 30 ? 2000 + yy : 1900 + yy;
+  auto time = DateTimeFromCivil(year, TwoDigits(name, 2), TwoDigits(name, 4), TwoDigits(name, 6),
+                                TwoDigits(name, 8), TwoDigits(name, 10));
+  if (!time) return std::nullopt;
+  // Positions counted from 1: ".jpg" at 14 leaves one digit after the seconds, at 15 two.
+  const size_t found = name.find(".jpg");
+  if (found == 13 || found == 14) {
+    const std::string_view tenths = name.substr(12, found - 12);
+    if (AllDigits(tenths)) {
+      const int value = tenths.size() == 1 ? tenths[0] - '0' : TwoDigits(tenths, 0);
+      *time += value / 864000.0;
+    }
+  }
+  return time;
+}
+
+bool IsSeparator(char c) {
+#ifdef _WIN32
+  return c == '/' || c == '\\';
+#else
+  return c == '/';
+#endif
+}
+
+}  // namespace
+
+void MovieGen::GetFileSpecs() {
+  ErrorTrap trap("MovieGen", "GetFileSpecs");
+  namespace fs = std::filesystem;
+
+  image_paths_.clear();
+  image_times_.clear();
+
+  std::string prefix = still_directory_;
+  if (!prefix.empty() && !IsSeparator(prefix.back())) prefix += '/';
+
+  using SteadyClock = std::chrono::steady_clock;
+  auto last_ui = SteadyClock::now() - kUiInterval;
+
+  std::error_code ec;
+  fs::directory_iterator it(prefix.empty() ? fs::path(".") : fs::path(prefix), ec);
+  if (!ec) {
+    // Sized for a typical webcam folder at once; the vectors double beyond that.
+    image_paths_.reserve(1024);
+    image_times_.reserve(1024);
+    const fs::directory_iterator end;
+    for (; it != end && !CancelRequested(); it.increment(ec)) {
+      const fs::directory_entry& entry = *it;
+      const std::string& native = entry.path().native();
+      size_t slash = native.size();
+      while (slash > 0 && !IsSeparator(native[slash - 1])) --slash;
+      const std::string_view name = std::string_view(native).substr(slash);
+      if (name.empty() || name.front() == '.') continue;  // hidden
+      if (!MatchesPattern(name, image_filter_)) continue;
+      std::error_code type_ec;
+      if (!entry.is_regular_file(type_ec) || type_ec) continue;
+
+      std::string path = prefix;
+      path.append(name);
+      std::optional<DateTime> time;
+      if (time_stamp_option_ == 0) {
+        time = FileModifiedTime(path);  // nullopt: the still vanished since it was listed
+      } else {
+        time = TimeFromStillName(name);  // nullopt: no date in the name
+      }
+      if (!time) continue;
+
+      const auto now = SteadyClock::now();
+      if (now - last_ui >= kUiInterval) {
+        last_ui = now;
+        if (progress_) progress_->SetFrameLabel("Found: " + std::string(name));
+        host_.ProcessEvents();
+      }
+      image_times_.push_back(*time);
+      image_paths_.push_back(std::move(path));
+    }
+    // The last name found stays on show, whatever the pace above skipped.
+    if (progress_ && !image_paths_.empty()) {
+      const std::string& last = image_paths_.back();
+      progress_->SetFrameLabel("Found: " + last.substr(prefix.size()));
+    }
+  }
+
+  if (image_paths_.empty()) {
+    image_paths_ = {};
+    image_times_ = {};
+  }
+  if (progress_) progress_->SetStatus("Status: Sorting Files By Date");
+  if (!image_paths_.empty()) ShellSort();
+}
+
+int32_t MovieGen::ShellSeq(int32_t (&gaps)[29], int32_t n) {
+  ErrorTrap trap("MovieGen", "ShellSeq");
+  // Sedgewick (1986): 9*4^k - 9*2^k + 1 and 8*4^k - 6*2^k + 1, interleaved. Worked in 64
+  // bits so that the last entries cannot overflow; every gap used fits 32 bits.
+  int64_t a = 1, b = 1, c = 1;
+  int32_t s = -1;
+  int64_t gap = 0;
+  do {
+    ++s;
+    if (s % 2 == 1) {
+      gap = 8 * a - 6 * b + 1;
+    } else {
+      gap = 9 * a - 9 * c + 1;
+      b *= 2;
+      c *= 2;
+    }
+    a *= 2;
+    gaps[s] = static_cast<int32_t>(gap);
+  } while (3 * gap < n && s < 28);
+  return s > 0 ? s - 1 : 0;
+}
+
+void MovieGen::ShellSort() {
+  ErrorTrap trap("MovieGen", "ShellSort");
+  const ptrdiff_t count = static_cast<ptrdiff_t>(image_times_.size());
+  if (count == 0) return;
+  int32_t gaps[29] = {};
+  int32_t s = ShellSeq(gaps, static_cast<int32_t>(count));
+  while (s >= 0 && !CancelRequested()) {
+    const ptrdiff_t h = gaps[s];
+    for (ptrdiff_t i = h; i < count; ++i) {
+      const DateTime t = image_times_[i];
+      std::string path = std::move(image_paths_[i]);
+      ptrdiff_t j = i - h;
+      // Strictly greater: equal times never pass each other within one pass.
+      while (j >= 0 && image_times_[j] > t) {
+        image_times_[j + h] = image_times_[j];
+        image_paths_[j + h] = std::move(image_paths_[j]);
+        j -= h;
+      }
+      image_times_[j + h] = t;
+      image_paths_[j + h] = std::move(path);
+      if (CancelRequested()) break;
+    }
+    --s;
+  }
+}
+
+}  // namespace chronoreel

@@ -1,0 +1,334 @@
+// The generation settings: creation defaults, clamping, change marks and the byte blocks.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/core/error_report.h"
+#include "app/core/host.h"
+#include "app/core/program_state.h"
+#include "engine/movie_gen.h"
+#include "time/sun.h"
+
+namespace chronoreel {
+namespace {
+
+class SettingsTest : public ::testing::Test {
+ protected:
+  ProgramState state;
+  Sun sun{state.location, [] { return 45000.5; }, [] { return 0.0; }};
+  NullHost host;
+  MovieGen gen{state, sun, host};
+};
+
+// Every numeric setting seen through one signature, so that one table covers them all.
+struct NumericSetting {
+  const char* name;
+  std::function<void(MovieGen&, double)> set;
+  std::function<double(const MovieGen&)> get;
+  double creation_default;
+};
+
+#define DOUBLE_SETTING(Name, def) \
+  {#Name, [](MovieGen& g, double v) { g.Set##Name(v); }, [](const MovieGen& g) { return g.Name(); }, def}
+#define INT_SETTING(Name, def)                                                          \
+  {#Name, [](MovieGen& g, double v) { g.Set##Name(static_cast<int32_t>(v)); },          \
+   [](const MovieGen& g) { return static_cast<double>(g.Name()); }, def}
+
+const std::vector<NumericSetting>& NumericSettings() {
+  static const std::vector<NumericSetting> settings = {
+      DOUBLE_SETTING(DeleteOldImagesHours, 168),
+      INT_SETTING(MovieDirection, 1),
+      INT_SETTING(TimeOption, 0),
+      INT_SETTING(StartTimeOption, 0),
+      DOUBLE_SETTING(StartTimeRelative, 0),
+      DOUBLE_SETTING(StartTimeToday, 0),
+      DOUBLE_SETTING(StartTimeAbsolute, 0),
+      DOUBLE_SETTING(StartTimeSunriseRelative, 0),
+      DOUBLE_SETTING(StartTimeSunsetRelative, 0),
+      INT_SETTING(StopTimeOption, 0),
+      DOUBLE_SETTING(StopTimeRelative, 0),
+      DOUBLE_SETTING(StopTimeToday, 0),
+      DOUBLE_SETTING(StopTimeAbsolute, 0),
+      DOUBLE_SETTING(StopTimeSunriseRelative, 0),
+      DOUBLE_SETTING(StopTimeSunsetRelative, 0),
+      INT_SETTING(ImageIntervalOption, 0),
+      DOUBLE_SETTING(ImagesPerHour, 60),
+      INT_SETTING(DuplicateCount, 2),
+      INT_SETTING(TimeStampOption, 0),
+      INT_SETTING(MovieSizeOption, 0),
+      INT_SETTING(MovieSizeWidth, 320),
+      INT_SETTING(MovieSizeHeight, 240),
+      INT_SETTING(MovieFPS, 24),
+      INT_SETTING(CompressType, 0),
+      INT_SETTING(CompressHandler, 541215044),
+      INT_SETTING(CompressKeyFrameEvery, 0),
+      INT_SETTING(CompressQuality, 50),
+      INT_SETTING(CompressBytesPerSecond, 100000),
+      INT_SETTING(CompressFlags, 8),
+      INT_SETTING(CompressFormat, 0),
+      INT_SETTING(CompressParms, 0),
+      INT_SETTING(CompressInterleaveEvery, 0),
+      INT_SETTING(FormatSize, 0),
+      INT_SETTING(ParmsSize, 0),
+  };
+  return settings;
+}
+
+const NumericSetting& Setting(const std::string& name) {
+  for (const auto& s : NumericSettings()) {
+    if (name == s.name) return s;
+  }
+  throw std::runtime_error("no setting " + name);
+}
+
+TEST_F(SettingsTest, NewObjectHoldsTheCreationDefaults) {
+  for (const auto& s : NumericSettings()) {
+    EXPECT_EQ(s.get(gen), s.creation_default) << s.name;
+  }
+  EXPECT_EQ(gen.StillDirectory(), "c:\\images\\");
+  EXPECT_EQ(gen.ImageFilter(), "*.jpg");
+  EXPECT_EQ(gen.OutputAVIPath(), "c:\\mymovie.avi");
+  EXPECT_EQ(gen.PostGenerationShell(), "");
+  EXPECT_FALSE(gen.DeleteOldImages());
+  EXPECT_EQ(gen.FormatBytes(0), 0);
+  EXPECT_EQ(gen.ParmsBytes(0), 0);
+  EXPECT_FALSE(gen.CancelRequested());
+  EXPECT_FALSE(state.SetupChanged);
+}
+
+struct ClampCase {
+  const char* setting;
+  double input;
+  double expected;
+};
+
+class ClampTest : public SettingsTest, public ::testing::WithParamInterface<ClampCase> {};
+
+TEST_P(ClampTest, StoresTheClampedValueAndMarks) {
+  const ClampCase& c = GetParam();
+  const NumericSetting& s = Setting(c.setting);
+  s.set(gen, c.input);
+  EXPECT_DOUBLE_EQ(s.get(gen), c.expected);
+  EXPECT_TRUE(state.SetupChanged);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Ranges, ClampTest,
+    ::testing::Values(
+        ClampCase{"StartTimeOption", 7, 5}, ClampCase{"StartTimeOption", -1, 0},
+        ClampCase{"StopTimeOption", 6, 5}, ClampCase{"TimeOption", 3, 1},
+        ClampCase{"StartTimeToday", 1.5, 0.999988425925926},
+        ClampCase{"StartTimeToday", -0.25, 0}, ClampCase{"StopTimeToday", 0.75, 0.75},
+        ClampCase{"StartTimeSunsetRelative", -30, -24},
+        ClampCase{"StopTimeSunriseRelative", 25, 24},
+        ClampCase{"StartTimeRelative", -1000, -1000},
+        ClampCase{"ImagesPerHour", 0.5, 1}, ClampCase{"ImagesPerHour", 50000, 36000},
+        ClampCase{"DuplicateCount", 0, 1}, ClampCase{"DuplicateCount", 200000, 100000},
+        ClampCase{"MovieSizeWidth", 1601, 1600}, ClampCase{"MovieSizeHeight", 0, 1},
+        ClampCase{"MovieSizeHeight", 1300, 1200}, ClampCase{"MovieFPS", 0, 1},
+        ClampCase{"MovieFPS", 100, 60}, ClampCase{"ImageIntervalOption", -4, 0},
+        ClampCase{"TimeStampOption", 2, 1}, ClampCase{"MovieSizeOption", 9, 1},
+        ClampCase{"DeleteOldImagesHours", 0.1, static_cast<double>(0.1f)},
+        ClampCase{"DeleteOldImagesHours", -5, -5}),
+    [](const auto& p) { return std::string(p.param.setting) + "_" + std::to_string(p.index); });
+
+TEST_F(SettingsTest, SettingTheStoredValueLeavesTheSetupUnchanged) {
+  for (const auto& s : NumericSettings()) {
+    const std::string name = s.name;
+    if (name.rfind("Compress", 0) == 0 || name == "FormatSize" || name == "ParmsSize") {
+      continue;  // store and mark, checked below
+    }
+    state.SetupChanged = false;
+    s.set(gen, s.creation_default);
+    EXPECT_FALSE(state.SetupChanged) << name;
+  }
+  state.SetupChanged = false;
+  gen.SetStillDirectory("c:\\images\\");
+  gen.SetImageFilter("*.jpg");
+  gen.SetOutputAVIPath("c:\\mymovie.avi");
+  gen.SetPostGenerationShell("");
+  gen.SetDeleteOldImages(false);
+  EXPECT_FALSE(state.SetupChanged);
+}
+
+TEST_F(SettingsTest, TheComparisonUsesTheValueBeforeClamping) {
+  gen.SetDuplicateCount(1);
+  state.SetupChanged = false;
+  gen.SetDuplicateCount(0);  // clamps back to the 1 already held, but was a different value
+  EXPECT_EQ(gen.DuplicateCount(), 1);
+  EXPECT_TRUE(state.SetupChanged);
+
+  gen.SetMovieFPS(100);
+  state.SetupChanged = false;
+  gen.SetMovieFPS(100);  // 100 differs from the 60 held
+  EXPECT_TRUE(state.SetupChanged);
+  state.SetupChanged = false;
+  gen.SetMovieFPS(60);
+  EXPECT_FALSE(state.SetupChanged);
+
+  gen.SetDeleteOldImagesHours(0.1);
+  state.SetupChanged = false;
+  gen.SetDeleteOldImagesHours(0.1000000001);  // the same single-precision value
+  EXPECT_FALSE(state.SetupChanged);
+}
+
+TEST_F(SettingsTest, StringsCompareWithLetterCase) {
+  struct Case {
+    std::function<void(const std::string&)> set;
+    std::string current;
+    std::string other_case;
+  };
+  const std::vector<Case> cases = {
+      {[&](const std::string& v) { gen.SetStillDirectory(v); }, "c:\\images\\", "C:\\Images\\"},
+      {[&](const std::string& v) { gen.SetImageFilter(v); }, "*.jpg", "*.JPG"},
+      {[&](const std::string& v) { gen.SetOutputAVIPath(v); }, "c:\\mymovie.avi", "c:\\MyMovie.avi"},
+  };
+  for (const auto& c : cases) {
+    state.SetupChanged = false;
+    c.set(c.current);
+    EXPECT_FALSE(state.SetupChanged) << c.current;
+    c.set(c.other_case);
+    EXPECT_TRUE(state.SetupChanged) << c.other_case;
+  }
+  EXPECT_EQ(gen.ImageFilter(), "*.JPG");
+}
+
+TEST_F(SettingsTest, DirectoryTakesOnlyPlusOrMinusOne) {
+  struct Step {
+    int32_t value;
+    int32_t expected;
+    bool marks;
+  };
+  const std::vector<Step> steps = {{0, 1, false}, {2, 1, false}, {1, 1, false}, {-1, -1, true},
+                                   {-2, -1, false}, {-1, -1, false}, {1, 1, true}};
+  for (const auto& step : steps) {
+    state.SetupChanged = false;
+    gen.SetMovieDirection(step.value);
+    EXPECT_EQ(gen.MovieDirection(), step.expected) << step.value;
+    EXPECT_EQ(state.SetupChanged, step.marks) << step.value;
+  }
+}
+
+TEST_F(SettingsTest, RecordFieldsAndSizesStoreAndMarkWithoutComparing) {
+  for (const auto& s : NumericSettings()) {
+    const std::string name = s.name;
+    if (name.rfind("Compress", 0) != 0 && name != "FormatSize" && name != "ParmsSize") continue;
+    state.SetupChanged = false;
+    s.set(gen, s.creation_default);
+    EXPECT_TRUE(state.SetupChanged) << name;
+    s.set(gen, 1234);
+    EXPECT_EQ(s.get(gen), 1234) << name;
+  }
+  state.SetupChanged = false;
+  gen.SetCompressFormatPointer(0);
+  EXPECT_TRUE(state.SetupChanged);
+}
+
+struct Block {
+  const char* name;
+  void (MovieGen::*set_size)(int32_t);
+  int32_t (MovieGen::*size)() const;
+  int32_t (MovieGen::*held)() const;
+  void (MovieGen::*set_byte)(int32_t, uint8_t);
+  uint8_t (MovieGen::*byte)(int32_t) const;
+};
+const Block kBlocks[] = {
+    {"format", &MovieGen::SetFormatSize, &MovieGen::FormatSize, &MovieGen::FormatHeld,
+     &MovieGen::SetFormatBytes, &MovieGen::FormatBytes},
+    {"parms", &MovieGen::SetParmsSize, &MovieGen::ParmsSize, &MovieGen::ParmsHeld,
+     &MovieGen::SetParmsBytes, &MovieGen::ParmsBytes},
+};
+
+TEST_F(SettingsTest, BlocksGrowKeepTheirBytesAndNeverShrink) {
+  for (const Block& b : kBlocks) {
+    (gen.*b.set_size)(10);
+    for (int32_t i = 0; i < 10; ++i) (gen.*b.set_byte)(i, static_cast<uint8_t>(0xA0 + i));
+    // Smaller sizes only store the number; growing from one must not cut the block.
+    for (int32_t n : {5, 0, -3, 8}) {
+      (gen.*b.set_size)(n);
+      EXPECT_EQ((gen.*b.size)(), n) << b.name;
+      EXPECT_EQ((gen.*b.held)(), 10) << b.name;
+      EXPECT_EQ((gen.*b.byte)(9), 0xA9) << b.name;
+    }
+    (gen.*b.set_size)(40);
+    EXPECT_EQ((gen.*b.held)(), 40) << b.name;
+    EXPECT_EQ((gen.*b.byte)(3), 0xA3) << b.name;
+    EXPECT_EQ((gen.*b.byte)(39), 0) << b.name;
+    state.SetupChanged = false;
+    (gen.*b.set_byte)(39, 0);
+    EXPECT_TRUE(state.SetupChanged) << b.name;
+  }
+}
+
+TEST_F(SettingsTest, AnIndexOutsideTheBlockIsAFault) {
+  gen.SetFormatSize(4);
+  const std::vector<std::function<void()>> faults = {
+      [&] { gen.FormatBytes(4); },       [&] { gen.FormatBytes(-1); },
+      [&] { gen.SetFormatBytes(4, 1); }, [&] { gen.ParmsBytes(1); },
+      [&] { gen.SetParmsBytes(-1, 1); },
+  };
+  for (size_t i = 0; i < faults.size(); ++i) {
+    try {
+      faults[i]();
+      ADD_FAILURE() << "no fault for case " << i;
+    } catch (const Fault& fault) {
+      EXPECT_EQ(fault.Code(), 9) << i;
+    }
+  }
+}
+
+TEST_F(SettingsTest, HandedOutRecordPointsAtTheBlocks) {
+  gen.SetFormatSize(4096);  // likely to move the block
+  gen.SetParmsSize(100);
+  const AviCompressOptions* record = gen.CompressOptionsPointer();
+  const auto low32 = [](const void* p) {
+    return static_cast<int32_t>(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(p)));
+  };
+  EXPECT_EQ(record->lpFormat, low32(gen.FormatPointer()));
+  EXPECT_EQ(record->lpParms, low32(gen.ParmsPointer()));
+  EXPECT_EQ(gen.CompressFormatPointer(), reinterpret_cast<uintptr_t>(gen.FormatPointer()));
+  EXPECT_EQ(gen.CompressParmsPointer(), reinterpret_cast<uintptr_t>(gen.ParmsPointer()));
+  EXPECT_EQ(record->fccHandler, kFourccDib);
+}
+
+TEST_F(SettingsTest, CancelRequestOnlyRises) {
+  gen.SetCancelMovie(false);
+  EXPECT_FALSE(gen.CancelRequested());
+  gen.SetCancelMovie(true);
+  gen.SetCancelMovie(false);
+  EXPECT_TRUE(gen.CancelRequested());
+  EXPECT_FALSE(state.SetupChanged);
+}
+
+class UnloadCounter : public ProgressWindow {
+ public:
+  explicit UnloadCounter(int& unloads) : unloads_(unloads) {}
+  void SetStatus(const std::string&) override {}
+  void SetFrameLabel(const std::string&) override {}
+  void ClearPreview() override {}
+  void Show() override {}
+  void Refresh() override {}
+  void SetSizeTwips(int, int) override {}
+  void FitToMovieSize(int, int) override {}
+  void ShowFrame(const FrameView&) override {}
+  void Unload() override { ++unloads_; }
+
+ private:
+  int& unloads_;
+};
+
+TEST_F(SettingsTest, DestructionUnloadsAProgressWindowStillHeld) {
+  int unloads = 0;
+  {
+    MovieGen other(state, sun, host);
+    other.SetProgressWindow(std::make_unique<UnloadCounter>(unloads));
+  }
+  EXPECT_EQ(unloads, 1);
+}
+
+}  // namespace
+}  // namespace chronoreel
