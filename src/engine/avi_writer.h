@@ -35,7 +35,9 @@ class AviWriter {
   bool WriteFrame(const FrameView& frame, int32_t fps, const CompressionChoice& compression);
 
   // Finishes the file and renames it over the output path. False when that failed; the
-  // temporary file is then removed and an earlier movie stays.
+  // temporary file is then removed and an earlier movie stays. Without any frame the
+  // movie is an AVI file with no stream (it replaces the output); after a failed stream
+  // creation nothing replaces it and the result is false.
   bool Finish();
 
   int32_t FramesWritten() const;

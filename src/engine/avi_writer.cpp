@@ -1,0 +1,529 @@
+#include "engine/avi_writer.h"
+
+// How the compression record drives the encoder:
+//  - fccHandler 0 or "DIB ": the DIB rows go into the file unchanged (rawvideo BGR24,
+//    positive biHeight); any other code picks an encoder through FFmpeg's FOURCC table.
+//    A parameter line "encoder=<name>" picks among encoders of one code (mpeg4, libxvid).
+//  - dwQuality 1..10000 (10000 best): quantiser 31..1 for the mpegvideo family, CRF 51..0
+//    for libx264, linear and rounded; 0 or less leaves the encoder's default; lossless
+//    encoders ignore it.
+//  - AVICOMPRESSF_DATARATE: dwBytesPerSecond * 8 becomes the bit rate and its ceiling
+//    (one-second buffer); the quality is then not applied, as it would override the rate.
+//  - parameter block: "key=value" lines up to the first NUL, set on the encoder and its
+//    private options before it opens; keys or values it refuses are passed over.
+//  - dwKeyFrameEvery and the format block are not used: every frame is a key frame.
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <filesystem>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "engine/codecs.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/imgutils.h>
+#include <libavutil/opt.h>
+#include <libavutil/pixdesc.h>
+#include <libswscale/swscale.h>
+}
+
+namespace chronoreel {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct FormatContextDeleter {
+  void operator()(AVFormatContext* ctx) const {
+    if (ctx->pb) avio_closep(&ctx->pb);
+    avformat_free_context(ctx);
+  }
+};
+struct CodecContextDeleter {
+  void operator()(AVCodecContext* ctx) const { avcodec_free_context(&ctx); }
+};
+struct FrameDeleter {
+  void operator()(AVFrame* f) const { av_frame_free(&f); }
+};
+struct PacketDeleter {
+  void operator()(AVPacket* p) const { av_packet_free(&p); }
+};
+struct SwsDeleter {
+  void operator()(SwsContext* s) const { sws_freeContext(s); }
+};
+struct DictionaryOwner {
+  AVDictionary* dict = nullptr;
+  ~DictionaryOwner() { av_dict_free(&dict); }
+};
+
+std::string AvError(int code) {
+  char buffer[AV_ERROR_MAX_STRING_SIZE] = {};
+  av_strerror(code, buffer, sizeof buffer);
+  return buffer;
+}
+
+std::string Trim(std::string_view s) {
+  const char* blanks = " \t\r\n";
+  const size_t first = s.find_first_not_of(blanks);
+  if (first == std::string_view::npos) return {};
+  const size_t last = s.find_last_not_of(blanks);
+  return std::string(s.substr(first, last - first + 1));
+}
+
+// The parameter block: "key=value" lines, ending at the first NUL.
+std::vector<std::pair<std::string, std::string>> ParseParms(std::span<const uint8_t> block) {
+  std::string_view text(reinterpret_cast<const char*>(block.data()), block.size());
+  text = text.substr(0, text.find('\0'));
+  std::vector<std::pair<std::string, std::string>> pairs;
+  while (!text.empty()) {
+    const size_t end = text.find('\n');
+    const std::string_view line = text.substr(0, end);
+    text = end == std::string_view::npos ? std::string_view{} : text.substr(end + 1);
+    const size_t eq = line.find('=');
+    if (eq == std::string_view::npos) continue;
+    std::string key = Trim(line.substr(0, eq));
+    if (!key.empty()) pairs.emplace_back(std::move(key), Trim(line.substr(eq + 1)));
+  }
+  return pairs;
+}
+
+// Lossy encoders get their own first choice (what players expect); lossless ones the
+// format that keeps the most of 24-bit BGR.
+AVPixelFormat ChoosePixelFormat(const AVCodec* codec, int width, int height) {
+  if (!codec->pix_fmts) return AV_PIX_FMT_BGR24;
+  std::vector<AVPixelFormat> usable;
+  for (const AVPixelFormat* f = codec->pix_fmts; *f != AV_PIX_FMT_NONE; ++f)
+    if (sws_isSupportedOutput(*f)) usable.push_back(*f);
+  if (usable.empty()) return AV_PIX_FMT_NONE;
+  usable.push_back(AV_PIX_FMT_NONE);
+  const AVPixelFormat best =
+      avcodec_find_best_pix_fmt_of_list(usable.data(), AV_PIX_FMT_BGR24, 0, nullptr);
+  const AVCodecDescriptor* desc = avcodec_descriptor_get(codec->id);
+  const bool lossless_only = desc && (desc->props & AV_CODEC_PROP_LOSSLESS) &&
+                             !(desc->props & AV_CODEC_PROP_LOSSY);
+  if (lossless_only) return best;
+  const AVPixFmtDescriptor* first = av_pix_fmt_desc_get(usable.front());
+  // Subsampled chroma needs even sizes in several encoders (libx264 refuses odd ones).
+  const bool odd = (width % 2 != 0 && first->log2_chroma_w > 0) ||
+                   (height % 2 != 0 && first->log2_chroma_h > 0);
+  return odd ? best : usable.front();
+}
+
+std::string SystemReason(int err) { return std::strerror(err); }
+
+// umask can only be read by setting it; the run is the only thread that creates files.
+mode_t NewFileMode() {
+  const mode_t mask = umask(0);
+  umask(mask);
+  return 0666 & ~mask;
+}
+
+// A file is read-only for us when we may not write it, or when no one may (the owner's
+// read-only mark, which even the superuser's runs respect here).
+bool IsReadOnly(const fs::path& path, const struct stat& st) {
+  return access(path.c_str(), W_OK) != 0 || (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
+}
+
+}  // namespace
+
+struct AviWriter::Impl {
+  std::string output_path;
+  std::string temp_path;
+  std::string error;
+  bool opened = false;
+  bool finished = false;
+  bool finish_result = false;
+  bool stream_failed = false;
+  bool raw = false;
+  int width = 0;
+  int height = 0;
+  int raw_stride = 0;
+  int32_t frames_written = 0;
+  AVRational codec_time_base{1, 1};
+
+  std::unique_ptr<AVFormatContext, FormatContextDeleter> format;
+  std::unique_ptr<AVCodecContext, CodecContextDeleter> encoder;
+  std::unique_ptr<AVFrame, FrameDeleter> picture;
+  std::unique_ptr<AVPacket, PacketDeleter> packet;
+  std::unique_ptr<SwsContext, SwsDeleter> scaler;
+  AVStream* stream = nullptr;
+
+  bool Fail(std::string message) {
+    error = std::move(message);
+    return false;
+  }
+
+  void ReleaseAll() noexcept {
+    scaler.reset();
+    picture.reset();
+    packet.reset();
+    encoder.reset();
+    format.reset();
+    stream = nullptr;
+  }
+
+  void RemoveTemporary() noexcept {
+    if (temp_path.empty()) return;
+    std::error_code ec;
+    fs::remove(temp_path, ec);
+    temp_path.clear();
+  }
+
+  bool CreateStream(const FrameView& frame, int32_t fps, const CompressionChoice& choice);
+  bool WritePacket(AVPacket* pkt);
+  bool Drain();
+  bool WriteStreamlessAvi();
+};
+
+bool AviWriter::Impl::CreateStream(const FrameView& frame, int32_t fps,
+                                   const CompressionChoice& choice) {
+  const std::string prefix = "cannot create the video stream: ";
+  if (fps <= 0) return Fail(prefix + "frame rate " + std::to_string(fps));
+  width = frame.width;
+  height = frame.height;
+  codec_time_base = AVRational{1, fps};
+  const int32_t handler = choice.record.fccHandler;
+
+  stream = avformat_new_stream(format.get(), nullptr);
+  if (!stream) return Fail(prefix + "out of memory");
+  stream->time_base = codec_time_base;
+  stream->avg_frame_rate = stream->r_frame_rate = AVRational{fps, 1};
+  packet.reset(av_packet_alloc());
+  if (!packet) return Fail(prefix + "out of memory");
+
+  DictionaryOwner muxer_options;
+  if (IsUncompressedFourcc(handler)) {
+    // The DIB rows go into the file as they are: bottom-up, padded to 4 bytes.
+    raw = true;
+    raw_stride = (width * 3 + 3) & ~3;
+    AVCodecParameters* par = stream->codecpar;
+    par->codec_type = AVMEDIA_TYPE_VIDEO;
+    par->codec_id = AV_CODEC_ID_RAWVIDEO;
+    par->codec_tag = 0;
+    par->format = AV_PIX_FMT_BGR24;
+    par->width = width;
+    par->height = height;
+    par->bits_per_coded_sample = 24;
+    av_dict_set(&muxer_options.dict, "flipped_raw_rgb", "1", 0);
+  } else {
+    const auto parms = ParseParms(choice.parms);
+    std::string preferred;
+    for (const auto& [key, value] : parms)
+      if (key == "encoder") preferred = value;
+    const std::string name = EncoderNameForFourcc(handler, preferred);
+    if (name.empty())
+      return Fail(prefix + "no encoder for FOURCC '" + FourccToText(handler) + "'");
+    const AVCodec* codec = avcodec_find_encoder_by_name(name.c_str());
+    if (!codec) return Fail(prefix + "no encoder " + name);
+    const AVPixelFormat pix_fmt = ChoosePixelFormat(codec, width, height);
+    if (pix_fmt == AV_PIX_FMT_NONE) return Fail(prefix + name + " takes no convertible format");
+
+    encoder.reset(avcodec_alloc_context3(codec));
+    if (!encoder) return Fail(prefix + "out of memory");
+    AVCodecContext* ctx = encoder.get();
+    ctx->width = width;
+    ctx->height = height;
+    ctx->pix_fmt = pix_fmt;
+    ctx->time_base = codec_time_base;
+    ctx->framerate = AVRational{fps, 1};
+    ctx->sample_aspect_ratio = AVRational{1, 1};
+    ctx->thread_count = 0;
+    if (format->oformat->flags & AVFMT_GLOBALHEADER) ctx->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+
+    // A data rate is a target the encoder must meet; a fixed quality would override it, so
+    // the quality applies only without one.
+    const AviCompressOptions& rec = choice.record;
+    if ((rec.dwFlags & kAviCompressDataRate) && rec.dwBytesPerSecond > 0) {
+      // A one-second buffer makes the rate a ceiling, not just an average over the movie.
+      ctx->bit_rate = static_cast<int64_t>(rec.dwBytesPerSecond) * 8;
+      ctx->rc_max_rate = ctx->bit_rate;
+      ctx->rc_buffer_size = static_cast<int>(std::min<int64_t>(ctx->bit_rate, INT32_MAX));
+    } else {
+      switch (QualityScaleOf(name)) {
+        case QualityScale::QScale:
+          if (const int32_t q = QscaleForQuality(rec.dwQuality); q > 0) {
+            ctx->flags |= AV_CODEC_FLAG_QSCALE;
+            ctx->global_quality = q * FF_QP2LAMBDA;
+          }
+          break;
+        case QualityScale::Crf:
+          if (const int32_t crf = CrfForQuality(rec.dwQuality); crf >= 0)
+            av_opt_set_double(ctx->priv_data, "crf", crf, 0);
+          break;
+        case QualityScale::None:
+          break;
+      }
+    }
+    // Encoder options: unknown keys and values an encoder refuses are passed over, as a
+    // setting never stops a run.
+    for (const auto& [key, value] : parms) {
+      if (key == "encoder") continue;
+      av_opt_set(ctx, key.c_str(), value.c_str(), AV_OPT_SEARCH_CHILDREN);
+    }
+    // Every frame is a key frame, whatever the options asked for.
+    ctx->gop_size = 1;
+    ctx->max_b_frames = 0;
+    if (codec->priv_class) {
+      const AVClass* cls = codec->priv_class;
+      if (av_opt_find(&cls, "x264-params", nullptr, 0, AV_OPT_SEARCH_FAKE_OBJ)) {
+        const char* extra = "keyint=1:min-keyint=1:scenecut=0:bframes=0";
+        uint8_t* existing = nullptr;
+        std::string merged = extra;
+        if (av_opt_get(ctx->priv_data, "x264-params", 0, &existing) >= 0 && existing) {
+          if (*existing) merged = std::string(reinterpret_cast<char*>(existing)) + ":" + extra;
+          av_free(existing);
+        }
+        av_opt_set(ctx->priv_data, "x264-params", merged.c_str(), 0);
+      }
+    }
+
+    if (const int rc = avcodec_open2(ctx, codec, nullptr); rc < 0)
+      return Fail(prefix + "cannot open encoder " + name + ": " + AvError(rc));
+    if (const int rc = avcodec_parameters_from_context(stream->codecpar, ctx); rc < 0)
+      return Fail(prefix + AvError(rc));
+    // Keep the user's own code (XVID, DIVX, ...) when it names the same codec.
+    const AVCodecTag* const tags[] = {avformat_get_riff_video_tags(), nullptr};
+    if (av_codec_get_id(tags, static_cast<unsigned>(handler)) == codec->id)
+      stream->codecpar->codec_tag = static_cast<unsigned>(handler);
+
+    picture.reset(av_frame_alloc());
+    if (!picture) return Fail(prefix + "out of memory");
+    picture->format = pix_fmt;
+    picture->width = width;
+    picture->height = height;
+    if (const int rc = av_frame_get_buffer(picture.get(), 0); rc < 0)
+      return Fail(prefix + AvError(rc));
+    scaler.reset(sws_getContext(width, height, AV_PIX_FMT_BGR24, width, height, pix_fmt,
+                                SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT, nullptr,
+                                nullptr, nullptr));
+    if (!scaler) return Fail(prefix + "cannot convert to " + av_get_pix_fmt_name(pix_fmt));
+  }
+
+  if (const int rc = avformat_write_header(format.get(), &muxer_options.dict); rc < 0)
+    return Fail(prefix + AvError(rc));
+  return true;
+}
+
+bool AviWriter::Impl::WritePacket(AVPacket* pkt) {
+  pkt->stream_index = stream->index;
+  av_packet_rescale_ts(pkt, codec_time_base, stream->time_base);
+  const int rc = av_interleaved_write_frame(format.get(), pkt);
+  av_packet_unref(pkt);
+  if (rc < 0) return Fail("cannot write to output " + output_path + ": " + AvError(rc));
+  return true;
+}
+
+// Moves every packet the encoder has ready into the file.
+bool AviWriter::Impl::Drain() {
+  for (;;) {
+    const int rc = avcodec_receive_packet(encoder.get(), packet.get());
+    if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF) return true;
+    if (rc < 0) return Fail("cannot encode frame: " + AvError(rc));
+    if (!WritePacket(packet.get())) return false;
+  }
+}
+
+// libavformat will not write a file without streams; this is the smallest AVI there is:
+// a main header that counts no streams, an empty movie list and an empty index.
+bool AviWriter::Impl::WriteStreamlessAvi() {
+  AVIOContext* pb = format->pb;
+  auto tag = [pb](const char* t) { avio_write(pb, reinterpret_cast<const unsigned char*>(t), 4); };
+  tag("RIFF");
+  avio_wl32(pb, 100);
+  tag("AVI ");
+  tag("LIST");
+  avio_wl32(pb, 68);
+  tag("hdrl");
+  tag("avih");
+  avio_wl32(pb, 56);
+  avio_wl32(pb, 0);     // microseconds per frame
+  avio_wl32(pb, 0);     // max bytes per second
+  avio_wl32(pb, 0);     // padding granularity
+  avio_wl32(pb, 0x10);  // AVIF_HASINDEX
+  for (int i = 0; i < 10; ++i) avio_wl32(pb, 0);  // frames, initial, streams, buffer, size, reserved
+  tag("LIST");
+  avio_wl32(pb, 4);
+  tag("movi");
+  tag("idx1");
+  avio_wl32(pb, 0);
+  avio_flush(pb);
+  return pb->error >= 0 || Fail("cannot write to output " + output_path + ": " + AvError(pb->error));
+}
+
+AviWriter::AviWriter() : impl_(std::make_unique<Impl>()) {}
+
+AviWriter::~AviWriter() {
+  if (impl_->opened && !impl_->finished) {
+    impl_->ReleaseAll();
+    impl_->RemoveTemporary();
+  }
+}
+
+bool AviWriter::Open(const std::string& output_path) {
+  Impl& d = *impl_;
+  if (d.opened) return d.Fail("cannot open output " + output_path + ": already open");
+  d.output_path = output_path;
+  const std::string prefix = "cannot open output " + output_path + ": ";
+  const fs::path output(output_path);
+  fs::path folder = output.parent_path();
+  if (folder.empty()) folder = ".";
+  if (output.filename().empty()) return d.Fail(prefix + SystemReason(EISDIR));
+
+  mode_t mode = NewFileMode();
+  struct stat st {};
+  if (stat(output.c_str(), &st) == 0) {
+    if (S_ISDIR(st.st_mode)) return d.Fail(prefix + SystemReason(EISDIR));
+    if (IsReadOnly(output, st)) return d.Fail(prefix + SystemReason(EACCES));
+    mode = st.st_mode & 07777;
+  }
+
+  // The temporary name is hidden and unique, so two runs into one folder never collide.
+  // Cut long names so the temporary one still fits the file system's name limit.
+  const std::string stem = output.filename().string().substr(0, 200);
+  std::string pattern = (folder / ("." + stem + ".chronoreel-XXXXXX.avi")).string();
+  const int fd = mkstemps(pattern.data(), 4);
+  if (fd < 0) return d.Fail(prefix + SystemReason(errno));
+  d.temp_path = pattern;
+  d.opened = true;  // from here on the temporary file is ours to remove
+  // The movie gets the permissions the output had (or a new file's), not mkstemp's 0600.
+  fchmod(fd, mode);
+  close(fd);
+
+  AVFormatContext* raw_ctx = nullptr;
+  if (const int rc = avformat_alloc_output_context2(&raw_ctx, nullptr, "avi", d.temp_path.c_str());
+      rc < 0 || !raw_ctx) {
+    d.RemoveTemporary();
+    return d.Fail(prefix + AvError(rc));
+  }
+  d.format.reset(raw_ctx);
+  if (const int rc = avio_open(&d.format->pb, d.temp_path.c_str(), AVIO_FLAG_WRITE); rc < 0) {
+    d.ReleaseAll();
+    d.RemoveTemporary();
+    return d.Fail(prefix + AvError(rc));
+  }
+  return true;
+}
+
+bool AviWriter::WriteFrame(const FrameView& frame, int32_t fps,
+                           const CompressionChoice& compression) {
+  Impl& d = *impl_;
+  if (!d.opened || d.finished || !d.format) return d.Fail("cannot write frame: no open output");
+  if (d.stream_failed) return false;
+  if (!frame.pixels || frame.width <= 0 || frame.height <= 0 || frame.stride < frame.width * 3)
+    return d.Fail("cannot write frame: no picture");
+
+  if (!d.stream) {
+    if (!d.CreateStream(frame, fps, compression)) {
+      d.stream_failed = true;
+      return false;
+    }
+  } else if (frame.width != d.width || frame.height != d.height) {
+    return d.Fail("cannot write frame: size changed");
+  }
+
+  if (d.raw) {
+    const int size = d.raw_stride * d.height;
+    if (const int rc = av_new_packet(d.packet.get(), size); rc < 0)
+      return d.Fail("cannot write frame: " + AvError(rc));
+    uint8_t* out = d.packet->data;
+    if (frame.stride == d.raw_stride) {
+      std::memcpy(out, frame.pixels, static_cast<size_t>(size));
+    } else {
+      for (int row = 0; row < d.height; ++row) {
+        std::memcpy(out + static_cast<ptrdiff_t>(row) * d.raw_stride,
+                    frame.pixels + static_cast<ptrdiff_t>(row) * frame.stride,
+                    static_cast<size_t>(d.width) * 3);
+        std::memset(out + static_cast<ptrdiff_t>(row) * d.raw_stride + d.width * 3, 0,
+                    static_cast<size_t>(d.raw_stride - d.width * 3));
+      }
+    }
+    d.packet->pts = d.packet->dts = d.frames_written;
+    d.packet->duration = 1;
+    d.packet->flags |= AV_PKT_FLAG_KEY;
+    if (!d.WritePacket(d.packet.get())) return false;
+  } else {
+    if (const int rc = av_frame_make_writable(d.picture.get()); rc < 0)
+      return d.Fail("cannot write frame: " + AvError(rc));
+    // Read the bottom-up rows from the last one up: the picture arrives top first.
+    const uint8_t* src[4] = {frame.pixels + static_cast<ptrdiff_t>(frame.height - 1) * frame.stride,
+                             nullptr, nullptr, nullptr};
+    const int src_stride[4] = {-frame.stride, 0, 0, 0};
+    sws_scale(d.scaler.get(), src, src_stride, 0, frame.height, d.picture->data,
+              d.picture->linesize);
+    d.picture->pts = d.frames_written;
+    // The mpegvideo encoders take a fixed quantiser from each frame, not from the context.
+    if (d.encoder->flags & AV_CODEC_FLAG_QSCALE) d.picture->quality = d.encoder->global_quality;
+    d.picture->pict_type = AV_PICTURE_TYPE_I;
+    d.picture->key_frame = 1;
+    if (const int rc = avcodec_send_frame(d.encoder.get(), d.picture.get()); rc < 0)
+      return d.Fail("cannot encode frame: " + AvError(rc));
+    if (!d.Drain()) return false;
+  }
+  ++d.frames_written;
+  return true;
+}
+
+bool AviWriter::Finish() {
+  Impl& d = *impl_;
+  if (d.finished) return d.finish_result;
+  if (!d.opened) return d.Fail("cannot finish output: not open");
+  d.finished = true;
+
+  bool ok = true;
+  if (d.stream_failed || !d.format) {
+    ok = false;  // nothing worth keeping: the earlier movie stays
+  } else if (!d.stream) {
+    ok = d.WriteStreamlessAvi();
+  } else {
+    if (d.encoder) {
+      avcodec_send_frame(d.encoder.get(), nullptr);
+      ok = d.Drain();
+    }
+    if (const int rc = av_write_trailer(d.format.get()); rc < 0 && ok)
+      ok = d.Fail("cannot finish output " + d.output_path + ": " + AvError(rc));
+  }
+  if (d.format && d.format->pb) {
+    avio_flush(d.format->pb);
+    if (d.format->pb->error < 0 && ok)
+      ok = d.Fail("cannot finish output " + d.output_path + ": " + AvError(d.format->pb->error));
+    if (const int rc = avio_closep(&d.format->pb); rc < 0 && ok)
+      ok = d.Fail("cannot finish output " + d.output_path + ": " + AvError(rc));
+  }
+  d.ReleaseAll();
+
+  if (ok) {
+    // On disk before it takes the output's name, so a crash leaves one movie or the other.
+    if (const int fd = open(d.temp_path.c_str(), O_RDONLY); fd >= 0) {
+      if (fsync(fd) != 0) ok = d.Fail("cannot finish output " + d.output_path + ": " + SystemReason(errno));
+      close(fd);
+    }
+  }
+  if (ok) {
+    std::error_code ec;
+    fs::rename(d.temp_path, d.output_path, ec);
+    if (ec) {
+      ok = d.Fail("cannot replace output " + d.output_path + ": " + ec.message());
+    } else {
+      d.temp_path.clear();
+    }
+  }
+  if (!ok) d.RemoveTemporary();
+  d.finish_result = ok;
+  return ok;
+}
+
+int32_t AviWriter::FramesWritten() const { return impl_->frames_written; }
+
+const std::string& AviWriter::Error() const { return impl_->error; }
+
+}  // namespace chronoreel

@@ -1,0 +1,249 @@
+#include "engine/codecs.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstdio>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/opt.h>
+#include <libavutil/pixdesc.h>
+#include <libswscale/swscale.h>
+}
+
+namespace chronoreel {
+
+namespace {
+
+constexpr int32_t kDibFourcc = 541215044;  // "DIB "
+
+const AVCodecTag* const* RiffVideoTags() {
+  static const AVCodecTag* const tags[] = {avformat_get_riff_video_tags(), nullptr};
+  return tags;
+}
+
+// An encoder a movie run can use without devices or special flags.
+bool IsUsableEncoder(const AVCodec* codec) {
+  if (!codec || !av_codec_is_encoder(codec) || codec->type != AVMEDIA_TYPE_VIDEO) return false;
+  if (codec->capabilities & (AV_CODEC_CAP_HARDWARE | AV_CODEC_CAP_EXPERIMENTAL)) return false;
+  // Hardware wrappers that do not carry the flag.
+  const std::string name = codec->name;
+  for (const char* suffix : {"_v4l2m2m", "_omx", "_vaapi", "_qsv", "_nvenc", "_amf", "_mf",
+                             "_videotoolbox", "_mediacodec", "_rkmpp", "_vulkan"}) {
+    const std::string s = suffix;
+    if (name.size() > s.size() && name.compare(name.size() - s.size(), s.size(), s) == 0)
+      return false;
+  }
+  return true;
+}
+
+const AVCodec* PreferredEncoderFor(AVCodecID id) {
+  void* it = nullptr;
+  while (const AVCodec* codec = av_codec_iterate(&it)) {
+    if (codec->id == id && IsUsableEncoder(codec)) return codec;
+  }
+  return nullptr;
+}
+
+// Common codes whose table entry names a codec without a usable encoder of its own.
+const char* FallbackEncoderName(const std::string& upper) {
+  static const struct { const char* fourcc; const char* encoder; } kFallback[] = {
+      {"H264", "libx264"}, {"X264", "libx264"}, {"AVC1", "libx264"},
+      {"XVID", "mpeg4"},   {"FMP4", "mpeg4"},   {"DIVX", "mpeg4"},
+      {"DX50", "mpeg4"},   {"MP4V", "mpeg4"},   {"MJPG", "mjpeg"},
+      {"FFV1", "ffv1"},    {"HFYU", "huffyuv"}, {"FFVH", "ffvhuff"},
+  };
+  for (const auto& f : kFallback)
+    if (upper == f.fourcc) return f.encoder;
+  return nullptr;
+}
+
+std::string OptionTypeName(AVOptionType type) {
+  switch (type) {
+    case AV_OPT_TYPE_FLAGS: return "flags";
+    case AV_OPT_TYPE_INT: return "int";
+    case AV_OPT_TYPE_INT64: return "int64";
+    case AV_OPT_TYPE_UINT64: return "uint64";
+    case AV_OPT_TYPE_DOUBLE: return "double";
+    case AV_OPT_TYPE_FLOAT: return "float";
+    case AV_OPT_TYPE_STRING: return "string";
+    case AV_OPT_TYPE_RATIONAL: return "rational";
+    case AV_OPT_TYPE_BOOL: return "bool";
+    case AV_OPT_TYPE_DICT: return "dictionary";
+    case AV_OPT_TYPE_IMAGE_SIZE: return "image_size";
+    case AV_OPT_TYPE_PIXEL_FMT: return "pix_fmt";
+    case AV_OPT_TYPE_VIDEO_RATE: return "video_rate";
+    case AV_OPT_TYPE_DURATION: return "duration";
+    case AV_OPT_TYPE_COLOR: return "color";
+    case AV_OPT_TYPE_BINARY: return "binary";
+    default: return "other";
+  }
+}
+
+std::string DefaultText(const AVOption& o) {
+  char buffer[64];
+  switch (o.type) {
+    case AV_OPT_TYPE_FLAGS:
+    case AV_OPT_TYPE_INT:
+    case AV_OPT_TYPE_INT64:
+    case AV_OPT_TYPE_UINT64:
+    case AV_OPT_TYPE_DURATION:
+      std::snprintf(buffer, sizeof buffer, "%lld", static_cast<long long>(o.default_val.i64));
+      return buffer;
+    case AV_OPT_TYPE_BOOL:
+      return o.default_val.i64 < 0 ? "auto" : (o.default_val.i64 ? "true" : "false");
+    case AV_OPT_TYPE_DOUBLE:
+    case AV_OPT_TYPE_FLOAT:
+      std::snprintf(buffer, sizeof buffer, "%g", o.default_val.dbl);
+      return buffer;
+    case AV_OPT_TYPE_RATIONAL:
+      std::snprintf(buffer, sizeof buffer, "%d/%d", o.default_val.q.num, o.default_val.q.den);
+      return buffer;
+    case AV_OPT_TYPE_PIXEL_FMT: {
+      const char* n = av_get_pix_fmt_name(static_cast<AVPixelFormat>(o.default_val.i64));
+      return n ? n : "";
+    }
+    case AV_OPT_TYPE_STRING:
+    case AV_OPT_TYPE_IMAGE_SIZE:
+    case AV_OPT_TYPE_VIDEO_RATE:
+    case AV_OPT_TYPE_COLOR:
+      return o.default_val.str ? o.default_val.str : "";
+    default:
+      return "";
+  }
+}
+
+}  // namespace
+
+int32_t FourccFromText(const std::string& text) {
+  uint32_t code = 0;
+  for (int i = 0; i < 4; ++i) {
+    const uint8_t c = i < static_cast<int>(text.size()) ? static_cast<uint8_t>(text[i]) : ' ';
+    code |= static_cast<uint32_t>(c) << (8 * i);
+  }
+  return static_cast<int32_t>(code);
+}
+
+std::string FourccToText(int32_t fourcc) {
+  if (fourcc == 0) return {};
+  std::string text(4, ' ');
+  const auto code = static_cast<uint32_t>(fourcc);
+  for (int i = 0; i < 4; ++i) text[i] = static_cast<char>((code >> (8 * i)) & 0xFF);
+  return text;
+}
+
+bool IsUncompressedFourcc(int32_t fourcc) { return fourcc == 0 || fourcc == kDibFourcc; }
+
+std::string EncoderNameForFourcc(int32_t fourcc, const std::string& preferred_name) {
+  if (IsUncompressedFourcc(fourcc)) return "rawvideo";
+  const AVCodecID id = av_codec_get_id(RiffVideoTags(), static_cast<unsigned>(fourcc));
+  if (id != AV_CODEC_ID_NONE) {
+    if (!preferred_name.empty()) {
+      const AVCodec* chosen = avcodec_find_encoder_by_name(preferred_name.c_str());
+      // Same codec, or a codec that the table writes under this very code (h263p, ljpeg).
+      if (chosen && IsUsableEncoder(chosen) &&
+          (chosen->id == id ||
+           av_codec_get_tag(RiffVideoTags(), chosen->id) == static_cast<unsigned>(fourcc)))
+        return chosen->name;
+    }
+    if (const AVCodec* codec = PreferredEncoderFor(id)) return codec->name;
+  }
+  std::string upper = FourccToText(fourcc);
+  std::transform(upper.begin(), upper.end(), upper.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+  if (const char* name = FallbackEncoderName(upper)) {
+    if (IsUsableEncoder(avcodec_find_encoder_by_name(name))) return name;
+  }
+  return {};
+}
+
+QualityScale QualityScaleOf(const std::string& encoder_name) {
+  const AVCodec* codec = avcodec_find_encoder_by_name(encoder_name.c_str());
+  if (!codec) return QualityScale::None;
+  if (codec->priv_class) {
+    const AVClass* cls = codec->priv_class;
+    if (av_opt_find(&cls, "crf", nullptr, 0, AV_OPT_SEARCH_FAKE_OBJ)) return QualityScale::Crf;
+  }
+  // The mpegvideo family and libxvid take a fixed quantiser through global_quality.
+  static const char* const kQscale[] = {"mjpeg",    "mpeg4",    "libxvid",    "msmpeg4v2",
+                                        "msmpeg4",  "h263",     "h263p",      "wmv1",
+                                        "wmv2",     "mpeg1video", "mpeg2video", "flv",
+                                        "h261",     "rv10",     "rv20",       "speedhq"};
+  for (const char* name : kQscale)
+    if (encoder_name == name) return QualityScale::QScale;
+  return QualityScale::None;
+}
+
+int32_t QscaleForQuality(int32_t quality) {
+  if (quality <= 0) return -1;
+  const int32_t q = std::min(quality, 10000);
+  return 31 - static_cast<int32_t>(std::lround((q - 1) * 30.0 / 9999.0));
+}
+
+int32_t CrfForQuality(int32_t quality) {
+  if (quality <= 0) return -1;
+  const int32_t q = std::min(quality, 10000);
+  return 51 - static_cast<int32_t>(std::lround((q - 1) * 51.0 / 9999.0));
+}
+
+std::vector<EncoderInfo> ListAviEncoders() {
+  std::vector<EncoderInfo> list;
+  list.push_back({kDibFourcc, "DIB ", "rawvideo", "Full Frames (Uncompressed)", false});
+  const AVOutputFormat* avi = av_guess_format("avi", nullptr, nullptr);
+  void* it = nullptr;
+  while (const AVCodec* codec = av_codec_iterate(&it)) {
+    if (!IsUsableEncoder(codec) || codec->id == AV_CODEC_ID_RAWVIDEO) continue;
+    const unsigned tag = av_codec_get_tag(RiffVideoTags(), codec->id);
+    if (tag == 0) continue;
+    if (avi && avformat_query_codec(avi, codec->id, FF_COMPLIANCE_NORMAL) != 1) continue;
+    // The frames are converted with libswscale: the encoder must take one of its outputs.
+    bool convertible = codec->pix_fmts == nullptr;
+    for (const AVPixelFormat* f = codec->pix_fmts; f && *f != AV_PIX_FMT_NONE; ++f)
+      if (sws_isSupportedOutput(*f)) convertible = true;
+    if (!convertible) continue;
+    EncoderInfo info;
+    info.fourcc = static_cast<int32_t>(tag);
+    info.fourcc_text = FourccToText(info.fourcc);
+    info.name = codec->name;
+    info.long_name = codec->long_name ? codec->long_name : codec->name;
+    info.supports_quality = QualityScaleOf(info.name) != QualityScale::None;
+    list.push_back(std::move(info));
+  }
+  return list;
+}
+
+std::vector<EncoderOption> ListEncoderOptions(const std::string& encoder_name) {
+  std::vector<EncoderOption> options;
+  const AVCodec* codec = avcodec_find_encoder_by_name(encoder_name.c_str());
+  if (!codec || !codec->priv_class) return options;
+  const AVClass* cls = codec->priv_class;
+  std::vector<const AVOption*> constants;
+  std::vector<std::string> units;  // parallel to options: the unit of its named constants
+  const AVOption* o = nullptr;
+  while ((o = av_opt_next(&cls, o)) != nullptr) {
+    if (o->type == AV_OPT_TYPE_CONST) {
+      constants.push_back(o);
+      continue;
+    }
+    if (!(o->flags & AV_OPT_FLAG_ENCODING_PARAM)) continue;
+    EncoderOption option;
+    option.name = o->name;
+    option.help = o->help ? o->help : "";
+    option.type = OptionTypeName(o->type);
+    option.default_value = DefaultText(*o);
+    option.min = o->min;
+    option.max = o->max;
+    options.push_back(std::move(option));
+    units.emplace_back(o->unit ? o->unit : "");
+  }
+  for (size_t i = 0; i < options.size(); ++i) {
+    if (units[i].empty()) continue;
+    for (const AVOption* c : constants)
+      if (c->unit && units[i] == c->unit) options[i].choices.emplace_back(c->name);
+  }
+  return options;
+}
+
+}  // namespace chronoreel

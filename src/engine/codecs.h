@@ -1,0 +1,65 @@
+#pragma once
+// The video encoders of the linked FFmpeg that can go into an AVI file, named by the
+// four-character codes of the AVI format, and the options each encoder takes. The
+// compression dialog lists these; the AVI writer resolves a stored code through the same
+// table, so a choice made here is the one that writes the movie.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace chronoreel {
+
+struct EncoderInfo {
+  int32_t fourcc = 0;         // as stored in the compression record's fccHandler
+  std::string fourcc_text;    // "MJPG"; "DIB " for uncompressed frames
+  std::string name;           // FFmpeg's encoder name ("mjpeg"); "rawvideo" for "DIB "
+  std::string long_name;      // for people
+  bool supports_quality = false;  // dwQuality has an effect
+};
+
+// How dwQuality (1..10000, 10000 best) reaches an encoder.
+enum class QualityScale {
+  None,    // lossless or no rate control: quality is ignored
+  QScale,  // the mpegvideo family: fixed quantiser 31 (worst) .. 1 (best)
+  Crf,     // libx264 and kin: constant rate factor 51 (worst) .. 0 (best)
+};
+
+// Uncompressed first ("DIB "), then every other encoder in FFmpeg's order. Hardware and
+// experimental encoders are left out: they need devices or flags a movie run cannot give.
+std::vector<EncoderInfo> ListAviEncoders();
+
+// "MJPG" -> the little-endian code the record stores; shorter text is padded with blanks,
+// longer text is cut at four characters.
+int32_t FourccFromText(const std::string& text);
+// The code as four characters; 0 gives "" (the record's "no handler").
+std::string FourccToText(int32_t fourcc);
+
+// True for 0 and "DIB ": frames go into the file uncompressed.
+bool IsUncompressedFourcc(int32_t fourcc);
+
+// The FFmpeg encoder name for a code ("" when the linked FFmpeg has none).
+// preferred_name, when it names an encoder of the same codec, wins (mpeg4 vs libxvid).
+std::string EncoderNameForFourcc(int32_t fourcc, const std::string& preferred_name = {});
+
+QualityScale QualityScaleOf(const std::string& encoder_name);
+
+// dwQuality -> the encoder's own value; quality <= 0 means "encoder default" (nullopt-like:
+// returns -1). Rounded to the nearest step; 10000 gives the best value.
+int32_t QscaleForQuality(int32_t quality);  // 31..1, or -1
+int32_t CrfForQuality(int32_t quality);     // 51..0, or -1
+
+struct EncoderOption {
+  std::string name;
+  std::string help;
+  std::string type;           // "int", "int64", "bool", "flags", "float", "double", "string", ...
+  std::string default_value;  // as av_opt_set accepts it
+  double min = 0;
+  double max = 0;
+  std::vector<std::string> choices;  // named values, for options that have them
+};
+
+// The encoder's private options (the ones "key=value" lines in the parameter block set).
+// An unknown encoder gives an empty list.
+std::vector<EncoderOption> ListEncoderOptions(const std::string& encoder_name);
+
+}  // namespace chronoreel

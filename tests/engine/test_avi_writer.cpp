@@ -1,0 +1,444 @@
+#include "engine/avi_writer.h"
+
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+#include <csignal>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "engine/codecs.h"
+
+extern "C" {
+#include <libavutil/log.h>
+}
+#include "support/probe_movie.h"
+#include "support/temp_dir.h"
+
+namespace chronoreel {
+namespace {
+
+namespace fs = std::filesystem;
+
+// The encoders' statistics would bury the test output.
+const int kQuietLibraries = (av_log_set_level(AV_LOG_ERROR), 0);
+
+struct Bgr {
+  uint8_t b, g, r;
+};
+
+// A bottom-up 24-bit frame with rows padded to 4 bytes, like the frame surface.
+struct TestFrame {
+  int width, height, stride;
+  std::vector<uint8_t> pixels;
+  TestFrame(int w, int h) : width(w), height(h), stride((w * 3 + 3) & ~3), pixels(stride * h, 0xEE) {}
+  // top_row counts from the top of the picture.
+  void FillRows(int top_row_begin, int top_row_end, Bgr c) {
+    for (int y = top_row_begin; y < top_row_end; ++y) {
+      uint8_t* row = pixels.data() + static_cast<size_t>(height - 1 - y) * stride;
+      for (int x = 0; x < width; ++x) {
+        row[x * 3] = c.b;
+        row[x * 3 + 1] = c.g;
+        row[x * 3 + 2] = c.r;
+      }
+    }
+  }
+  FrameView View() const { return FrameView{pixels.data(), width, height, stride}; }
+};
+
+TestFrame Flat(int w, int h, Bgr c) {
+  TestFrame f(w, h);
+  f.FillRows(0, h, c);
+  return f;
+}
+
+TestFrame TwoTone(int w, int h, Bgr top, Bgr bottom) {
+  TestFrame f(w, h);
+  f.FillRows(0, h / 2, top);
+  f.FillRows(h / 2, h, bottom);
+  return f;
+}
+
+// Detail that an encoder cannot make small without losing quality.
+TestFrame Textured(int w, int h, int seed) {
+  TestFrame f(w, h);
+  uint32_t s = 2463534242u + seed;
+  for (auto& p : f.pixels) {
+    s ^= s << 13;
+    s ^= s >> 17;
+    s ^= s << 5;
+    p = static_cast<uint8_t>(s);
+  }
+  return f;
+}
+
+CompressionChoice Choice(const std::string& fourcc, int32_t quality = 8000,
+                         const std::string& parms = {}) {
+  static std::string held;  // the block lives as long as the choice is used
+  held = parms;
+  CompressionChoice c{};
+  c.record.fccHandler = fourcc.empty() ? 0 : FourccFromText(fourcc);
+  c.record.dwQuality = quality;
+  c.record.dwFlags = 0;
+  c.parms = std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(held.data()), held.size());
+  return c;
+}
+
+std::vector<std::string> Entries(const fs::path& dir) {
+  std::vector<std::string> names;
+  for (const auto& e : fs::directory_iterator(dir)) names.push_back(e.path().filename().string());
+  return names;
+}
+
+std::string ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void WriteText(const std::string& path, const std::string& text) { std::ofstream(path) << text; }
+
+bool HasEncoder(const std::string& fourcc) {
+  return !EncoderNameForFourcc(FourccFromText(fourcc)).empty();
+}
+
+// ---- every codec of the table: structure, key frames, colours, orientation ----
+
+struct CodecCase {
+  const char* fourcc;
+  const char* codec_name;  // as libavformat reads it back
+  double tolerance;        // per channel, on a flat area
+};
+
+void PrintTo(const CodecCase& c, std::ostream* os) { *os << '"' << c.fourcc << '"'; }
+
+class AviCodecTest : public ::testing::TestWithParam<CodecCase> {};
+
+TEST_P(AviCodecTest, WritesOneStreamOfKeyFramesThatDecodeToTheFrames) {
+  const CodecCase& c = GetParam();
+  if (std::string(c.fourcc) != "DIB " && !HasEncoder(c.fourcc))
+    GTEST_SKIP() << "no encoder for " << c.fourcc;
+  TempDir dir("avi-codec");
+  const std::string out = dir.File("movie.avi");
+  const std::vector<Bgr> colours = {{0, 0, 220}, {0, 200, 0}, {210, 30, 30}, {128, 128, 128}};
+  const Bgr top{20, 220, 230}, bottom{200, 40, 40};
+  {
+    AviWriter w;
+    ASSERT_TRUE(w.Open(out)) << w.Error();
+    for (const Bgr& colour : colours)
+      ASSERT_TRUE(w.WriteFrame(Flat(64, 48, colour).View(), 15, Choice(c.fourcc))) << w.Error();
+    ASSERT_TRUE(w.WriteFrame(TwoTone(64, 48, top, bottom).View(), 15, Choice(c.fourcc)));
+    EXPECT_EQ(w.FramesWritten(), 5);
+    ASSERT_TRUE(w.Finish()) << w.Error();
+  }
+  const test::ProbedMovie movie = test::ProbeMovie(out);
+  ASSERT_TRUE(movie.opened) << movie.error;
+  EXPECT_EQ(movie.stream_count, 1);
+  EXPECT_EQ(movie.codec_name, c.codec_name);
+  EXPECT_EQ(movie.width, 64);
+  EXPECT_EQ(movie.height, 48);
+  EXPECT_EQ(movie.rate_num, 15);
+  EXPECT_EQ(movie.rate_den, 1);
+  ASSERT_EQ(movie.FrameCount(), 5);
+  for (int k = 0; k < movie.FrameCount(); ++k) EXPECT_TRUE(movie.key_flags[k]) << "packet " << k;
+
+  const auto frames = test::DecodeAllFrames(out);
+  ASSERT_EQ(frames.size(), 5u);
+  auto expect_near = [&](const test::DecodedFrame& f, int y0, int y1, Bgr want, const char* what) {
+    double got[3];
+    f.MeanColour(4, y0, 60, y1, got);
+    EXPECT_NEAR(got[0], want.b, c.tolerance) << what;
+    EXPECT_NEAR(got[1], want.g, c.tolerance) << what;
+    EXPECT_NEAR(got[2], want.r, c.tolerance) << what;
+  };
+  for (size_t k = 0; k < colours.size(); ++k)
+    expect_near(frames[k], 4, 44, colours[k], ("frame " + std::to_string(k)).c_str());
+  expect_near(frames[4], 2, 20, top, "top half");
+  expect_near(frames[4], 28, 46, bottom, "bottom half");
+}
+
+INSTANTIATE_TEST_SUITE_P(Codecs, AviCodecTest,
+                         ::testing::Values(CodecCase{"DIB ", "rawvideo", 0},
+                                           CodecCase{"MJPG", "mjpeg", 10},
+                                           CodecCase{"XVID", "mpeg4", 10},
+                                           CodecCase{"FMP4", "mpeg4", 10},
+                                           CodecCase{"H264", "h264", 10},
+                                           CodecCase{"FFV1", "ffv1", 0},
+                                           CodecCase{"HFYU", "huffyuv", 0}),
+                         [](const auto& param_info) {
+                           std::string n = param_info.param.fourcc;
+                           return n == "DIB " ? std::string("DIB") : n;
+                         });
+
+// Sizes whose rows need padding, or whose height is odd, still come out the right way up.
+class AviSizeTest : public ::testing::TestWithParam<std::tuple<const char*, int, int>> {};
+
+TEST_P(AviSizeTest, OddSizesKeepTheirPicture) {
+  const auto [fourcc, width, height] = GetParam();
+  if (!HasEncoder(fourcc)) GTEST_SKIP();
+  TempDir dir("avi-size");
+  const std::string out = dir.File("odd.avi");
+  const Bgr top{0, 0, 240}, bottom{240, 0, 0};
+  AviWriter w;
+  ASSERT_TRUE(w.Open(out));
+  ASSERT_TRUE(w.WriteFrame(TwoTone(width, height, top, bottom).View(), 10, Choice(fourcc)))
+      << w.Error();
+  ASSERT_TRUE(w.Finish()) << w.Error();
+  const auto frames = test::DecodeAllFrames(out);
+  ASSERT_EQ(frames.size(), 1u);
+  ASSERT_EQ(frames[0].width, width);
+  ASSERT_EQ(frames[0].height, height);
+  double got_top[3], got_bottom[3];
+  frames[0].MeanColour(0, 0, width, height / 2 - 2, got_top);
+  frames[0].MeanColour(0, height / 2 + 2, width, height, got_bottom);
+  EXPECT_NEAR(got_top[2], 240, 12);
+  EXPECT_NEAR(got_top[0], 0, 12);
+  EXPECT_NEAR(got_bottom[0], 240, 12);
+  EXPECT_NEAR(got_bottom[2], 0, 12);
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, AviSizeTest,
+                         ::testing::Values(std::make_tuple("DIB ", 30, 20),
+                                           std::make_tuple("DIB ", 33, 17),
+                                           std::make_tuple("MJPG", 30, 21),
+                                           std::make_tuple("H264", 36, 21),
+                                           std::make_tuple("FFV1", 30, 21)));
+
+// ---- the temporary file and the output path ----
+
+TEST(AviWriterFileTest, WritesUnderHiddenTemporaryNameAndRenamesOnFinish) {
+  TempDir dir("avi-temp");
+  const std::string out = dir.File("movie.avi");
+  AviWriter w;
+  ASSERT_TRUE(w.Open(out));
+  ASSERT_TRUE(w.WriteFrame(Flat(64, 48, {1, 2, 3}).View(), 15, Choice("DIB ")));
+  EXPECT_FALSE(fs::exists(out));
+  const auto during = Entries(dir.Path());
+  ASSERT_EQ(during.size(), 1u);
+  EXPECT_EQ(during[0].rfind(".movie.avi.", 0), 0u) << during[0];
+  ASSERT_TRUE(w.Finish()) << w.Error();
+  EXPECT_EQ(Entries(dir.Path()), std::vector<std::string>{"movie.avi"});
+  struct stat st {};
+  ASSERT_EQ(stat(out.c_str(), &st), 0);
+  EXPECT_NE(st.st_mode & 0044, 0u) << "the movie must not keep the private mode of a temp file";
+}
+
+TEST(AviWriterFileTest, TemporaryNamesNeverCollide) {
+  TempDir dir("avi-two");
+  const std::string long_name = std::string(250, 'm') + ".avi";  // at the name limit
+  for (const std::string& name : {std::string("m.avi"), long_name}) {
+    const size_t before = Entries(dir.Path()).size();
+    AviWriter a, b;
+    ASSERT_TRUE(a.Open(dir.File(name))) << a.Error();
+    ASSERT_TRUE(b.Open(dir.File(name))) << b.Error();
+    EXPECT_EQ(Entries(dir.Path()).size(), before + 2);
+    ASSERT_TRUE(a.Finish());
+    EXPECT_TRUE(fs::exists(dir.File(name)));
+  }
+}
+
+TEST(AviWriterFileTest, UnfinishedWriterRemovesItsTemporaryFile) {
+  TempDir dir("avi-drop");
+  WriteText(dir.File("movie.avi"), "earlier movie");
+  {
+    AviWriter w;
+    ASSERT_TRUE(w.Open(dir.File("movie.avi")));
+    ASSERT_TRUE(w.WriteFrame(Flat(64, 48, {9, 9, 9}).View(), 15, Choice("MJPG")));
+  }
+  EXPECT_EQ(Entries(dir.Path()), std::vector<std::string>{"movie.avi"});
+  EXPECT_EQ(ReadAll(dir.File("movie.avi")), "earlier movie");
+}
+
+TEST(AviWriterFileTest, ExistingOutputIsReplacedOnlyBySuccess) {
+  TempDir dir("avi-replace");
+  const std::string out = dir.File("movie.avi");
+  WriteText(out, "earlier movie");
+  {
+    AviWriter w;
+    ASSERT_TRUE(w.Open(out));
+    EXPECT_FALSE(w.WriteFrame(Flat(64, 48, {9, 9, 9}).View(), 15, Choice("ZZZZ")));
+    EXPECT_FALSE(w.Finish());
+  }
+  EXPECT_EQ(ReadAll(out), "earlier movie");
+  EXPECT_EQ(Entries(dir.Path()).size(), 1u);
+  {
+    AviWriter w;
+    ASSERT_TRUE(w.Open(out));
+    ASSERT_TRUE(w.WriteFrame(Flat(64, 48, {9, 9, 9}).View(), 15, Choice("DIB ")));
+    ASSERT_TRUE(w.Finish());
+  }
+  EXPECT_EQ(test::ProbeMovie(out).FrameCount(), 1);
+}
+
+TEST(AviWriterFileTest, NoFrameGivesAMovieWithoutStream) {
+  TempDir dir("avi-empty");
+  const std::string out = dir.File("movie.avi");
+  WriteText(out, "earlier movie");
+  AviWriter w;
+  ASSERT_TRUE(w.Open(out));
+  ASSERT_TRUE(w.Finish()) << w.Error();
+  const test::ProbedMovie movie = test::ProbeMovie(out);
+  ASSERT_TRUE(movie.opened) << movie.error;
+  EXPECT_EQ(movie.stream_count, 0);
+  EXPECT_EQ(Entries(dir.Path()).size(), 1u);
+}
+
+struct OpenFailure {
+  const char* name;
+  std::string (*prepare)(const TempDir& dir);  // returns the output path
+  const char* reason;
+};
+
+const OpenFailure kOpenFailures[] = {
+    {"MissingFolder", [](const TempDir& d) { return d.File("no/such/movie.avi"); },
+     "No such file or directory"},
+    {"ReadOnlyOutput",
+     [](const TempDir& d) {
+       WriteText(d.File("movie.avi"), "keep me");
+       fs::permissions(d.File("movie.avi"), fs::perms::owner_read | fs::perms::group_read);
+       return d.File("movie.avi");
+     },
+     "Permission denied"},
+    {"OutputIsFolder",
+     [](const TempDir& d) {
+       fs::create_directory(d.File("movie.avi"));
+       return d.File("movie.avi");
+     },
+     "Is a directory"},
+};
+
+TEST(AviWriterFileTest, OpenFailsWithPathAndReason) {
+  for (const OpenFailure& f : kOpenFailures) {
+    SCOPED_TRACE(f.name);
+    TempDir dir("avi-open");
+    const std::string out = f.prepare(dir);
+    const auto before = Entries(dir.Path());
+    AviWriter w;
+    EXPECT_FALSE(w.Open(out));
+    EXPECT_EQ(w.Error(), "cannot open output " + out + ": " + f.reason);
+    EXPECT_EQ(Entries(dir.Path()), before) << "nothing created, nothing removed";
+    EXPECT_FALSE(w.WriteFrame(Flat(8, 8, {}).View(), 15, Choice("DIB ")));
+  }
+}
+
+TEST(AviWriterFileTest, FailedRenameRemovesTemporaryAndKeepsWhatIsThere) {
+  TempDir dir("avi-rename");
+  const std::string out = dir.File("movie.avi");
+  AviWriter w;
+  ASSERT_TRUE(w.Open(out));
+  ASSERT_TRUE(w.WriteFrame(Flat(64, 48, {5, 5, 5}).View(), 15, Choice("DIB ")));
+  fs::create_directories(dir.File("movie.avi/inside"));  // appears while the run goes on
+  EXPECT_FALSE(w.Finish());
+  EXPECT_NE(w.Error().find("cannot replace output " + out), std::string::npos) << w.Error();
+  EXPECT_EQ(Entries(dir.Path()), std::vector<std::string>{"movie.avi"});
+  EXPECT_TRUE(fs::is_directory(out));
+}
+
+TEST(AviWriterFileTest, FullDiskDuringWritingKeepsEarlierMovie) {
+  TempDir dir("avi-full");
+  const std::string out = dir.File("movie.avi");
+  WriteText(out, "earlier movie");
+  auto old_handler = std::signal(SIGXFSZ, SIG_IGN);
+  rlimit old_limit{};
+  getrlimit(RLIMIT_FSIZE, &old_limit);
+  AviWriter w;
+  ASSERT_TRUE(w.Open(out));
+  rlimit small = old_limit;
+  small.rlim_cur = 40000;  // the file system fills after a few frames
+  setrlimit(RLIMIT_FSIZE, &small);
+  for (int k = 0; k < 12; ++k) w.WriteFrame(Flat(64, 48, {7, 7, 7}).View(), 15, Choice("DIB "));
+  const bool finished = w.Finish();
+  setrlimit(RLIMIT_FSIZE, &old_limit);
+  std::signal(SIGXFSZ, old_handler);
+  EXPECT_FALSE(finished);
+  EXPECT_EQ(ReadAll(out), "earlier movie");
+  EXPECT_EQ(Entries(dir.Path()).size(), 1u);
+}
+
+// ---- the compression record ----
+
+TEST(AviWriterCompressionTest, CodeWithoutEncoderFailsTheStream) {
+  for (const char* fourcc : {"ZZZZ", "qq12"}) {
+    SCOPED_TRACE(fourcc);
+    if (HasEncoder(fourcc)) continue;
+    TempDir dir("avi-nocodec");
+    AviWriter w;
+    ASSERT_TRUE(w.Open(dir.File("m.avi")));
+    EXPECT_FALSE(w.WriteFrame(Flat(64, 48, {}).View(), 15, Choice(fourcc)));
+    EXPECT_NE(w.Error().find(FourccToText(FourccFromText(fourcc))), std::string::npos) << w.Error();
+    EXPECT_FALSE(w.WriteFrame(Flat(64, 48, {}).View(), 15, Choice("DIB ")));
+    EXPECT_EQ(w.FramesWritten(), 0);
+  }
+}
+
+struct SizeCase {
+  const char* name;
+  const char* fourcc;
+  int32_t small_quality, large_quality;    // dwQuality of the smaller and the larger file
+  int32_t small_rate = 0, large_rate = 0;  // dwBytesPerSecond with the data-rate flag
+};
+
+uintmax_t MovieBytes(const TempDir& dir, const SizeCase& c, bool large) {
+  const std::string out = dir.File(std::string(c.name) + (large ? "-large.avi" : "-small.avi"));
+  CompressionChoice choice = Choice(c.fourcc, large ? c.large_quality : c.small_quality);
+  if (c.small_rate > 0) {
+    choice.record.dwFlags = kAviCompressDataRate;
+    choice.record.dwBytesPerSecond = large ? c.large_rate : c.small_rate;
+  }
+  AviWriter w;
+  EXPECT_TRUE(w.Open(out));
+  for (int k = 0; k < 3; ++k) EXPECT_TRUE(w.WriteFrame(Textured(64, 48, k).View(), 15, choice));
+  EXPECT_TRUE(w.Finish()) << w.Error();
+  return fs::file_size(out);
+}
+
+TEST(AviWriterCompressionTest, QualityAndDataRateMoveTheSizeTheRightWay) {
+  const SizeCase cases[] = {
+      {"MjpegQuality", "MJPG", 500, 9500},
+      {"Mpeg4Quality", "XVID", 1000, 10000},
+      {"H264Quality", "H264", 1000, 9000},
+      {"Mpeg4DataRate", "FMP4", 8000, 8000, 2000, 400000},
+  };
+  for (const SizeCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (!HasEncoder(c.fourcc)) continue;
+    TempDir dir("avi-size");
+    EXPECT_LT(MovieBytes(dir, c, false) * 3 / 2, MovieBytes(dir, c, true));
+  }
+}
+
+TEST(AviWriterCompressionTest, ParameterLinesReachTheEncoder) {
+  if (!HasEncoder("H264")) GTEST_SKIP();
+  // libx264 writes its settings into the stream; ultrafast switches CABAC off.
+  const struct {
+    std::string parms;
+    const char* expect;
+  } cases[] = {
+      {"", "cabac=1"},
+      {"preset=ultrafast", "cabac=0"},
+      {"nosuchkey=1\n  preset = ultrafast \r\n", "cabac=0"},
+      {std::string("preset=medium\0preset=ultrafast", 30), "cabac=1"},
+      {"preset=ultrafast\ng=250\nbf=3", "cabac=0"},  // key frames stay whatever is asked
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.parms);
+    TempDir dir("avi-parms");
+    const std::string out = dir.File("m.avi");
+    AviWriter w;
+    ASSERT_TRUE(w.Open(out));
+    for (int k = 0; k < 3; ++k)
+      ASSERT_TRUE(w.WriteFrame(Textured(64, 48, k).View(), 15, Choice("H264", 8000, c.parms)));
+    ASSERT_TRUE(w.Finish()) << w.Error();
+    EXPECT_NE(ReadAll(out).find(c.expect), std::string::npos);
+    const test::ProbedMovie movie = test::ProbeMovie(out);
+    ASSERT_EQ(movie.FrameCount(), 3);
+    for (bool key : movie.key_flags) EXPECT_TRUE(key);
+  }
+}
+
+}  // namespace
+}  // namespace chronoreel
