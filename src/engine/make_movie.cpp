@@ -1,0 +1,236 @@
+// The generation run: window, scan, selection, frames, file, post-generation steps.
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <span>
+
+#include "app/core/error_report.h"
+#include "app/core/utility.h"
+#include "engine/avi_writer.h"
+#include "engine/frame_composer.h"
+#include "engine/movie_gen.h"
+
+namespace chronoreel {
+
+namespace {
+
+// Label, preview and event-pump updates in the frame loop are limited to about 30 a
+// second: a fast run would otherwise spend its time repainting.
+constexpr auto kUiInterval = std::chrono::milliseconds(33);
+
+bool IsBlankText(const std::string& s) {
+  return s.find_first_not_of(" \t") == std::string::npos;
+}
+
+std::span<const uint8_t> HeldBytes(const uint8_t* data, int32_t wanted, int32_t held) {
+  const int32_t n = std::clamp(wanted, 0, std::max(held, 0));
+  return {data, static_cast<size_t>(n)};
+}
+
+}  // namespace
+
+void MovieGen::CloseWithStatus(const std::string& status) {
+  if (progress_) {
+    progress_->SetStatus(status);
+    progress_->SetFrameLabel("");
+    progress_->Refresh();
+    Delay(host_, 2);
+  }
+  CloseProgress();
+}
+
+void MovieGen::CloseProgress() {
+  if (progress_) {
+    progress_->Unload();
+    progress_.reset();
+  }
+  if (!state_.cmd.AutomatedRun) {
+    host_.BringMainWindowToFront();
+    host_.ProcessEvents();
+  }
+}
+
+void MovieGen::ReportAviError(const std::string& reason) {
+  const std::string text = "There was an error writing the AVI file.";
+  if (state_.cmd.ShowProgress) {
+    MessageBoxRequest box;
+    box.text = reason.empty() ? text : text + "\n" + reason;
+    box.title = "Chronoreel";
+    box.buttons = MessageButtons::Ok;
+    box.icon = MessageIcon::Information;
+    host_.ShowMessage(box);
+  } else {
+    // Without a window the reason still reaches the scheduler's log.
+    std::fprintf(stderr, "chronoreel: %s (%s)\n", text.c_str(), reason.c_str());
+    std::fflush(stderr);
+  }
+}
+
+void MovieGen::MakeMovie() {
+  ErrorTrap trap("MovieGen", "MakeMovie");
+  last_run_completed_ = false;
+  last_run_undeleted_ = 0;
+  const bool show_progress = state_.cmd.ShowProgress;
+
+  // 1. Start.
+  cancel_.store(false, std::memory_order_relaxed);
+  run_direction_ = movie_direction_;
+  run_time_ = now_ ? now_() : Clock();
+  ComputeWindow();
+  frame_paths_.clear();
+  frame_times_.clear();
+
+  // 2. Progress window.
+  progress_.reset();
+  if (show_progress) {
+    progress_ = host_.CreateProgressWindow([this] { SetCancelMovie(true); });
+    if (progress_) {
+      progress_->SetStatus("Status: Reading Source Directory");
+      progress_->SetFrameLabel("");
+      progress_->ClearPreview();
+      progress_->Show();
+      progress_->Refresh();
+      progress_->SetSizeTwips(4680, 4890);
+    }
+  }
+
+  // 3-4. Scan.
+  GetFileSpecs();
+  if (CancelRequested()) {
+    CloseWithStatus("Status: Cancelled by User");
+    return;
+  }
+
+  // 5-6.
+  if (progress_) progress_->SetFrameLabel("");
+  if (!IsValidArray(image_paths_)) {
+    CloseWithStatus("Status: No Files Found");
+    return;
+  }
+  if (progress_) {
+    progress_->SetFrameLabel("Found: " + std::to_string(image_paths_.size()) + " Files");
+  }
+
+  // 7. Selection.
+  if (progress_) progress_->SetStatus("Status: Determining Which Files To Use");
+  switch (SelectFrames()) {
+    case Selection::Cancelled:
+      CloseWithStatus("Status: Cancelled by User");
+      return;
+    case Selection::NoFrames:
+      CloseWithStatus("Status: No Files Met Timing Criteria");
+      return;
+    case Selection::Selected:
+      break;
+  }
+
+  // 8. Frame stage set-up.
+  movie_width_ = 0;
+  movie_height_ = 0;
+  const bool custom_size = movie_size_option_ == 1;
+  if (progress_) {
+    if (custom_size) {
+      progress_->FitToMovieSize(std::max(movie_size_width_, 320), movie_size_height_);
+    } else {
+      progress_->FitToMovieSize(320, 240);
+    }
+  }
+  if (custom_size) {
+    movie_width_ = RoundUpToMultipleOf4(movie_size_width_);
+    movie_height_ = movie_size_height_;
+  }
+
+  bool wrote_movie = false;
+  {
+    FrameComposer composer;
+    AviWriter writer;
+    const bool decoder_ready = composer.Init();
+    if (decoder_ready) {
+      if (progress_) {
+        progress_->SetStatus("Status: Opening AVI");
+        progress_->Refresh();
+      }
+      if (!writer.Open(output_avi_path_)) {
+        ReportAviError(writer.Error());
+        CloseProgress();
+        return;
+      }
+
+      // 9.
+      if (progress_) {
+        progress_->SetStatus("Status: Adding Frames to AVI");
+        progress_->Refresh();
+      }
+
+      // Abort: the file keeps the frames written so far; no message, no command.
+      auto abort_run = [&] {
+        writer.Finish();
+        CloseProgress();
+      };
+
+      // 10. Frame loop.
+      CompressionChoice compression;
+      compression.record = *CompressOptionsPointer();
+      compression.format = HeldBytes(FormatPointer(), compression.record.cbFormat, FormatHeld());
+      compression.parms = HeldBytes(ParmsPointer(), compression.record.cbParms, ParmsHeld());
+      const int32_t fps = MovieFPS();
+
+      const size_t m = frame_paths_.size();
+      const std::string of_m = " of " + std::to_string(m);
+      auto last_ui = std::chrono::steady_clock::time_point{};
+      for (size_t k = 0; k < m; ++k) {
+        if (CancelRequested()) {
+          if (progress_) {
+            progress_->SetStatus("Status: Cancelled by User");
+            progress_->SetFrameLabel("");
+            progress_->Refresh();
+            Delay(host_, 2);
+          }
+          abort_run();
+          return;
+        }
+        const size_t index = run_direction_ == 1 ? k : m - 1 - k;
+        const auto now = std::chrono::steady_clock::now();
+        const bool ui_due = k == 0 || k + 1 == m || now - last_ui >= kUiInterval;
+        if (ui_due) last_ui = now;
+        if (progress_ && ui_due) {
+          progress_->SetFrameLabel("Frame: " + std::to_string(k + 1) + of_m);
+          progress_->Refresh();
+        }
+        if (!composer.Compose(frame_paths_[index], movie_width_, movie_height_, frame_surface_,
+                              decode_surface_)) {
+          continue;  // a still that does not decode gives no frame
+        }
+        const FrameView view = frame_surface_.View();
+        if (progress_ && ui_due) progress_->ShowFrame(view);
+        if (!writer.WriteFrame(view, fps, compression)) {
+          abort_run();
+          return;
+        }
+        if (ui_due) host_.ProcessEvents();
+      }
+    }
+
+    // 11. Completion: the decoder goes with this scope; the file is finished first.
+    if (decoder_ready) {
+      if (!writer.Finish()) {
+        ReportAviError(writer.Error());
+        CloseProgress();
+        return;
+      }
+      wrote_movie = true;
+    }
+  }
+
+  if (!IsBlankText(post_generation_shell_)) RunPostGenerationShell();
+  if (delete_old_images_) DeleteOldImagesStep();
+
+  if (progress_) {
+    for (int i = 0; i < 4; ++i) Delay(host_, 0.5);
+    CloseProgress();
+  }
+  // Without a decoder no movie was written: the run did not reach its purpose.
+  last_run_completed_ = wrote_movie;
+}
+
+}  // namespace chronoreel

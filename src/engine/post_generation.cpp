@@ -1,0 +1,210 @@
+// After the movie: the post-generation command with its tags, and the clean-up of old stills.
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include "app/core/error_report.h"
+#include "app/core/utility.h"
+#include "engine/movie_gen.h"
+#include "engine/shell.h"
+
+namespace chronoreel {
+
+namespace {
+
+char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+size_t FindNoCase(const std::string& text, const std::string& tag, size_t from) {
+  if (tag.empty() || text.size() < tag.size()) return std::string::npos;
+  for (size_t i = from; i + tag.size() <= text.size(); ++i) {
+    size_t j = 0;
+    while (j < tag.size() && LowerAscii(text[i + j]) == LowerAscii(tag[j])) ++j;
+    if (j == tag.size()) return i;
+  }
+  return std::string::npos;
+}
+
+struct PathParts {
+  std::string file;    // last component
+  std::string base;    // last component without its extension
+  std::string parent;  // folder part, "" for a bare name
+};
+
+PathParts SplitOutputPath(const std::string& path) {
+  PathParts parts;
+  std::string p = path;
+  // "/movies/" names the folder movies, as the file-system object reads it.
+  while (p.size() > 1 && p.back() == '/') p.pop_back();
+  const size_t slash = p.rfind('/');
+  if (slash == std::string::npos) {
+    parts.file = p;
+  } else {
+    parts.file = p.substr(slash + 1);
+    parts.parent = slash == 0 ? std::string("/") : p.substr(0, slash);
+  }
+  const size_t dot = parts.file.rfind('.');
+  parts.base = dot == std::string::npos ? parts.file : parts.file.substr(0, dot);
+  return parts;
+}
+
+std::string Trimmed(const std::string& s) {
+  const size_t b = s.find_first_not_of(" \t");
+  if (b == std::string::npos) return {};
+  const size_t e = s.find_last_not_of(" \t");
+  return s.substr(b, e - b + 1);
+}
+
+}  // namespace
+
+void MovieGen::Replace(std::string& text, const std::string& tag, const std::string& value) {
+  ErrorTrap trap("MovieGen", "Replace");
+  size_t pos = 0;
+  while ((pos = FindNoCase(text, tag, pos)) != std::string::npos) {
+    text.replace(pos, tag.size(), value);
+    pos += value.size();  // a value holding the tag is inserted once, unchanged
+  }
+}
+
+std::string MovieGen::ExpandShellTags(const std::string& command, DateTime run_time,
+                                      const std::string& output_path) {
+  const PathParts parts = SplitOutputPath(output_path);
+  std::string outdir = parts.parent;
+  if (!outdir.empty() && outdir.back() != '/') outdir += '/';
+
+  std::string text = command;
+  Replace(text, "<time>", FormatDateTime(run_time, "HHMM"));
+  Replace(text, "<timehhmmss>", FormatDateTime(run_time, "HHMMSS"));
+  Replace(text, "<date>", FormatDateTime(run_time, "YYMMDD"));
+  Replace(text, "<datemmddyy>", FormatDateTime(run_time, "MMDDYY"));
+  Replace(text, "<dateddmmyy>", FormatDateTime(run_time, "DDMMYY"));
+  Replace(text, "<outpath>", output_path);
+  Replace(text, "<outfile>", parts.file);
+  Replace(text, "<outfilebase>", parts.base);
+  Replace(text, "<outdir>", outdir);
+  return text;
+}
+
+void MovieGen::RunPostGenerationShell() {
+  if (Trimmed(post_generation_shell_).empty()) return;
+  if (progress_) {
+    progress_->SetStatus("Status: Running Post-Generation Shell");
+    progress_->SetFrameLabel("");
+    progress_->Refresh();
+  }
+  const std::string command = ExpandShellTags(post_generation_shell_, run_time_, output_avi_path_);
+  std::erase_if(left_running_, [](int32_t pid) {
+    ProcessRecord earlier;
+    earlier.pid = pid;
+    return ProcessStatus(earlier) != kProcessRunning;
+  });
+
+  // From here a failure to start or watch the command is remembered, not raised.
+  bool failed = false;
+  ProcessRecord process;
+  int status = kProcessInvalid;
+  try {
+    process = ExecCmd(command, false);
+    for (;;) {
+      host_.ProcessEvents();
+      status = ProcessStatus(process);
+      if (status == kProcessEnded || status == kProcessInvalid || CancelRequested()) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+  } catch (const std::exception&) {
+    failed = true;
+  }
+  const bool cancelled = CancelRequested();
+  // A cancelled wait leaves the command running on its own; one that ended is reaped.
+  if (!cancelled || status == kProcessEnded) {
+    try {
+      CloseProcess(process);
+    } catch (const std::exception&) {
+      failed = true;
+    }
+  } else if (process.pid > 0) {
+    left_running_.push_back(process.pid);
+  }
+
+  if (progress_) {
+    if (cancelled) {
+      progress_->SetStatus("Status: Post-Generation Shell Wait Cancelled");
+      progress_->SetFrameLabel("*Note: The shelled process may still be running.");
+      progress_->Refresh();
+      Delay(host_, 1);
+    } else {
+      progress_->SetStatus("Status: Post-Generation Shell Complete");
+      progress_->SetFrameLabel("");
+      progress_->Refresh();
+    }
+  }
+
+  if (failed || status == kProcessInvalid) {
+    const std::string text = "There was an error calling:\r" + command;
+    if (state_.cmd.ShowProgress) {
+      MessageBoxRequest box;
+      box.text = text;
+      box.title = "Error calling shell";
+      box.buttons = MessageButtons::Ok;
+      box.icon = MessageIcon::Exclamation;
+      host_.ShowMessage(box);
+    } else {
+      // A scheduler's log must still say what went wrong.
+      std::fprintf(stderr, "chronoreel: Error calling shell: There was an error calling: %s\n",
+                   command.c_str());
+      std::fflush(stderr);
+    }
+  }
+}
+
+void MovieGen::DeleteOldImagesStep() {
+  namespace fs = std::filesystem;
+  last_run_undeleted_ = 0;
+  if (!delete_old_images_) return;
+  if (progress_) {
+    progress_->SetStatus("Status: Deleting old images");
+    progress_->SetFrameLabel("");
+    progress_->Refresh();
+  }
+  // Both sides in single precision, as the hours setting is stored.
+  const float limit = static_cast<float>(static_cast<double>(delete_old_images_hours_) / 24.0);
+  int32_t undeleted = 0;
+  for (size_t i = 0; i < image_paths_.size() && i < image_times_.size(); ++i) {
+    const float age = static_cast<float>(run_time_ - image_times_[i]);
+    if (!(age > limit)) continue;
+    const std::string& path = image_paths_[i];
+    if (progress_) {
+      const size_t slash = path.rfind('/');
+      progress_->SetFrameLabel("Deleting: " +
+                               (slash == std::string::npos ? path : path.substr(slash + 1)));
+      progress_->Refresh();
+    }
+    std::error_code ec;
+    const fs::file_status st = fs::symlink_status(path, ec);
+    if (ec || !fs::exists(st)) continue;  // already gone: nothing left behind
+    // Only files are stills; a folder that took a still's name is left alone.
+    if (fs::is_directory(st)) {
+      ++undeleted;
+      continue;
+    }
+    if (!fs::remove(path, ec)) {
+      // Read-only stills go too: where the file's own mode guards it (Windows), lift it.
+      fs::permissions(path, fs::perms::owner_write, fs::perm_options::add, ec);
+      if (!fs::remove(path, ec)) ++undeleted;
+    }
+  }
+  last_run_undeleted_ = undeleted;
+  if (undeleted > 0) {
+    const std::string note = " - " + std::to_string(undeleted) + " could not be deleted";
+    if (progress_) {
+      progress_->SetStatus("Status: Deleting old images" + note);
+      progress_->Refresh();
+    }
+    std::fprintf(stderr, "chronoreel: Deleting old images%s\n", note.c_str());
+    std::fflush(stderr);
+  }
+}
+
+}  // namespace chronoreel
