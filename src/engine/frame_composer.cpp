@@ -1,16 +1,17 @@
 #include "engine/frame_composer.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <turbojpeg.h>
+#include <unistd.h>
 
 extern "C" {
 #include <libavutil/pixfmt.h>
 #include <libswscale/swscale.h>
 }
 
-#include <filesystem>
-#include <fstream>
+#include <cerrno>
 #include <limits>
-#include <system_error>
 
 namespace chronoreel {
 namespace {
@@ -25,16 +26,109 @@ struct SwsDeleter {
 };
 using SwsHandle = std::unique_ptr<SwsContext, SwsDeleter>;
 
+class FileOwner {
+ public:
+  explicit FileOwner(int fd) : fd_(fd) {}
+  ~FileOwner() {
+    if (fd_ >= 0) close(fd_);
+  }
+  FileOwner(const FileOwner&) = delete;
+  FileOwner& operator=(const FileOwner&) = delete;
+  int get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
 bool SizeInReach(int64_t width, int64_t height) {
   return width > 0 && height > 0 && width * height <= DIB::kMaxPixels;
+}
+
+int Scaled(int dimension, int denominator) {
+  return TJSCALED(dimension, (tjscalingfactor{1, denominator}));
+}
+
+bool HasScalingFactor(int denominator) {
+  int count = 0;
+  const tjscalingfactor* factors = tjGetScalingFactors(&count);
+  for (int i = 0; factors != nullptr && i < count; ++i) {
+    if (factors[i].num == 1 && factors[i].denom == denominator) return true;
+  }
+  return false;
+}
+
+// The planar format libswscale reads for a JPEG's own chroma subsampling; AV_PIX_FMT_NONE
+// for one it has no name for.
+AVPixelFormat PlanarFormat(int subsampling) {
+  switch (subsampling) {
+    case TJSAMP_444: return AV_PIX_FMT_YUV444P;
+    case TJSAMP_422: return AV_PIX_FMT_YUV422P;
+    case TJSAMP_420: return AV_PIX_FMT_YUV420P;
+    case TJSAMP_GRAY: return AV_PIX_FMT_GRAY8;
+    case TJSAMP_440: return AV_PIX_FMT_YUV440P;
+    case TJSAMP_411: return AV_PIX_FMT_YUV411P;
+    default: return AV_PIX_FMT_NONE;
+  }
+}
+
+int ShrinkFlags(StretchFilter filter) {
+  switch (filter) {
+    case StretchFilter::kArea: return SWS_AREA;
+    case StretchFilter::kBilinear: return SWS_BILINEAR;
+    case StretchFilter::kFastBilinear: return SWS_FAST_BILINEAR;
+    case StretchFilter::kBicubic: return SWS_BICUBIC;
+    case StretchFilter::kLanczos:
+      return SWS_LANCZOS | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT | SWS_FULL_CHR_H_INP;
+  }
+  return SWS_AREA;
+}
+
+// A still's planes as TurboJPEG writes them: plane i is strides[i] x heights[i] bytes, of
+// which libswscale reads the first rows[i] (TurboJPEG pads a plane to whole MCUs).
+struct Planes {
+  AVPixelFormat format = AV_PIX_FMT_NONE;
+  int count = 0;
+  int strides[3] = {0, 0, 0};
+  int heights[3] = {0, 0, 0};
+  int rows[3] = {0, 0, 0};
+  int64_t bytes = 0;
+};
+
+Planes PlanesFor(int subsampling, int colorspace, int width, int height) {
+  Planes planes;
+  // Raw planes of an RGB or CMYK JPEG are no YUV; those take the BGR path.
+  if (colorspace != TJCS_YCbCr && colorspace != TJCS_GRAY) return planes;
+  const AVPixelFormat format = PlanarFormat(subsampling);
+  if (format == AV_PIX_FMT_NONE) return planes;
+  planes.count = subsampling == TJSAMP_GRAY ? 1 : 3;
+  for (int i = 0; i < planes.count; ++i) {
+    planes.strides[i] = tjPlaneWidth(i, width, subsampling);
+    planes.heights[i] = tjPlaneHeight(i, height, subsampling);
+    const bool halved = i > 0 && (subsampling == TJSAMP_420 || subsampling == TJSAMP_440);
+    planes.rows[i] = halved ? (height + 1) / 2 : height;
+    if (planes.strides[i] <= 0 || planes.heights[i] < planes.rows[i]) return Planes{};
+    planes.bytes += int64_t{planes.strides[i]} * planes.heights[i];
+  }
+  planes.format = format;
+  return planes;
 }
 
 }  // namespace
 
 struct FrameComposer::Impl {
   TjHandle decoder;
+  ComposeTuning tuning;
+  DecodeInfo last;
+  std::vector<uint8_t> still;  // the still file's bytes; only grows, so it is reused
+
+  // The scaler and what it was made for; rebuilt only when one of these changes.
   SwsHandle scaler;
-  std::vector<uint8_t> still;  // the still file's bytes, reused from frame to frame
+  struct ScalerKey {
+    int source_width = 0, source_height = 0, target_width = 0, target_height = 0;
+    AVPixelFormat source_format = AV_PIX_FMT_NONE;
+    int flags = 0;
+    bool operator==(const ScalerKey&) const = default;
+  } scaler_key;
 
   bool EnsureDecoder() {
     if (!decoder) decoder.reset(tjInitDecompress());
@@ -56,20 +150,72 @@ struct FrameComposer::Impl {
     return warning;
   }
 
+  // The fast DCT only ever replaces the full-size 8x8 one; a scaled decode to 4:2:0 planes
+  // at 1/2 comes out garbled with it (libjpeg-turbo 2.1), so it is kept to full size.
+  int DecodeFlags(int denominator) const {
+    const bool fast = tuning.fast_dct && denominator == 1;
+    return TJFLAG_BOTTOMUP | TJFLAG_LIMITSCANS | (fast ? TJFLAG_FASTDCT : 0);
+  }
+
+  SwsContext* Scaler(const ScalerKey& key) {
+    if (scaler && key == scaler_key) return scaler.get();
+    scaler_key = key;
+    scaler.reset(sws_getContext(key.source_width, key.source_height, key.source_format,
+                                key.target_width, key.target_height, AV_PIX_FMT_BGR24, key.flags,
+                                nullptr, nullptr, nullptr));
+    if (scaler && key.source_format != AV_PIX_FMT_BGR24) {
+      // JPEG's YCbCr is BT.601 over the full 0-255 range.
+      const int* coefficients = sws_getCoefficients(SWS_CS_ITU601);
+      if (sws_setColorspaceDetails(scaler.get(), coefficients, 1, coefficients, 1, 0, 1 << 16,
+                                   1 << 16) < 0) {
+        scaler.reset();
+      }
+    }
+    return scaler.get();
+  }
+
+  int StretchFlags(int from_width, int from_height, const DIB& to) const {
+    // Shrinking needs a filter that averages, or fine detail aliases.
+    const bool shrinking = to.Width() < from_width && to.Height() < from_height;
+    return shrinking ? ShrinkFlags(tuning.shrink_filter) : SWS_BICUBIC;
+  }
+
   bool Stretch(const DIB& from, DIB& to) {
-    const bool shrinking = to.Width() < from.Width() && to.Height() < from.Height();
-    SwsContext* context = sws_getCachedContext(
-        scaler.release(), from.Width(), from.Height(), AV_PIX_FMT_BGR24, to.Width(), to.Height(),
-        AV_PIX_FMT_BGR24, shrinking ? SWS_AREA : SWS_BICUBIC, nullptr, nullptr, nullptr);
-    scaler.reset(context);
-    if (!scaler) return false;
+    // Without full chroma input libswscale averages BGR in pixel pairs, and the last column
+    // of an odd-width still gets the colour of a pixel beyond the row.
+    const int flags = StretchFlags(from.Width(), from.Height(), to) | SWS_FULL_CHR_H_INP;
+    SwsContext* context =
+        Scaler({from.Width(), from.Height(), to.Width(), to.Height(), AV_PIX_FMT_BGR24, flags});
+    if (context == nullptr) return false;
     // Both surfaces are bottom-up, so scaling rows in memory order keeps the picture upright.
     const uint8_t* const source[4] = {from.DIBPtr(), nullptr, nullptr, nullptr};
     const int source_stride[4] = {from.Stride(), 0, 0, 0};
     uint8_t* const target[4] = {to.DIBPtr(), nullptr, nullptr, nullptr};
     const int target_stride[4] = {to.Stride(), 0, 0, 0};
-    return sws_scale(scaler.get(), source, source_stride, 0, from.Height(), target,
-                     target_stride) == to.Height();
+    return sws_scale(context, source, source_stride, 0, from.Height(), target, target_stride) ==
+           to.Height();
+  }
+
+  // Planes are top-down. They are read from their last row upwards through negative
+  // strides, so the picture lands upright in the bottom-up surface. (libswscale flips a
+  // source reliably; a negative target stride corrupts memory in some of its output paths.)
+  bool StretchPlanes(const uint8_t* base, const Planes& planes, int width, int height, DIB& to) {
+    const int flags =
+        StretchFlags(width, height, to) | (tuning.full_chroma ? SWS_FULL_CHR_H_INT : 0);
+    SwsContext* context = Scaler({width, height, to.Width(), to.Height(), planes.format, flags});
+    if (context == nullptr) return false;
+    const uint8_t* source[4] = {nullptr, nullptr, nullptr, nullptr};
+    int source_stride[4] = {0, 0, 0, 0};
+    const uint8_t* plane = base;
+    for (int i = 0; i < planes.count; ++i) {
+      source[i] = plane + static_cast<size_t>(planes.rows[i] - 1) * planes.strides[i];
+      source_stride[i] = -planes.strides[i];
+      plane += static_cast<size_t>(planes.strides[i]) * planes.heights[i];
+    }
+    uint8_t* const target[4] = {to.DIBPtr(), nullptr, nullptr, nullptr};
+    const int target_stride[4] = {to.Stride(), 0, 0, 0};
+    return sws_scale(context, source, source_stride, 0, height, target, target_stride) ==
+           to.Height();
   }
 };
 
@@ -79,19 +225,35 @@ FrameComposer::~FrameComposer() = default;
 
 bool FrameComposer::Init() { return impl_->EnsureDecoder(); }
 
+const ComposeTuning& FrameComposer::Tuning() const { return impl_->tuning; }
+
+void FrameComposer::SetTuning(const ComposeTuning& tuning) { impl_->tuning = tuning; }
+
+const DecodeInfo& FrameComposer::LastDecode() const { return impl_->last; }
+
 bool FrameComposer::Compose(const std::string& path, int32_t& movie_width, int32_t& movie_height,
                             DIB& frame, DIB& decode) {
-  std::error_code error;
-  const auto length = std::filesystem::file_size(path, error);  // fails for folders too
-  if (error || length == 0 || length > std::numeric_limits<unsigned long>::max()) return false;
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
+  const FileOwner file(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (file.get() < 0) return false;
+  struct stat info {};
+  // Folders and devices are no stills.
+  if (fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_size <= 0) return false;
+  const auto length = static_cast<uint64_t>(info.st_size);
+  if (length > std::numeric_limits<unsigned long>::max() ||
+      length > std::numeric_limits<size_t>::max() / 2) {
+    return false;
+  }
   std::vector<uint8_t>& still = impl_->still;
-  still.resize(static_cast<size_t>(length));
-  in.read(reinterpret_cast<char*>(still.data()), static_cast<std::streamsize>(length));
-  // A still shortened since it was measured is decoded as far as it goes.
-  const auto got = static_cast<size_t>(in.gcount());
-  if (in.bad() || got == 0) return false;
+  if (still.size() < length) still.resize(static_cast<size_t>(length));
+  size_t got = 0;
+  while (got < length) {
+    const ssize_t n = read(file.get(), still.data() + got, static_cast<size_t>(length) - got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return false;
+    if (n == 0) break;  // shortened since it was measured: decoded as far as it goes
+    got += static_cast<size_t>(n);
+  }
+  if (got == 0) return false;
   return ComposeBytes(still.data(), got, movie_width, movie_height, frame, decode);
 }
 
@@ -107,12 +269,14 @@ bool FrameComposer::ComposeBytes(const uint8_t* data, size_t size, int32_t& movi
   int height = 0;
   int subsampling = 0;
   int colorspace = 0;
-  const int header = tjDecompressHeader3(impl.decoder.get(), data, static_cast<unsigned long>(size),
-                                         &width, &height, &subsampling, &colorspace);
+  const auto jpeg_size = static_cast<unsigned long>(size);
+  const int header = tjDecompressHeader3(impl.decoder.get(), data, jpeg_size, &width, &height,
+                                         &subsampling, &colorspace);
   if (!impl.Succeeded(header)) return false;
   // A still too large to hold gives no frame, and does not fix the movie size either.
   if (!SizeInReach(width, height)) return false;
 
+  // The movie size comes from the still's own size, whatever the decode does below.
   if (movie_width == 0) {
     movie_width = RoundUpToMultipleOf4(width);
     movie_height = height;
@@ -125,20 +289,59 @@ bool FrameComposer::ComposeBytes(const uint8_t* data, size_t size, int32_t& movi
   if (!frame.HasSurface()) return false;
   if (!impl.EnsureDecoder()) return false;  // a header warning may have cost the handle
 
-  const bool same_size = width == movie_width && height == movie_height;
-  DIB& target = same_size ? frame : decode;
-  if (!same_size && (decode.Width() != width || decode.Height() != height)) {
-    decode.SetWidthHeight(width, height);
+  const int denominator =
+      impl.tuning.dct_scaling ? DctScaleDenominator(width, height, movie_width, movie_height) : 1;
+  const int decoded_width = Scaled(width, denominator);
+  const int decoded_height = Scaled(height, denominator);
+  const bool same_size = decoded_width == movie_width && decoded_height == movie_height;
+  const DecodeInfo info{decoded_width, decoded_height, denominator, same_size, false};
+
+  if (same_size) {
+    const int result = tjDecompress2(impl.decoder.get(), data, jpeg_size, frame.DIBPtr(),
+                                     decoded_width, frame.Stride(), decoded_height, TJPF_BGR,
+                                     impl.DecodeFlags(denominator));
+    if (!impl.Succeeded(result)) return false;
+    impl.last = info;
+    return true;
   }
-  if (!target.HasSurface()) return false;
 
-  const int decoded = tjDecompress2(impl.decoder.get(), data, static_cast<unsigned long>(size),
-                                    target.DIBPtr(), width, target.Stride(), height, TJPF_BGR,
-                                    TJFLAG_BOTTOMUP | TJFLAG_LIMITSCANS);
-  if (!impl.Succeeded(decoded)) return false;
+  if (decode.Width() != decoded_width || decode.Height() != decoded_height) {
+    decode.SetWidthHeight(decoded_width, decoded_height);
+  }
+  if (!decode.HasSurface()) return false;
 
-  // Stretched to fill the frame; the still's aspect ratio is not kept.
-  if (!same_size) return impl.Stretch(decode, frame);
+  // YUV planes skip TurboJPEG's colour conversion and let libswscale convert while it
+  // stretches, one pass instead of two. They fit in the decode surface's BGR buffer.
+  const Planes planes = impl.tuning.yuv_stretch
+                            ? PlanesFor(subsampling, colorspace, decoded_width, decoded_height)
+                            : Planes{};
+  const int64_t capacity = int64_t{decode.Stride()} * decode.Height();
+  if (planes.count > 0 && planes.bytes <= capacity) {
+    unsigned char* plane_ptrs[3] = {decode.DIBPtr(), nullptr, nullptr};
+    for (int i = 1; i < planes.count; ++i) {
+      plane_ptrs[i] = plane_ptrs[i - 1] + static_cast<size_t>(planes.strides[i - 1]) *
+                                              planes.heights[i - 1];
+    }
+    int strides[3] = {planes.strides[0], planes.strides[1], planes.strides[2]};
+    const int result = tjDecompressToYUVPlanes(
+        impl.decoder.get(), data, jpeg_size, plane_ptrs, decoded_width, strides, decoded_height,
+        impl.DecodeFlags(denominator) & ~TJFLAG_BOTTOMUP);
+    if (!impl.Succeeded(result)) return false;
+    // Stretched to fill the frame; the still's aspect ratio is not kept.
+    if (!impl.StretchPlanes(decode.DIBPtr(), planes, decoded_width, decoded_height, frame)) {
+      return false;
+    }
+    impl.last = info;
+    impl.last.yuv = true;
+    return true;
+  }
+
+  const int result = tjDecompress2(impl.decoder.get(), data, jpeg_size, decode.DIBPtr(),
+                                   decoded_width, decode.Stride(), decoded_height, TJPF_BGR,
+                                   impl.DecodeFlags(denominator));
+  if (!impl.Succeeded(result)) return false;
+  if (!impl.Stretch(decode, frame)) return false;
+  impl.last = info;
   return true;
 }
 
@@ -148,6 +351,18 @@ int32_t RoundUpToMultipleOf4(int32_t w) {
   // Near the top of the range the next multiple does not exist; stay at the last one.
   if (rounded > std::numeric_limits<int32_t>::max()) return std::numeric_limits<int32_t>::max() & ~3;
   return static_cast<int32_t>(rounded);
+}
+
+int DctScaleDenominator(int still_width, int still_height, int32_t movie_width,
+                        int32_t movie_height) {
+  if (still_width <= 0 || still_height <= 0 || movie_width <= 0 || movie_height <= 0) return 1;
+  for (int denominator : {8, 4, 2}) {
+    if (Scaled(still_width, denominator) >= movie_width &&
+        Scaled(still_height, denominator) >= movie_height && HasScalingFactor(denominator)) {
+      return denominator;
+    }
+  }
+  return 1;
 }
 
 }  // namespace chronoreel

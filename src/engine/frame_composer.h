@@ -1,6 +1,9 @@
 #pragma once
 // Frame composition: reads a still, decodes it with TurboJPEG into the frame surface (same
-// size) or the decode surface followed by a libswscale stretch to the movie size.
+// size) or the decode surface followed by a libswscale stretch to the movie size. A still
+// larger than the movie is decoded at 1/2, 1/4 or 1/8 of its size in the DCT domain when that
+// still covers the movie in both directions; a decode that lands on the movie size exactly
+// goes straight into the frame surface.
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -9,6 +12,29 @@
 #include "bitmap/dib.h"
 
 namespace chronoreel {
+
+// The libswscale filter used when a still shrinks in both directions (growing always uses
+// bicubic). kLanczos also asks for full chroma and accurate rounding: the slow yardstick the
+// others are measured against.
+enum class StretchFilter { kArea, kBilinear, kFastBilinear, kBicubic, kLanczos };
+
+// How a still reaches the movie size. The defaults are the fast choices that keep the
+// picture good; the others exist so that the benchmark can show what each one is worth.
+struct ComposeTuning {
+  bool dct_scaling = true;  // decode at 1/2, 1/4 or 1/8 when that still covers the movie
+  bool yuv_stretch = true;  // a still that is stretched is decoded to YUV planes, not BGR
+  bool fast_dct = false;    // TurboJPEG's faster, less accurate inverse DCT (full size only)
+  bool full_chroma = false;  // YUV stretch: colour at every pixel rather than every second
+  StretchFilter shrink_filter = StretchFilter::kArea;
+};
+
+// What the last successful decode did.
+struct DecodeInfo {
+  int32_t width = 0, height = 0;  // the decoded size, after DCT scaling
+  int scale_denominator = 1;      // 1, 2, 4 or 8
+  bool into_frame = false;        // decoded straight into the frame surface, no stretch
+  bool yuv = false;               // decoded to YUV planes and converted while stretching
+};
 
 class FrameComposer {
  public:
@@ -30,6 +56,10 @@ class FrameComposer {
   bool ComposeBytes(const uint8_t* data, size_t size, int32_t& movie_width, int32_t& movie_height,
                     DIB& frame, DIB& decode);
 
+  const ComposeTuning& Tuning() const;
+  void SetTuning(const ComposeTuning& tuning);
+  const DecodeInfo& LastDecode() const;
+
  private:
   struct Impl;
   std::unique_ptr<Impl> impl_;
@@ -37,5 +67,11 @@ class FrameComposer {
 
 // w rounded up to a multiple of 4: if w mod 4 != 0, (trunc(w / 4) + 1) * 4.
 int32_t RoundUpToMultipleOf4(int32_t w);
+
+// The largest of 8, 4 and 2 whose DCT-scaled decode of a still_width x still_height still is
+// at least movie_width x movie_height; 1 when none is. The other factors TurboJPEG offers
+// are slower than a full decode and never chosen.
+int DctScaleDenominator(int still_width, int still_height, int32_t movie_width,
+                        int32_t movie_height);
 
 }  // namespace chronoreel

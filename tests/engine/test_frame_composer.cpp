@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <turbojpeg.h>
+
 #include <climits>
 #include <cstdlib>
 #include <random>
@@ -54,7 +56,7 @@ struct StillCase {
   int32_t movie_width, movie_height;  // 0: from the first image
   int32_t want_width, want_height;
   JpegSubsampling subsampling;
-  bool stretched;
+  bool stretched;  // goes through the decode surface
 };
 
 class ComposeStill : public ::testing::TestWithParam<StillCase> {};
@@ -92,7 +94,7 @@ INSTANTIATE_TEST_SUITE_P(
                       StillCase{64, 48, 64, 48, 64, 48, JpegSubsampling::k422, false},
                       StillCase{642, 480, 0, 0, 644, 480, JpegSubsampling::k420, true},
                       StillCase{320, 240, 324, 240, 324, 240, JpegSubsampling::k444, true},
-                      StillCase{640, 480, 160, 120, 160, 120, JpegSubsampling::k420, true},
+                      StillCase{640, 480, 160, 120, 160, 120, JpegSubsampling::k420, false},
                       StillCase{100, 80, 400, 300, 400, 300, JpegSubsampling::kGray, true},
                       StillCase{80, 60, 40, 90, 40, 90, JpegSubsampling::k444, true},
                       StillCase{64, 48, 64, 96, 64, 96, JpegSubsampling::k444, true},
@@ -203,6 +205,170 @@ TEST(ComposeSequence, MixedSizesReuseTheSurfaces) {
     EXPECT_EQ(width, 60);
     EXPECT_EQ(height, 40);
     EXPECT_TRUE(RowsAre(frame, 0, 40, f.color));
+  }
+}
+
+// The DCT-scaled decode: the smallest of 1/2, 1/4 and 1/8 that still covers the movie in both
+// directions, straight into the frame when it lands on the movie size.
+struct ScaleCase {
+  int still_width, still_height;
+  int32_t movie_width, movie_height;
+  JpegSubsampling subsampling;
+  int want_denominator;
+  int want_decoded_width, want_decoded_height;
+  bool want_into_frame;
+};
+
+class ComposeScaled : public ::testing::TestWithParam<ScaleCase> {};
+
+TEST_P(ComposeScaled, PicksTheFactorThatCoversTheMovie) {
+  const ScaleCase& c = GetParam();
+  EXPECT_EQ(DctScaleDenominator(c.still_width, c.still_height, c.movie_width, c.movie_height),
+            c.want_denominator);
+  const bool grey = c.subsampling == JpegSubsampling::kGray;
+  const uint32_t top = grey ? 0xD0D0D0 : 0xE01010, bottom = grey ? 0x303030 : 0x1020E0;
+  const std::vector<uint8_t> jpeg =
+      MakeSplitJpeg(c.still_width, c.still_height, top, bottom, {95, c.subsampling});
+  FrameComposer composer;
+  DIB frame, decode;
+  int32_t width = c.movie_width, height = c.movie_height;
+  ASSERT_TRUE(composer.ComposeBytes(jpeg.data(), jpeg.size(), width, height, frame, decode));
+  const DecodeInfo& info = composer.LastDecode();
+  EXPECT_EQ(info.scale_denominator, c.want_denominator);
+  EXPECT_EQ(info.width, c.want_decoded_width);
+  EXPECT_EQ(info.height, c.want_decoded_height);
+  if (info.scale_denominator > 1) {
+    EXPECT_GE(info.width, c.movie_width);
+    EXPECT_GE(info.height, c.movie_height);
+  }
+  EXPECT_EQ(info.into_frame, c.want_into_frame);
+  EXPECT_EQ(decode.HasSurface(), !c.want_into_frame);
+  if (decode.HasSurface()) {
+    EXPECT_EQ(decode.Width(), c.want_decoded_width);
+    EXPECT_EQ(decode.Height(), c.want_decoded_height);
+  }
+  ASSERT_EQ(frame.Width(), c.movie_width);
+  ASSERT_EQ(frame.Height(), c.movie_height);
+  const int margin = c.movie_height / 8 + 2;
+  EXPECT_TRUE(RowsAre(frame, 0, c.movie_height / 2 - margin, top));
+  EXPECT_TRUE(RowsAre(frame, c.movie_height / 2 + margin, c.movie_height, bottom));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Factors, ComposeScaled,
+    ::testing::Values(
+        ScaleCase{1920, 1080, 640, 480, JpegSubsampling::k420, 2, 960, 540, false},
+        ScaleCase{1920, 1080, 640, 480, JpegSubsampling::k444, 2, 960, 540, false},
+        ScaleCase{1280, 720, 320, 180, JpegSubsampling::k420, 4, 320, 180, true},
+        ScaleCase{1280, 720, 160, 90, JpegSubsampling::k422, 8, 160, 90, true},
+        ScaleCase{1280, 720, 152, 88, JpegSubsampling::kGray, 8, 160, 90, false},
+        ScaleCase{1280, 720, 640, 360, JpegSubsampling::k420, 2, 640, 360, true},
+        ScaleCase{1280, 720, 700, 300, JpegSubsampling::k420, 1, 1280, 720, false},
+        ScaleCase{1280, 720, 600, 400, JpegSubsampling::k420, 1, 1280, 720, false},
+        ScaleCase{1280, 720, 600, 300, JpegSubsampling::k420, 2, 640, 360, false},
+        ScaleCase{1280, 720, 640, 480, JpegSubsampling::k420, 1, 1280, 720, false},
+        ScaleCase{1281, 721, 640, 361, JpegSubsampling::k420, 2, 641, 361, false},
+        ScaleCase{1281, 721, 644, 361, JpegSubsampling::k420, 1, 1281, 721, false},
+        ScaleCase{643, 481, 100, 80, JpegSubsampling::k420, 4, 161, 121, false},
+        ScaleCase{320, 240, 640, 480, JpegSubsampling::k420, 1, 320, 240, false},
+        ScaleCase{320, 240, 160, 480, JpegSubsampling::k444, 1, 320, 240, false}));
+
+// Every speed lever on or off, and every shrink filter, gives the same upright picture in
+// the right colours, for each chroma layout and for odd sizes whose planes are padded.
+TEST(ComposeTuningPaths, AllGiveTheSamePicture) {
+  // dct_scaling, yuv_stretch, fast_dct, full_chroma, shrink_filter
+  const ComposeTuning tunings[] = {
+      {},
+      {false, false, false, false, StretchFilter::kArea},
+      {true, false, false, false, StretchFilter::kArea},
+      {false, true, false, false, StretchFilter::kArea},
+      {true, true, true, false, StretchFilter::kArea},
+      {true, true, false, true, StretchFilter::kArea},
+      {true, true, false, false, StretchFilter::kBilinear},
+      {true, true, false, false, StretchFilter::kFastBilinear},
+      {true, true, false, false, StretchFilter::kBicubic},
+      {true, true, false, false, StretchFilter::kLanczos},
+  };
+  struct Size { int still_width, still_height; int32_t movie_width, movie_height; };
+  const Size sizes[] = {{1920, 1080, 640, 480}, {643, 481, 100, 80}, {642, 480, 644, 480},
+                        {99, 77, 40, 30}, {64, 48, 100, 80}};
+  const JpegSubsampling layouts[] = {JpegSubsampling::k444, JpegSubsampling::k422,
+                                     JpegSubsampling::k420, JpegSubsampling::kGray};
+  for (const JpegSubsampling layout : layouts) {
+    const bool grey = layout == JpegSubsampling::kGray;
+    const uint32_t top = grey ? 0xC8C8C8 : 0x20C040, bottom = grey ? 0x282828 : 0xD0A020;
+    for (const Size& size : sizes) {
+      const std::vector<uint8_t> jpeg =
+          MakeSplitJpeg(size.still_width, size.still_height, top, bottom, {95, layout});
+      for (size_t t = 0; t < std::size(tunings); ++t) {
+        SCOPED_TRACE(::testing::Message() << "layout " << int(layout) << ", " << size.still_width
+                                          << "x" << size.still_height << ", tuning " << t);
+        FrameComposer composer;
+        composer.SetTuning(tunings[t]);
+        DIB frame, decode;
+        int32_t width = size.movie_width, height = size.movie_height;
+        ASSERT_TRUE(composer.ComposeBytes(jpeg.data(), jpeg.size(), width, height, frame, decode));
+        EXPECT_EQ(composer.LastDecode().yuv, tunings[t].yuv_stretch);
+        if (!tunings[t].dct_scaling) {
+          EXPECT_EQ(composer.LastDecode().scale_denominator, 1);
+        }
+        const int margin = height / 8 + 2;
+        EXPECT_TRUE(RowsAre(frame, 0, height / 2 - margin, top));
+        EXPECT_TRUE(RowsAre(frame, height / 2 + margin, height, bottom));
+      }
+    }
+  }
+}
+
+// A CMYK still has no YCbCr planes to hand over, and TurboJPEG turns it into no BGR either:
+// every path gives no frame rather than a garbled one.
+TEST(ComposeTuningPaths, CmykStillGivesNoFrameOnEveryPath) {
+  const int width = 64, height = 48;
+  std::vector<uint8_t> cmyk(static_cast<size_t>(width) * height * 4, 128);
+  tjhandle encoder = tjInitCompress();
+  ASSERT_NE(encoder, nullptr);
+  unsigned char* out = nullptr;
+  unsigned long out_size = 0;
+  const int result = tjCompress2(encoder, cmyk.data(), width, 0, height, TJPF_CMYK, &out,
+                                 &out_size, TJSAMP_420, 95, 0);
+  tjDestroy(encoder);
+  ASSERT_EQ(result, 0);
+  const std::vector<uint8_t> jpeg(out, out + out_size);
+  tjFree(out);
+
+  for (const bool yuv : {false, true}) {
+    for (const int32_t movie_width : {64, 32, 40}) {
+      SCOPED_TRACE(::testing::Message() << "yuv " << yuv << ", movie width " << movie_width);
+      FrameComposer composer;
+      composer.SetTuning({true, yuv, false, false, StretchFilter::kArea});
+      DIB frame, decode;
+      int32_t w = movie_width, h = 24;
+      EXPECT_FALSE(composer.ComposeBytes(jpeg.data(), jpeg.size(), w, h, frame, decode));
+      // Then an ordinary still still decodes with the same composer.
+      const std::vector<uint8_t> good = MakeFlatJpeg(64, 48, 0x3060C0);
+      ASSERT_TRUE(composer.ComposeBytes(good.data(), good.size(), w, h, frame, decode));
+      EXPECT_TRUE(RowsAre(frame, 0, h, 0x3060C0));
+    }
+  }
+}
+
+// From disk, large and small stills in turn: the reused file buffer never lends a still the
+// bytes of the one before it.
+TEST(ComposeSequence, FilesOfFallingAndRisingLengthEachGiveTheirOwnFrame) {
+  struct Still { int width, height; uint32_t color; };
+  const Still stills[] = {{1280, 720, 0xE02020}, {80, 60, 0x20E020}, {1280, 720, 0x2020E0},
+                          {160, 90, 0xE0E020}, {40, 30, 0x808080}};
+  TempDir dir;
+  FrameComposer composer;
+  DIB frame, decode;
+  int32_t width = 160, height = 90;
+  for (size_t i = 0; i < std::size(stills); ++i) {
+    SCOPED_TRACE(i);
+    const std::string path =
+        WriteFlatJpeg(dir.File(std::to_string(i) + ".jpg"), stills[i].width, stills[i].height,
+                      stills[i].color, {90, JpegSubsampling::k420});
+    ASSERT_TRUE(composer.Compose(path, width, height, frame, decode));
+    EXPECT_TRUE(RowsAre(frame, 0, height, stills[i].color));
   }
 }
 
