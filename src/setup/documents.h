@@ -1,6 +1,8 @@
 #pragma once
 // The setup document and the program profile: the file commands, the save prompt, the
 // recent files and "Chronoreel.INI".
+#include <cstdint>
+#include <optional>
 #include <string>
 
 #include "app/core/host.h"
@@ -10,6 +12,18 @@
 #include "time/sun.h"
 
 namespace chronoreel {
+
+// The codec blocks travel as hex lines of 32 bytes. Blocks are read and written up to this
+// many bytes; a count beyond it (a damaged file) is not allocated, and its further bytes
+// count as 0.
+constexpr int32_t kMaxSetupBlockBytes = 1 << 20;
+
+// Number of hex lines for a block of n bytes: trunc((n - 1) / 32) + 1 (0 for n <= -31).
+int32_t HexLineCount(int32_t n);
+// The 64-character line of `count` bytes (at most 32); the rest of the line is "0".
+std::string EncodeHexLine(const uint8_t* bytes, int32_t count);
+// Byte k of a hex line; 0 where the line is too short or the two characters are not hex.
+uint8_t DecodeHexByte(const std::string& line, int32_t k);
 
 class Documents {
  public:

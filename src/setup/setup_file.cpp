@@ -1,0 +1,279 @@
+// The setup file (".tls"): sections "General" and "Compress" of a profile file, with the
+// codec blocks as hex lines. LoadFile and SaveFile move the settings between MovieGen and
+// the file named by CurrentFile.
+#include <algorithm>
+#include <cstdio>
+
+#include "app/core/conversions.h"
+#include "app/core/error_report.h"
+#include "setup/documents.h"
+
+namespace chronoreel {
+
+namespace {
+
+constexpr const char* kGeneral = "General";
+constexpr const char* kCompress = "Compress";
+
+// One key of the file: its default text, how its text reaches the setter, and how the
+// property is written.
+struct SetupKey {
+  const char* section;
+  const char* key;
+  const char* default_text;
+  void (*load)(MovieGen&, const std::string&);
+  std::string (*save)(const MovieGen&);
+};
+
+// A number read as 64 bits and rounded to the nearest 32-bit integer (0 when out of range).
+int32_t Rounded(const std::string& text) {
+  return CLngNI(Str2DblNI(text));
+}
+
+// The order of this table is the order of the keys in a new file.
+const SetupKey kSetupKeys[] = {
+    // A missing DeleteOldImages must not switch on the deletion of the user's stills.
+    {kGeneral, "DeleteOldImages", "False", [](MovieGen& m, const std::string& t) { m.SetDeleteOldImages(Str2Bool(t)); },
+     [](const MovieGen& m) { return CStrNI(m.DeleteOldImages()); }},
+    {kGeneral, "DeleteOldImagesHours", "168",
+     [](MovieGen& m, const std::string& t) { m.SetDeleteOldImagesHours(Str2DblNI(t)); },
+     [](const MovieGen& m) { return CStrNI(m.DeleteOldImagesHours()); }},
+    {kGeneral, "ImageFilter", "*.jpg", [](MovieGen& m, const std::string& t) { m.SetImageFilter(t); },
+     [](const MovieGen& m) { return m.ImageFilter(); }},
+    {kGeneral, "ImageIntervalOption", "0",
+     [](MovieGen& m, const std::string& t) { m.SetImageIntervalOption(Str2LngNI(t)); },
+     [](const MovieGen& m) { return CStrNI(m.ImageIntervalOption()); }},
+    {kGeneral, "ImagesPerHour", "60", [](MovieGen& m, const std::string& t) { m.SetImagesPerHour(Str2DblNI(t)); },
+     [](const MovieGen& m) { return CStrNI(m.ImagesPerHour()); }},
+    {kGeneral, "DuplicateCount", "2", [](MovieGen& m, const std::string& t) { m.SetDuplicateCount(Rounded(t)); },
+     [](const MovieGen& m) { return CStrNI(m.DuplicateCount()); }},
+    {kGeneral, "Direction", "1", [](MovieGen& m, const std::string& t) { m.SetMovieDirection(Str2LngNI(t)); },
+     [](const MovieGen& m) { return CStrNI(m.MovieDirection()); }},
+    {kGeneral, "MovieFPS", "24", [](MovieGen& m, const std::string& t) { m.SetMovieFPS(Rounded(t)); },
+     [](const MovieGen& m) { return CStrNI(m.MovieFPS()); }},
+    {kGeneral, "MovieSizeHeight", "240", [](MovieGen& m, const std::string& t) { m.SetMovieSizeHeight(Rounded(t)); },
+     [](const MovieGen& m) { return CStrNI(m.MovieSizeHeight()); }},
+    {kGeneral, "MovieSizeOption", "0", [](MovieGen& m, const std::string& t) { m.SetMovieSizeOption(Str2LngNI(t)); },
+     [](const MovieGen& m) { return CStrNI(m.MovieSizeOption()); }},
+    {kGeneral, "MovieSizeWidth", "320", [](MovieGen& m, const std::string& t) { m.SetMovieSizeWidth(Str2LngNI(t)); },
+     [](const MovieGen& m) { return CStrNI(m.MovieSizeWidth()); }},
+    {kGeneral, "OutputAVIPath", "c:\\mymovie.avi", [](MovieGen& m, const std::string& t) { m.SetOutputAVIPath(t); },
+     [](const MovieGen& m) { return m.OutputAVIPath(); }},
+    {kGeneral, "PostGenerationShell", "", [](MovieGen& m, const std::string& t) { m.SetPostGenerationShell(t); },
+     [](const MovieGen& m) { return m.PostGenerationShell(); }},
+    {kGeneral, "TimeOption", "0", [](MovieGen& m, const std::string& t) { m.SetTimeOption(Str2LngNI(t)); },
+     [](const MovieGen& m) { return CStrNI(m.TimeOption()); }},
+    {kGeneral, "StartTimeAbsolute", "0",
+     [](MovieGen& m, const std::string& t) { m.SetStartTimeAbsolute(Str2DblNI(t)); },
+     [](const MovieGen& m) { return CStrNI(m.StartTimeAbsolute()); }},
+    {kGeneral, "StartTimeOption", "1", [](MovieGen& m, const std::string& t) { m.SetStartTimeOption(Str2LngNI(t)); },
+     [](const MovieGen& m) { return CStrNI(m.StartTimeOption()); }},
+    {kGeneral, "StartTimeRelative", "0",
+     [](MovieGen& m, const std::string& t) { m.SetStartTimeRelative(Str2DblNI(t)); },
+     [](const MovieGen& m) { return CStrNI(m.StartTimeRelative()); }},
+    {kGeneral, "StartTimeToday", "0", [](MovieGen& m, const std::string& t) { m.SetStartTimeToday(Str2DblNI(t)); },
+     [](const MovieGen& m) { return CStrNI(m.StartTimeToday()); }},
+    {kGeneral, "StartTimeSunriseRelative", "0",
+     [](MovieGen& m, const std::string& t) { m.SetStartTimeSunriseRelative(Str2DblNI(t)); },
+     [](const MovieGen& m) { return CStrNI(m.StartTimeSunriseRelative()); }},
+    {kGeneral, "StartTimeSunsetRelative", "0",
+     [](MovieGen& m, const std::string& t) { m.SetStartTimeSunsetRelative(Str2DblNI(t)); },
+     [](const MovieGen& m) { return CStrNI(m.StartTimeSunsetRelative()); }},
+    {kGeneral, "StillDirectory", "c:\\images", [](MovieGen& m, const std::string& t) { m.SetStillDirectory(t); },
+     [](const MovieGen& m) { return m.StillDirectory(); }},
+    {kGeneral, "StopTimeAbsolute", "0", [](MovieGen& m, const std::string& t) { m.SetStopTimeAbsolute(Str2DblNI(t)); },
+     [](const MovieGen& m) { return CStrNI(m.StopTimeAbsolute()); }},
+    {kGeneral, "StopTimeOption", "0", [](MovieGen& m, const std::string& t) { m.SetStopTimeOption(Str2LngNI(t)); },
+     [](const MovieGen& m) { return CStrNI(m.StopTimeOption()); }},
+    {kGeneral, "StopTimeRelative", "0", [](MovieGen& m, const std::string& t) { m.SetStopTimeRelative(Str2DblNI(t)); },
+     [](const MovieGen& m) { return CStrNI(m.StopTimeRelative()); }},
+    {kGeneral, "StopTimeToday", "0", [](MovieGen& m, const std::string& t) { m.SetStopTimeToday(Str2DblNI(t)); },
+     [](const MovieGen& m) { return CStrNI(m.StopTimeToday()); }},
+    {kGeneral, "StopTimeSunriseRelative", "0",
+     [](MovieGen& m, const std::string& t) { m.SetStopTimeSunriseRelative(Str2DblNI(t)); },
+     [](const MovieGen& m) { return CStrNI(m.StopTimeSunriseRelative()); }},
+    {kGeneral, "StopTimeSunsetRelative", "0",
+     [](MovieGen& m, const std::string& t) { m.SetStopTimeSunsetRelative(Str2DblNI(t)); },
+     [](const MovieGen& m) { return CStrNI(m.StopTimeSunsetRelative()); }},
+    {kGeneral, "TimeStampOption", "0", [](MovieGen& m, const std::string& t) { m.SetTimeStampOption(Str2LngNI(t)); },
+     [](const MovieGen& m) { return CStrNI(m.TimeStampOption()); }},
+    {kCompress, "Type", "0", [](MovieGen& m, const std::string& t) { m.SetCompressType(Str2LngNI(t)); },
+     [](const MovieGen& m) { return CStrNI(m.CompressType()); }},
+    {kCompress, "Format", "1024", [](MovieGen& m, const std::string& t) { m.SetCompressFormat(Str2LngNI(t)); },
+     [](const MovieGen& m) { return CStrNI(m.CompressFormat()); }},
+    {kCompress, "Parms", "1024", [](MovieGen& m, const std::string& t) { m.SetCompressParms(Str2LngNI(t)); },
+     [](const MovieGen& m) { return CStrNI(m.CompressParms()); }},
+    {kCompress, "BytesPerSecond", "0",
+     [](MovieGen& m, const std::string& t) { m.SetCompressBytesPerSecond(Str2LngNI(t)); },
+     [](const MovieGen& m) { return CStrNI(m.CompressBytesPerSecond()); }},
+    {kCompress, "Flags", "0", [](MovieGen& m, const std::string& t) { m.SetCompressFlags(Str2LngNI(t)); },
+     [](const MovieGen& m) { return CStrNI(m.CompressFlags()); }},
+    {kCompress, "InterleaveEvery", "0",
+     [](MovieGen& m, const std::string& t) { m.SetCompressInterleaveEvery(Str2LngNI(t)); },
+     [](const MovieGen& m) { return CStrNI(m.CompressInterleaveEvery()); }},
+    {kCompress, "KeyFrameEvery", "0",
+     [](MovieGen& m, const std::string& t) { m.SetCompressKeyFrameEvery(Str2LngNI(t)); },
+     [](const MovieGen& m) { return CStrNI(m.CompressKeyFrameEvery()); }},
+    {kCompress, "Quality", "0", [](MovieGen& m, const std::string& t) { m.SetCompressQuality(Str2LngNI(t)); },
+     [](const MovieGen& m) { return CStrNI(m.CompressQuality()); }},
+    {kCompress, "Handler", "0", [](MovieGen& m, const std::string& t) { m.SetCompressHandler(Str2LngNI(t)); },
+     [](const MovieGen& m) { return CStrNI(m.CompressHandler()); }},
+};
+
+const std::string kZeroLine(64, '0');
+
+std::string HexKey(const char* prefix, int32_t i) {
+  char number[16];
+  std::snprintf(number, sizeof number, "%05d", static_cast<int>(i));
+  return std::string(prefix) + number;
+}
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
+// The block size that is held and moved: a count read from a file is not trusted to be
+// allocatable.
+int32_t HeldSize(int32_t n) {
+  return std::clamp(n, 0, kMaxSetupBlockBytes);
+}
+
+// Bytes of hex line i (from 1) of a block of n bytes.
+int32_t BytesOfLine(int32_t n, int32_t i) {
+  return std::min<int32_t>(32, n - 32 * (i - 1));
+}
+
+}  // namespace
+
+int32_t HexLineCount(int32_t n) {
+  // In 64 bits: n - 1 must not overflow for the smallest n.
+  const int64_t lines = (static_cast<int64_t>(n) - 1) / 32 + 1;
+  return static_cast<int32_t>(std::max<int64_t>(lines, 0));
+}
+
+std::string EncodeHexLine(const uint8_t* bytes, int32_t count) {
+  static const char kDigits[] = "0123456789ABCDEF";
+  std::string line = kZeroLine;
+  for (int32_t k = 0; k < std::min<int32_t>(count, 32); ++k) {
+    line[static_cast<size_t>(2 * k)] = kDigits[bytes[k] >> 4];
+    line[static_cast<size_t>(2 * k + 1)] = kDigits[bytes[k] & 0x0F];
+  }
+  return line;
+}
+
+uint8_t DecodeHexByte(const std::string& line, int32_t k) {
+  const size_t at = static_cast<size_t>(2 * k);
+  if (k < 0 || at + 2 > line.size()) return 0;
+  const int hi = HexDigit(line[at]);
+  const int lo = HexDigit(line[at + 1]);
+  if (hi < 0 || lo < 0) return 0;
+  return static_cast<uint8_t>(hi * 16 + lo);
+}
+
+void Documents::LoadFile() {
+  ErrorTrap trap("modFile", "LoadFile");
+  ini_.SetFile(state_.CurrentFile);
+  for (const SetupKey& k : kSetupKeys) {
+    k.load(movie_, ini_.GetKey(k.section, k.key, true, k.default_text));
+  }
+
+  const int32_t format_count = std::min(movie_.CompressFormat(), kMaxSetupBlockBytes);
+  const int32_t parms_count = std::min(movie_.CompressParms(), kMaxSetupBlockBytes);
+  movie_.SetFormatSize(HeldSize(format_count));
+  movie_.SetParmsSize(HeldSize(parms_count));
+
+  struct Block {
+    const char* prefix;
+    int32_t count;
+    void (MovieGen::*set)(int32_t, uint8_t);
+    const uint8_t* data;
+    int32_t held;
+  };
+  const Block blocks[] = {
+      {"FormatData", format_count, &MovieGen::SetFormatBytes, movie_.FormatPointer(), movie_.FormatHeld()},
+      {"ParmsData", parms_count, &MovieGen::SetParmsBytes, movie_.ParmsPointer(), movie_.ParmsHeld()},
+  };
+  for (const Block& b : blocks) {
+    const int32_t lines = HexLineCount(b.count);
+    for (int32_t i = 1; i <= lines; ++i) {
+      const std::string line = ini_.GetKey(kCompress, HexKey(b.prefix, i), true, kZeroLine);
+      const int32_t bytes = BytesOfLine(b.count, i);
+      for (int32_t k = 0; k < bytes; ++k) {
+        const int32_t index = 32 * (i - 1) + k;
+        if (index >= b.held) continue;
+        // Most bytes are already what the line says (zeros); only changes go through the setter.
+        const uint8_t value = DecodeHexByte(line, k);
+        if (b.data[index] != value) (movie_.*b.set)(index, value);
+      }
+    }
+  }
+  movie_.SetCompressFormatPointer(reinterpret_cast<uintptr_t>(movie_.FormatPointer()));
+  movie_.SetCompressParmsPointer(reinterpret_cast<uintptr_t>(movie_.ParmsPointer()));
+
+  // A file that cannot be written keeps what it had; the defaults are used all the same.
+  ini_.Flush();
+  AfterLoad();
+}
+
+bool Documents::SaveFile() {
+  ErrorTrap trap("modFile", "SaveFile");
+  const std::string previous_file = state_.CurrentFile;
+  if (state_.CurrentFile.empty()) {
+    std::optional<std::string> chosen = SetupFileDialog("Save Setup File", FileDialogStyle::Open);
+    if (!chosen) return false;
+    state_.CurrentFile = *chosen;
+  }
+  ini_.SetFile(state_.CurrentFile);
+  for (const SetupKey& k : kSetupKeys) {
+    ini_.SetKey(k.section, k.key, k.save(movie_));
+  }
+
+  const int32_t format_count = std::min(movie_.CompressFormat(), kMaxSetupBlockBytes);
+  const int32_t parms_count = std::min(movie_.CompressParms(), kMaxSetupBlockBytes);
+  movie_.SetFormatSize(HeldSize(format_count));
+  movie_.SetParmsSize(HeldSize(parms_count));
+  movie_.SetCompressFormatPointer(reinterpret_cast<uintptr_t>(movie_.FormatPointer()));
+  movie_.SetCompressParmsPointer(reinterpret_cast<uintptr_t>(movie_.ParmsPointer()));
+
+  struct Block {
+    const char* prefix;
+    int32_t count;
+    const uint8_t* data;
+    int32_t held;
+  };
+  const Block blocks[] = {
+      {"FormatData", format_count, movie_.FormatPointer(), movie_.FormatHeld()},
+      {"ParmsData", parms_count, movie_.ParmsPointer(), movie_.ParmsHeld()},
+  };
+  for (const Block& b : blocks) {
+    const int32_t lines = HexLineCount(b.count);
+    for (int32_t i = 1; i <= lines; ++i) {
+      uint8_t bytes[32] = {};
+      const int32_t count = BytesOfLine(b.count, i);
+      for (int32_t k = 0; k < count; ++k) {
+        const int32_t index = 32 * (i - 1) + k;
+        if (index < b.held) bytes[k] = b.data[index];
+      }
+      ini_.SetKey(kCompress, HexKey(b.prefix, i), EncodeHexLine(bytes, count));
+    }
+  }
+
+  if (!ini_.Flush()) {
+    // The document stays as it was: unsaved, under its former name.
+    state_.CurrentFile = previous_file;
+    MessageBoxRequest box;
+    box.text = "The setup file could not be saved:\n" + ini_.LastError();
+    box.title = "Chronoreel";
+    box.buttons = MessageButtons::Ok;
+    box.icon = MessageIcon::Exclamation;
+    host_.ShowMessage(box);
+    return false;
+  }
+  AfterSave();
+  return true;
+}
+
+}  // namespace chronoreel

@@ -1,0 +1,514 @@
+// Setup files: what LoadFile reads and writes back, what SaveFile leaves on disk, the hex
+// lines of the codec blocks, and damaged files.
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cstdio>
+#include <filesystem>
+#include <functional>
+#include <random>
+
+#include "app/core/conversions.h"
+#include "scratch_dir.h"
+#include "setup_world.h"
+#include "support/temp_dir.h"
+
+namespace chronoreel {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string HexName(const char* prefix, int i) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%s%05d", prefix, i);
+  return buf;
+}
+
+struct Expected {
+  const char* section;
+  const char* key;
+  const char* text;
+};
+
+// Every key a file holds after loading a file that has only StillDirectory, in file order.
+const Expected kDefaultsAfterLoad[] = {
+    {"General", "DeleteOldImages", "False"},   {"General", "DeleteOldImagesHours", "168"},
+    {"General", "ImageFilter", "*.jpg"},       {"General", "ImageIntervalOption", "0"},
+    {"General", "ImagesPerHour", "60"},        {"General", "DuplicateCount", "2"},
+    {"General", "Direction", "1"},             {"General", "MovieFPS", "24"},
+    {"General", "MovieSizeHeight", "240"},     {"General", "MovieSizeOption", "0"},
+    {"General", "MovieSizeWidth", "320"},      {"General", "OutputAVIPath", "c:\\mymovie.avi"},
+    {"General", "PostGenerationShell", ""},    {"General", "TimeOption", "0"},
+    {"General", "StartTimeAbsolute", "0"},     {"General", "StartTimeOption", "1"},
+    {"General", "StartTimeRelative", "0"},     {"General", "StartTimeToday", "0"},
+    {"General", "StartTimeSunriseRelative", "0"}, {"General", "StartTimeSunsetRelative", "0"},
+    {"General", "StillDirectory", "d:\\cam"},  {"General", "StopTimeAbsolute", "0"},
+    {"General", "StopTimeOption", "0"},        {"General", "StopTimeRelative", "0"},
+    {"General", "StopTimeToday", "0"},         {"General", "StopTimeSunriseRelative", "0"},
+    {"General", "StopTimeSunsetRelative", "0"}, {"General", "TimeStampOption", "0"},
+    {"Compress", "Type", "0"},                 {"Compress", "Format", "1024"},
+    {"Compress", "Parms", "1024"},             {"Compress", "BytesPerSecond", "0"},
+    {"Compress", "Flags", "0"},                {"Compress", "InterleaveEvery", "0"},
+    {"Compress", "KeyFrameEvery", "0"},        {"Compress", "Quality", "0"},
+    {"Compress", "Handler", "0"},
+};
+
+TEST(LoadFile, CompletesAFileThatHoldsOnlyStillDirectory) {
+  TempDir dir;
+  const std::string path = dir.File("cam.tls");
+  WriteBytes(path, "[General]\r\nStillDirectory=d:\\cam\r\n");
+  SetupWorld w;
+  w.state.SetupChanged = true;
+  w.Load(path);
+
+  EXPECT_EQ(w.movie.StillDirectory(), "d:\\cam");
+  EXPECT_FALSE(w.movie.DeleteOldImages());
+  EXPECT_EQ(w.movie.StartTimeOption(), 1);
+  EXPECT_EQ(w.movie.CompressHandler(), 0);
+  EXPECT_EQ(w.movie.CompressQuality(), 0);
+  EXPECT_EQ(w.movie.FormatSize(), 1024);
+  EXPECT_EQ(w.movie.ParmsSize(), 1024);
+  EXPECT_FALSE(w.state.SetupChanged);
+
+  const std::string bytes = ReadBytes(path);
+  size_t last_position = 0;
+  for (const Expected& e : kDefaultsAfterLoad) {
+    EXPECT_EQ(Stored(path, e.section, e.key), e.text) << e.key;
+    if (std::string(e.key) == "StillDirectory") continue;  // the line that was there
+    const size_t at = bytes.find(std::string("\r\n") + e.key + "=");
+    ASSERT_NE(at, std::string::npos) << e.key;
+    EXPECT_GT(at, last_position) << e.key << " out of order";
+    last_position = at;
+  }
+  for (const char* prefix : {"FormatData", "ParmsData"}) {
+    for (int i = 1; i <= 32; ++i) EXPECT_EQ(Stored(path, "Compress", HexName(prefix, i)), std::string(64, '0'));
+    EXPECT_EQ(Stored(path, "Compress", HexName(prefix, 33)), "");
+  }
+  // Every added line took the file's CRLF.
+  for (size_t i = 0; i < bytes.size(); ++i) {
+    if (bytes[i] == '\n') {
+      ASSERT_TRUE(i > 0 && bytes[i - 1] == '\r') << "bare LF at " << i;
+    }
+  }
+}
+
+TEST(LoadFile, EmptyValuesTakeTheirDefaults) {
+  TempDir dir;
+  const std::string path = dir.File("e.tls");
+  WriteBytes(path, "[General]\nImageFilter=\nPostGenerationShell=\nDeleteOldImages=\n");
+  SetupWorld w;
+  w.Load(path);
+  EXPECT_EQ(w.movie.ImageFilter(), "*.jpg");
+  EXPECT_EQ(w.movie.PostGenerationShell(), "");
+  EXPECT_FALSE(w.movie.DeleteOldImages());
+  const std::string bytes = ReadBytes(path);
+  EXPECT_NE(bytes.find("\nImageFilter=*.jpg\n"), std::string::npos);
+  EXPECT_NE(bytes.find("\nPostGenerationShell=\n"), std::string::npos);
+  EXPECT_NE(bytes.find("\nDeleteOldImages=False\n"), std::string::npos);
+}
+
+TEST(LoadFile, ConvertsAndRoundsAsTheFileFormatSays) {
+  struct Case {
+    const char* key;
+    const char* text;
+    std::function<double(const MovieGen&)> get;
+    std::function<void(MovieGen&)> expect;  // applied to a reference object
+  };
+  const auto dup = [](const MovieGen& m) { return double(m.DuplicateCount()); };
+  const auto fps = [](const MovieGen& m) { return double(m.MovieFPS()); };
+  const auto height = [](const MovieGen& m) { return double(m.MovieSizeHeight()); };
+  const auto dir = [](const MovieGen& m) { return double(m.MovieDirection()); };
+  const auto del = [](const MovieGen& m) { return double(m.DeleteOldImages()); };
+  const Case cases[] = {
+      {"DuplicateCount", "2.5", dup, [](MovieGen& m) { m.SetDuplicateCount(2); }},
+      {"DuplicateCount", "3.5", dup, [](MovieGen& m) { m.SetDuplicateCount(4); }},
+      {"DuplicateCount", "1e20", dup, [](MovieGen& m) { m.SetDuplicateCount(0); }},
+      {"MovieFPS", "29.5", fps, [](MovieGen& m) { m.SetMovieFPS(30); }},
+      {"MovieFPS", "30.5", fps, [](MovieGen& m) { m.SetMovieFPS(30); }},
+      {"MovieFPS", "x", fps, [](MovieGen& m) { m.SetMovieFPS(0); }},
+      {"MovieSizeHeight", "480.5", height, [](MovieGen& m) { m.SetMovieSizeHeight(480); }},
+      {"MovieSizeHeight", "-5000000000", height, [](MovieGen& m) { m.SetMovieSizeHeight(0); }},
+      {"Direction", "0", dir, [](MovieGen& m) { m.SetMovieDirection(-1); }},
+      {"Direction", "5", dir, [](MovieGen& m) { m.SetMovieDirection(-1); }},
+      {"Direction", "1", dir, [](MovieGen& m) { m.SetMovieDirection(1); }},
+      {"DeleteOldImages", "True", del, [](MovieGen& m) { m.SetDeleteOldImages(true); }},
+      {"DeleteOldImages", "0", del, [](MovieGen& m) { m.SetDeleteOldImages(false); }},
+  };
+  for (const Case& c : cases) {
+    TempDir tmp;
+    const std::string path = tmp.File("c.tls");
+    WriteBytes(path, std::string("[General]\n") + c.key + "=" + c.text + "\n");
+    SetupWorld w;
+    SetupWorld ref;
+    w.movie.SetMovieDirection(-1);  // a direction that the file cannot express leaves this
+    ref.movie.SetMovieDirection(-1);
+    w.Load(path);
+    c.expect(ref.movie);
+    EXPECT_EQ(c.get(w.movie), c.get(ref.movie)) << c.key << "=" << c.text;
+  }
+}
+
+TEST(HexLines, LineCountFollowsTheBlockSize) {
+  const std::pair<int32_t, int32_t> cases[] = {{0, 1},     {1, 1},     {32, 1},     {33, 2},
+                                               {1024, 32}, {-30, 1},   {-31, 0},    {INT_MIN, 0},
+                                               {40, 2},    {64, 2},    {65, 3},     {INT_MAX, 67108864}};
+  for (auto [n, lines] : cases) EXPECT_EQ(HexLineCount(n), lines) << n;
+}
+
+TEST(HexLines, DamagedBytesReadAsZero) {
+  struct Case {
+    std::string line;
+    std::vector<int> bytes;  // bytes 0..3
+  };
+  const Case cases[] = {
+      {"0a0B" + std::string(60, '0'), {0x0A, 0x0B, 0, 0}},
+      {"ffFF10", {0xFF, 0xFF, 0x10, 0}},
+      {"0G11", {0, 0x11, 0, 0}},
+      {"1", {0, 0, 0, 0}},
+      {"-1x1 112", {0, 0, 0, 0x12}},
+      {"", {0, 0, 0, 0}},
+  };
+  for (const Case& c : cases) {
+    for (int k = 0; k < 4; ++k) EXPECT_EQ(DecodeHexByte(c.line, k), c.bytes[static_cast<size_t>(k)]) << c.line;
+  }
+  EXPECT_EQ(DecodeHexByte("0102", -1), 0);
+}
+
+TEST(HexLines, DamagedLinesInAFileLoadAsZero) {
+  TempDir dir;
+  const std::string path = dir.File("h.tls");
+  WriteBytes(path, "[Compress]\nFormat=3\nFormatData00001=7fZZ\n");
+  SetupWorld w;
+  w.Load(path);
+  ASSERT_EQ(w.movie.FormatSize(), 3);
+  EXPECT_EQ(w.movie.FormatBytes(0), 0x7F);
+  EXPECT_EQ(w.movie.FormatBytes(1), 0);
+  EXPECT_EQ(w.movie.FormatBytes(2), 0);
+}
+
+TEST(SaveFile, WritesTheBlocksAsHexLines) {
+  struct Case {
+    int32_t format;
+    std::vector<uint8_t> bytes;
+    std::vector<std::string> lines;  // FormatData00001...; the next one must be absent
+  };
+  std::vector<uint8_t> forty(40);
+  for (int i = 0; i < 40; ++i) forty[static_cast<size_t>(i)] = static_cast<uint8_t>(i);
+  std::string ab_line;
+  for (int i = 0; i < 32; ++i) ab_line += "AB";
+  const Case cases[] = {
+      {0, {}, {std::string(64, '0')}},
+      {40, forty,
+       {"000102030405060708090A0B0C0D0E0F101112131415161718191A1B1C1D1E1F",
+        "2021222324252627" + std::string(48, '0')}},
+      {2, {0x0A, 0xFF}, {"0AFF" + std::string(60, '0')}},
+      {33, std::vector<uint8_t>(33, 0xAB), {ab_line, "AB" + std::string(62, '0')}},
+  };
+  for (const Case& c : cases) {
+    TempDir dir;
+    const std::string path = dir.File("s.tls");
+    SetupWorld w;
+    w.state.CurrentFile = path;
+    w.movie.SetCompressFormat(c.format);
+    w.movie.SetFormatSize(c.format);
+    for (size_t i = 0; i < c.bytes.size(); ++i) w.movie.SetFormatBytes(static_cast<int32_t>(i), c.bytes[i]);
+    ASSERT_TRUE(w.docs.SaveFile());
+    const std::vector<std::string>& expected = c.lines;
+    for (size_t i = 0; i < expected.size(); ++i) {
+      EXPECT_EQ(Stored(path, "Compress", HexName("FormatData", static_cast<int>(i) + 1)), expected[i]) << c.format;
+    }
+    EXPECT_EQ(Stored(path, "Compress", HexName("FormatData", static_cast<int>(expected.size()) + 1)), "");
+
+    // And they read back, in either letter case.
+    std::string text = ReadBytes(path);
+    for (char& ch : text) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+    WriteBytes(path, text);
+    SetupWorld back;
+    back.Load(path);
+    ASSERT_EQ(back.movie.FormatSize(), std::max(c.format, 0));
+    for (size_t i = 0; i < c.bytes.size(); ++i) {
+      EXPECT_EQ(back.movie.FormatBytes(static_cast<int32_t>(i)), c.bytes[i]) << i;
+    }
+  }
+}
+
+TEST(SaveFile, LeavesLinesItDoesNotWrite) {
+  TempDir dir;
+  const std::string path = dir.File("k.tls");
+  WriteBytes(path, "; mine\n[Compress]\nFormatData00033=" + std::string(64, '1') + "\n[Extra]\nx=1\n");
+  SetupWorld w;
+  w.Load(path);
+  w.movie.SetStillDirectory("/srv/cam");
+  ASSERT_TRUE(w.docs.SaveFile());
+  const std::string bytes = ReadBytes(path);
+  EXPECT_EQ(bytes.rfind("; mine\n[Compress]\n", 0), 0u);
+  EXPECT_EQ(Stored(path, "Compress", "FormatData00033"), std::string(64, '1'));
+  EXPECT_EQ(Stored(path, "Extra", "x"), "1");
+  EXPECT_EQ(Stored(path, "General", "StillDirectory"), "/srv/cam");
+}
+
+TEST(SaveFile, RoundTripsEverySetting) {
+  struct Setting {
+    const char* name;
+    std::function<void(MovieGen&)> set;
+    std::function<std::string(const MovieGen&)> get;
+  };
+  auto num = [](double v) {
+    char b[40];
+    std::snprintf(b, sizeof b, "%.17g", v);
+    return std::string(b);
+  };
+  const std::string long_path = "/data/" + std::string(400, 'p') + "/movie.avi";
+  const std::vector<Setting> settings = {
+      {"StillDirectory", [](MovieGen& m) { m.SetStillDirectory("/srv/cam one/"); },
+       [](const MovieGen& m) { return m.StillDirectory(); }},
+      {"ImageFilter", [](MovieGen& m) { m.SetImageFilter("IMG_*.JPG"); }, [](const MovieGen& m) { return m.ImageFilter(); }},
+      {"DeleteOldImages", [](MovieGen& m) { m.SetDeleteOldImages(true); },
+       [](const MovieGen& m) { return std::string(m.DeleteOldImages() ? "1" : "0"); }},
+      {"DeleteOldImagesHours", [](MovieGen& m) { m.SetDeleteOldImagesHours(0.1); },
+       [&](const MovieGen& m) { return num(m.DeleteOldImagesHours()); }},
+      {"MovieDirection", [](MovieGen& m) { m.SetMovieDirection(-1); },
+       [&](const MovieGen& m) { return num(m.MovieDirection()); }},
+      {"TimeOption", [](MovieGen& m) { m.SetTimeOption(1); }, [&](const MovieGen& m) { return num(m.TimeOption()); }},
+      {"StartTimeOption", [](MovieGen& m) { m.SetStartTimeOption(4); },
+       [&](const MovieGen& m) { return num(m.StartTimeOption()); }},
+      {"StartTimeRelative", [](MovieGen& m) { m.SetStartTimeRelative(-2.5); },
+       [&](const MovieGen& m) { return num(m.StartTimeRelative()); }},
+      {"StartTimeToday", [](MovieGen& m) { m.SetStartTimeToday(0.25); },
+       [&](const MovieGen& m) { return num(m.StartTimeToday()); }},
+      {"StartTimeAbsolute", [](MovieGen& m) { m.SetStartTimeAbsolute(37621.75); },
+       [&](const MovieGen& m) { return num(m.StartTimeAbsolute()); }},
+      {"StartTimeSunriseRelative", [](MovieGen& m) { m.SetStartTimeSunriseRelative(1.5); },
+       [&](const MovieGen& m) { return num(m.StartTimeSunriseRelative()); }},
+      {"StartTimeSunsetRelative", [](MovieGen& m) { m.SetStartTimeSunsetRelative(-0.75); },
+       [&](const MovieGen& m) { return num(m.StartTimeSunsetRelative()); }},
+      {"StopTimeOption", [](MovieGen& m) { m.SetStopTimeOption(3); },
+       [&](const MovieGen& m) { return num(m.StopTimeOption()); }},
+      {"StopTimeRelative", [](MovieGen& m) { m.SetStopTimeRelative(12.125); },
+       [&](const MovieGen& m) { return num(m.StopTimeRelative()); }},
+      {"StopTimeToday", [](MovieGen& m) { m.SetStopTimeToday(0.1); },
+       [&](const MovieGen& m) { return num(m.StopTimeToday()); }},
+      {"StopTimeAbsolute", [](MovieGen& m) { m.SetStopTimeAbsolute(40000.123456789); },
+       [&](const MovieGen& m) { return num(m.StopTimeAbsolute()); }},
+      {"StopTimeSunriseRelative", [](MovieGen& m) { m.SetStopTimeSunriseRelative(-3); },
+       [&](const MovieGen& m) { return num(m.StopTimeSunriseRelative()); }},
+      {"StopTimeSunsetRelative", [](MovieGen& m) { m.SetStopTimeSunsetRelative(2); },
+       [&](const MovieGen& m) { return num(m.StopTimeSunsetRelative()); }},
+      {"ImageIntervalOption", [](MovieGen& m) { m.SetImageIntervalOption(1); },
+       [&](const MovieGen& m) { return num(m.ImageIntervalOption()); }},
+      {"ImagesPerHour", [](MovieGen& m) { m.SetImagesPerHour(7.5); },
+       [&](const MovieGen& m) { return num(m.ImagesPerHour()); }},
+      {"DuplicateCount", [](MovieGen& m) { m.SetDuplicateCount(7); },
+       [&](const MovieGen& m) { return num(m.DuplicateCount()); }},
+      {"TimeStampOption", [](MovieGen& m) { m.SetTimeStampOption(1); },
+       [&](const MovieGen& m) { return num(m.TimeStampOption()); }},
+      {"OutputAVIPath", [&](MovieGen& m) { m.SetOutputAVIPath(long_path); },
+       [](const MovieGen& m) { return m.OutputAVIPath(); }},
+      {"MovieSizeOption", [](MovieGen& m) { m.SetMovieSizeOption(1); },
+       [&](const MovieGen& m) { return num(m.MovieSizeOption()); }},
+      {"MovieSizeWidth", [](MovieGen& m) { m.SetMovieSizeWidth(640); },
+       [&](const MovieGen& m) { return num(m.MovieSizeWidth()); }},
+      {"MovieSizeHeight", [](MovieGen& m) { m.SetMovieSizeHeight(480); },
+       [&](const MovieGen& m) { return num(m.MovieSizeHeight()); }},
+      {"MovieFPS", [](MovieGen& m) { m.SetMovieFPS(15); }, [&](const MovieGen& m) { return num(m.MovieFPS()); }},
+      {"PostGenerationShell", [](MovieGen& m) { m.SetPostGenerationShell("\"/opt/my tools/up\" \"<outpath>\""); },
+       [](const MovieGen& m) { return m.PostGenerationShell(); }},
+      {"CompressType", [](MovieGen& m) { m.SetCompressType(1935960438); },
+       [&](const MovieGen& m) { return num(m.CompressType()); }},
+      {"CompressHandler", [](MovieGen& m) { m.SetCompressHandler(-1); },
+       [&](const MovieGen& m) { return num(m.CompressHandler()); }},
+      {"CompressQuality", [](MovieGen& m) { m.SetCompressQuality(7500); },
+       [&](const MovieGen& m) { return num(m.CompressQuality()); }},
+      {"CompressFlags", [](MovieGen& m) { m.SetCompressFlags(2); },
+       [&](const MovieGen& m) { return num(m.CompressFlags()); }},
+      {"CompressBytesPerSecond", [](MovieGen& m) { m.SetCompressBytesPerSecond(123456); },
+       [&](const MovieGen& m) { return num(m.CompressBytesPerSecond()); }},
+      {"CompressKeyFrameEvery", [](MovieGen& m) { m.SetCompressKeyFrameEvery(10); },
+       [&](const MovieGen& m) { return num(m.CompressKeyFrameEvery()); }},
+      {"CompressInterleaveEvery", [](MovieGen& m) { m.SetCompressInterleaveEvery(3); },
+       [&](const MovieGen& m) { return num(m.CompressInterleaveEvery()); }},
+      {"Blocks",
+       [](MovieGen& m) {
+         m.SetCompressFormat(100);
+         m.SetCompressParms(70);
+         m.SetFormatSize(100);
+         m.SetParmsSize(70);
+         for (int i = 0; i < 100; ++i) m.SetFormatBytes(i, static_cast<uint8_t>(i * 7 + 1));
+         for (int i = 0; i < 70; ++i) m.SetParmsBytes(i, static_cast<uint8_t>(255 - i));
+       },
+       [](const MovieGen& m) {
+         std::string s = std::to_string(m.CompressFormat()) + "/" + std::to_string(m.CompressParms()) + ":";
+         for (int i = 0; i < m.FormatSize(); ++i) s += std::to_string(m.FormatBytes(i)) + ",";
+         for (int i = 0; i < m.ParmsSize(); ++i) s += std::to_string(m.ParmsBytes(i)) + ",";
+         return s;
+       }},
+  };
+  TempDir dir;
+  const std::string path = dir.File("all.tls");
+  SetupWorld a;
+  a.state.CurrentFile = path;
+  for (const Setting& s : settings) s.set(a.movie);
+  ASSERT_TRUE(a.state.SetupChanged);
+  ASSERT_TRUE(a.docs.SaveFile());
+  EXPECT_FALSE(a.state.SetupChanged);
+
+  SetupWorld b;
+  b.Load(path);
+  SetupWorld fresh;
+  for (const Setting& s : settings) {
+    EXPECT_EQ(s.get(b.movie), s.get(a.movie)) << s.name;
+    EXPECT_NE(s.get(b.movie), s.get(fresh.movie)) << s.name << " did not change, so the case proves nothing";
+  }
+}
+
+TEST(SaveFile, UnwritableFileIsReportedAndKeepsTheChanges) {
+  TempDir dir;
+  const std::string path = dir.File("missing/x.tls");
+  SetupWorld w;
+  w.state.CurrentFile = path;
+  w.movie.SetStillDirectory("/edited");
+  ASSERT_TRUE(w.state.SetupChanged);
+  EXPECT_FALSE(w.docs.SaveFile());
+  EXPECT_TRUE(w.state.SetupChanged);
+  ASSERT_EQ(w.host.messages.size(), 1u);
+  const MessageBoxRequest& box = w.host.messages[0];
+  EXPECT_EQ(box.title, "Chronoreel");
+  EXPECT_EQ(box.icon, MessageIcon::Exclamation);
+  EXPECT_EQ(box.text.rfind("The setup file could not be saved:\ncannot write " + path + ": ", 0), 0u) << box.text;
+  EXPECT_EQ(w.state.LastFiles[0], "");
+  EXPECT_TRUE(w.host.titles.empty());
+}
+
+TEST(LoadFile, UnwritableFileUsesDefaultsSilently) {
+  TempDir dir;
+  SetupWorld w;
+  w.Load(dir.File("missing/x.tls"));
+  EXPECT_EQ(w.movie.StillDirectory(), "c:\\images");
+  EXPECT_EQ(w.movie.StartTimeOption(), 1);
+  EXPECT_TRUE(w.host.messages.empty());
+  EXPECT_FALSE(fs::exists(dir.File("missing")));
+}
+
+TEST(SaveFile, UnnamedDocumentAsksForAName) {
+  struct Case {
+    std::optional<std::string> choice;  // "*" stands for a path in the temp folder
+    bool result;
+    const char* message_title;
+  };
+  const Case cases[] = {
+      {std::nullopt, false, nullptr},
+      {std::string(), false, "No file selected"},
+      {std::string("*"), true, nullptr},
+  };
+  for (const Case& c : cases) {
+    TempDir dir;
+    SetupWorld w;
+    std::optional<std::string> choice = c.choice;
+    if (choice && *choice == "*") choice = dir.File("chosen.tls");
+    w.host.file_choices.push_back(choice);
+    EXPECT_EQ(w.docs.SaveFile(), c.result);
+    EXPECT_EQ(w.host.log.front(), "choose:open|Save Setup File");
+    if (c.message_title) {
+      ASSERT_EQ(w.host.messages.size(), 1u);
+      EXPECT_EQ(w.host.messages[0].title, c.message_title);
+      EXPECT_EQ(w.host.messages[0].text, "No file was selected.  Aborting process.");
+    } else {
+      EXPECT_TRUE(w.host.messages.empty());
+    }
+    EXPECT_EQ(fs::exists(dir.File("chosen.tls")), c.result);
+    EXPECT_EQ(w.state.CurrentFile, c.result ? dir.File("chosen.tls") : "");
+  }
+}
+
+TEST(LoadFile, HugeBlockCountIsNotAllocated) {
+  auto dir = ScratchDir();
+  const std::string path = dir->File("huge.tls");
+  WriteBytes(path, "[Compress]\nFormat=2000000000\nParms=16\n");
+  SetupWorld w;
+  w.Load(path);
+  EXPECT_EQ(w.movie.CompressFormat(), 2000000000);
+  EXPECT_LE(w.movie.FormatHeld(), kMaxSetupBlockBytes);
+  const int last = kMaxSetupBlockBytes / 32;
+  EXPECT_EQ(Stored(path, "Compress", HexName("FormatData", last)), std::string(64, '0'));
+  EXPECT_EQ(Stored(path, "Compress", HexName("FormatData", last + 1)), "");
+  EXPECT_EQ(Stored(path, "Compress", HexName("ParmsData", 2)), "");
+}
+
+// Everything a load sets, as text, to compare two loads.
+std::string Snapshot(const MovieGen& m) {
+  std::string s;
+  auto add = [&](double v) { s += CStrNI(v) + "|"; };
+  s += m.StillDirectory() + "|" + m.ImageFilter() + "|" + m.OutputAVIPath() + "|" + m.PostGenerationShell() + "|";
+  for (double v : {double(m.DeleteOldImages()), m.DeleteOldImagesHours(), double(m.MovieDirection()),
+                   double(m.TimeOption()), double(m.StartTimeOption()), m.StartTimeRelative(), m.StartTimeToday(),
+                   m.StartTimeAbsolute(), m.StartTimeSunriseRelative(), m.StartTimeSunsetRelative(),
+                   double(m.StopTimeOption()), m.StopTimeRelative(), m.StopTimeToday(), m.StopTimeAbsolute(),
+                   m.StopTimeSunriseRelative(), m.StopTimeSunsetRelative(), double(m.ImageIntervalOption()),
+                   m.ImagesPerHour(), double(m.DuplicateCount()), double(m.TimeStampOption()),
+                   double(m.MovieSizeOption()), double(m.MovieSizeWidth()), double(m.MovieSizeHeight()),
+                   double(m.MovieFPS()), double(m.CompressType()), double(m.CompressFormat()),
+                   double(m.CompressParms()), double(m.CompressBytesPerSecond()), double(m.CompressFlags()),
+                   double(m.CompressInterleaveEvery()), double(m.CompressKeyFrameEvery()),
+                   double(m.CompressQuality()), double(m.CompressHandler())}) {
+    add(v);
+  }
+  for (int i = 0; i < std::min(m.FormatSize(), m.FormatHeld()); ++i) s += std::to_string(m.FormatBytes(i)) + ",";
+  for (int i = 0; i < std::min(m.ParmsSize(), m.ParmsHeld()); ++i) s += std::to_string(m.ParmsBytes(i)) + ",";
+  return s;
+}
+
+// Random and damaged files must load without a crash, and a second load of the completed
+// file must change neither the settings nor the file.
+TEST(LoadFileFuzz, RandomFilesLoadAndSettle) {
+  std::mt19937 rng(20240601);
+  auto dir = ScratchDir();
+  const std::string path = dir->File("fuzz.tls");
+  const std::vector<std::string> keys = {
+      "DeleteOldImages", "DeleteOldImagesHours", "ImageFilter", "ImageIntervalOption", "ImagesPerHour",
+      "DuplicateCount", "Direction", "MovieFPS", "MovieSizeHeight", "MovieSizeWidth", "OutputAVIPath",
+      "PostGenerationShell", "StartTimeOption", "StartTimeToday", "StillDirectory", "StopTimeAbsolute",
+      "Type", "Format", "Parms", "Quality", "Handler", "FormatData00001", "FormatData00002", "ParmsData00001",
+      "formatdata00003", "x", ""};
+  const std::vector<std::string> values = {
+      "", "0", "1", "-1", "2.5", "1e308", "-1e400", "nan", "inf", "&HFF", "(12)", "5-", "True", "#FALSE#",
+      "\"\"", "\"q\"", "'", "2147483648", "-2147483649", "40", "33", "-31", "-30", "0,5", ";x", "a=b",
+      std::string(64, 'F'), std::string(64, 'g'), "0123456789abcdef", std::string(300, 'z'), "\x01\x02",
+      std::string("\0a", 2)};
+  const std::vector<std::string> sections = {"[General]", "[Compress]", "[ general ]", "[COMPRESS] x", "[General",
+                                             "[]", "[Other]", "General]"};
+  const std::vector<std::string> ends = {"\n", "\r\n", "\r", "", "\n\n"};
+  SetupWorld w;
+  for (int round = 0; round < 20000; ++round) {
+    std::string file;
+    const int lines = static_cast<int>(rng() % 24);
+    for (int i = 0; i < lines; ++i) {
+      const unsigned kind = rng() % 10;
+      if (kind == 0) {
+        file += sections[rng() % sections.size()];
+      } else if (kind == 1) {
+        const int n = static_cast<int>(rng() % 40);
+        for (int b = 0; b < n; ++b) file += static_cast<char>(rng() % 256);
+      } else {
+        std::string v = values[rng() % values.size()];
+        if (rng() % 4000 == 0) v = "2000000000";  // rare: such a load writes 32768 lines
+        file += std::string(rng() % 4 == 0 ? "  " : "") + keys[rng() % keys.size()] + (rng() % 8 ? "=" : "") + v;
+      }
+      file += ends[rng() % ends.size()];
+    }
+    WriteBytes(path, file);
+    w.Load(path);
+    INI reader;
+    reader.SetFile(path);
+    (void)reader.GetKey("General", keys[rng() % keys.size()], false, "");
+    if (round % 10 == 0) {
+      const std::string first = Snapshot(w.movie);
+      const std::string bytes = ReadBytes(path);
+      w.Load(path);
+      ASSERT_EQ(Snapshot(w.movie), first) << "round " << round;
+      ASSERT_EQ(ReadBytes(path), bytes) << "round " << round;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace chronoreel
