@@ -1,1 +1,685 @@
-// placeholder until written
+#include "ui/main_window.h"
+
+#include <algorithm>
+#include <filesystem>
+
+#include <QAction>
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QUrl>
+#include <QVBoxLayout>
+
+#include "app/application.h"
+#include "app/core/conversions.h"
+#include "app/core/error_report.h"
+#include "engine/codecs.h"
+#include "time/date_time.h"
+#include "ui/compression_dialog.h"
+#include "ui/location_dialog.h"
+#include "ui/qt_host.h"
+#include "ui/splash_about.h"
+
+namespace chronoreel {
+
+namespace {
+
+constexpr const char* kFpsList[] = {"60", "30", "24", "20", "15", "12", "10", "6", "5", "3", "2", "1"};
+constexpr int kFpsFallbackIndex = 2;  // "24"
+
+// Numbers as the user reads them: the locale's decimal separator, no digit grouping.
+QString NumberText(double value, int digits = 15) {
+  QLocale locale;
+  locale.setNumberOptions(QLocale::OmitGroupSeparator);
+  return locale.toString(value, 'g', digits);
+}
+
+std::string TrimBlanks(const QString& text) {
+  std::string s = text.toStdString();
+  const auto first = s.find_first_not_of(' ');
+  if (first == std::string::npos) return {};
+  return s.substr(first, s.find_last_not_of(' ') - first + 1);
+}
+
+std::string Lower(std::string s) {
+  std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return s;
+}
+
+// The date boxes and their settings, by option index; 1, 4 and 5 hold hours.
+struct TimeBox {
+  int option;
+  const char* start_name;
+  const char* stop_name;
+  const char* start_procedure;
+  const char* stop_procedure;
+  void (MovieGen::*start_set)(double);
+  void (MovieGen::*stop_set)(double);
+  double (MovieGen::*start_get)() const;
+  double (MovieGen::*stop_get)() const;
+  const char* caption;
+  const char* initial;
+  const char* label_suffix;  // lblStartTimeN / lblStopTimeN
+  const char* label;
+};
+
+constexpr TimeBox kTimeBoxes[] = {
+    {1, "txtStartTimeRelative", "txtStopTimeRelative", "txtStartTimeRelative_Change",
+     "txtStopTimeRelative_Change", &MovieGen::SetStartTimeRelative, &MovieGen::SetStopTimeRelative,
+     &MovieGen::StartTimeRelative, &MovieGen::StopTimeRelative, "Now, minus", "24.0", "3", "hours"},
+    {2, "txtStartTimeToday", "txtStopTimeToday", "txtStartTimeToday_Change", "txtStopTimeToday_Change",
+     &MovieGen::SetStartTimeToday, &MovieGen::SetStopTimeToday, &MovieGen::StartTimeToday,
+     &MovieGen::StopTimeToday, "Today at", "6:00:00 AM", "1", "(HH:MM:SS AM/PM)"},
+    {3, "txtStartTimeAbsolute", "txtStopTimeAbsolute", "txtStartTimeAbsolute_Change",
+     "txtStopTimeAbsolute_Change", &MovieGen::SetStartTimeAbsolute, &MovieGen::SetStopTimeAbsolute,
+     &MovieGen::StartTimeAbsolute, &MovieGen::StopTimeAbsolute, "", "12/31/2002 11:22:33 PM", "2",
+     "(MM/DD/YYYY HH:MM:SS AM/PM)"},
+    {4, "txtStartTimeSunriseRelative", "txtStopTimeSunriseRelative", "txtStartTimeSunriseRelative_Change",
+     "txtStopTimeSunriseRelative_Change", &MovieGen::SetStartTimeSunriseRelative,
+     &MovieGen::SetStopTimeSunriseRelative, &MovieGen::StartTimeSunriseRelative,
+     &MovieGen::StopTimeSunriseRelative, "Sunrise +/-", "24.0", "4", "hours"},
+    {5, "txtStartTimeSunsetRelative", "txtStopTimeSunsetRelative", "txtStartTimeSunsetRelative_Change",
+     "txtStopTimeSunsetRelative_Change", &MovieGen::SetStartTimeSunsetRelative,
+     &MovieGen::SetStopTimeSunsetRelative, &MovieGen::StartTimeSunsetRelative,
+     &MovieGen::StopTimeSunsetRelative, "Sunset +/-", "24.0", "5", "hours"},
+};
+
+const TimeBox& TimeBoxFor(int option) { return kTimeBoxes[option - 1]; }
+
+// Sets an edit box's text without leaving the cursor at the start of a long path.
+void SetText(QLineEdit* box, const QString& text) {
+  if (box->text() != text) box->setText(text);
+}
+
+}  // namespace
+
+MainWindow::MainWindow(Application& app, QtHost& host) : app_(app), host_(host) {
+  setObjectName("frmMain");
+  setWindowTitle("Chronoreel");
+  BuildMenus();
+
+  auto* central = new QWidget(this);
+  auto* layout = new QVBoxLayout(central);
+  layout->addWidget(BuildInput());
+  layout->addWidget(BuildTimeFilter());
+
+  auto* lower = new QHBoxLayout;
+  lower->addWidget(BuildOutput(), 1);
+  auto* right = new QVBoxLayout;
+  right->addWidget(BuildMovieSize());
+  right->addWidget(BuildTimeStamps());
+  right->addWidget(BuildImageInterval());
+  right->addStretch();
+  lower->addLayout(right, 1);
+  layout->addLayout(lower);
+
+  auto* bottom = new QHBoxLayout;
+  chkMovieDirection = new QCheckBox("Reverse Frame Order", central);
+  chkMovieDirection->setObjectName("chkMovieDirection");
+  connect(chkMovieDirection, &QCheckBox::toggled, this, [this](bool checked) {
+    ErrorTrap trap("frmMain", "chkMovieDirection_Click");
+    if (!updating_) app_.movie.SetMovieDirection(checked ? -1 : 1);
+  });
+  cmdMakeMovie = new QPushButton("&Make Movie", central);
+  cmdMakeMovie->setObjectName("cmdMakeMovie");
+  connect(cmdMakeMovie, &QPushButton::clicked, this, [this] { cmdMakeMovie_Click(); });
+  auto* quit = new QPushButton("&Quit", central);
+  quit->setObjectName("cmdQuit");
+  connect(quit, &QPushButton::clicked, this, [this] {
+    ErrorTrap trap("frmMain", "cmdQuit_Click");
+    close();
+  });
+  bottom->addWidget(chkMovieDirection);
+  bottom->addStretch();
+  bottom->addWidget(cmdMakeMovie);
+  bottom->addWidget(quit);
+  layout->addLayout(bottom);
+  setCentralWidget(central);
+  updating_ = true;  // the enabled states only: nothing is loaded yet
+  optUseTimeFilter_Click(0);
+  optImageInterval_Click(0);
+  updating_ = false;
+}
+
+MainWindow::~MainWindow() = default;
+
+AboutBox* MainWindow::About() const { return about_.data(); }
+
+QLineEdit* MainWindow::NewText(const char* name, const char* initial) {
+  auto* box = new QLineEdit(initial, this);
+  box->setObjectName(name);
+  return box;
+}
+
+QLabel* MainWindow::NewLabel(const char* name, const char* caption) {
+  auto* label = new QLabel(caption, this);
+  if (name != nullptr) label->setObjectName(name);
+  return label;
+}
+
+QRadioButton* MainWindow::NewOption(QButtonGroup*& group, const char* array, int index, const char* caption) {
+  if (group == nullptr) {
+    group = new QButtonGroup(this);
+    group->setObjectName(array);
+  }
+  auto* option = new QRadioButton(caption, this);
+  option->setObjectName(QString("%1_%2").arg(array).arg(index));
+  group->addButton(option, index);
+  return option;
+}
+
+void MainWindow::ConnectText(QLineEdit* box, const char* procedure,
+                             std::function<void(const QString&)> handler) {
+  connect(box, &QLineEdit::textChanged, this, [this, procedure, handler](const QString& text) {
+    ErrorTrap trap("frmMain", procedure);
+    if (!updating_) handler(text);
+  });
+}
+
+// An option's click handler runs whenever it becomes selected, also from code.
+void MainWindow::OptionClick(const char* procedure, QButtonGroup* group, std::function<void(int)> handler) {
+  connect(group, &QButtonGroup::idToggled, this, [procedure, handler](int id, bool checked) {
+    if (!checked) return;
+    ErrorTrap trap("frmMain", procedure);
+    handler(id);
+  });
+}
+
+void MainWindow::BuildMenus() {
+  auto add = [this](QMenu* menu, const char* name, const char* caption) {
+    QAction* action = menu->addAction(caption);
+    action->setObjectName(name);
+    return action;
+  };
+  auto separator = [](QMenu* menu, const char* name) {
+    QAction* action = menu->addSeparator();
+    action->setObjectName(name);
+    return action;
+  };
+  auto command = [this](QAction* action, const char* procedure, std::function<void()> body) {
+    connect(action, &QAction::triggered, this, [procedure, body] {
+      ErrorTrap trap("frmMain", procedure);
+      body();
+    });
+  };
+
+  QMenu* file = menuBar()->addMenu("&File");
+  file->setObjectName("mnuFile");
+  command(add(file, "mnuNewSetup", "&New Setup"), "mnuNewSetup_Click", [this] { app_.docs.NewFile(); });
+  command(add(file, "mnuOpen", "&Open Setup"), "mnuOpen_Click", [this] { app_.docs.OpenFile(); });
+  mnuSave = add(file, "mnuSave", "&Save Setup");
+  command(mnuSave, "mnuSave_Click", [this] { app_.docs.SaveFile(); });
+  mnuSave->setEnabled(false);
+  mnuSaveAs = add(file, "mnuSaveAs", "Save &As Setup");
+  command(mnuSaveAs, "mnuSaveAs_Click", [this] { app_.docs.SaveAsFile(); });
+  mnuSepFiles = separator(file, "mnuSepFiles");
+  mnuSepFiles->setVisible(false);
+  for (int i = 0; i < 4; ++i) {
+    mnuFiles[i] = file->addAction(QString());
+    mnuFiles[i]->setObjectName(QString("mnuFiles_%1").arg(i));
+    mnuFiles[i]->setVisible(false);
+    command(mnuFiles[i], "mnuFiles_Click", [this, i] { app_.docs.OpenRecentFile(i); });
+  }
+  separator(file, "mnuSep2");
+  command(add(file, "mnuQuit", "&Quit"), "mnuQuit_Click", [this] { close(); });
+
+  QMenu* settings = menuBar()->addMenu("&Settings");
+  settings->setObjectName("mnuSettings");
+  connect(add(settings, "mnuLocation", "&Location"), &QAction::triggered, this, [this] { mnuLocation_Click(); });
+
+  QMenu* help = menuBar()->addMenu("&Help");
+  help->setObjectName("mnuHelp");
+  command(add(help, "mnuOnlineHelp", "&Online Help"), "mnuOnlineHelp_Click", [this] { OpenManual(); });
+  separator(help, "mnuSep7");
+  command(add(help, "mnuOnlineUpdates", "Online &Updates"), "mnuOnlineUpdates_Click", [this] { OpenManual(); });
+  separator(help, "mnuSep8");
+  command(add(help, "mnuWebPage", "&Chronoreel Web Page"), "mnuWebPage_Click", [this] { OpenManual(); });
+  separator(help, "mnuSep10");
+  connect(add(help, "mnuAbout", "&About"), &QAction::triggered, this, [this] { mnuAbout_Click(); });
+}
+
+QWidget* MainWindow::BuildInput() {
+  auto* box = new QWidget(this);
+  auto* grid = new QGridLayout(box);
+  grid->setContentsMargins(0, 0, 0, 0);
+  QLabel* heading = NewLabel("lblInput", "Input:");
+  QFont bold = heading->font();
+  bold.setBold(true);
+  heading->setFont(bold);
+  grid->addWidget(heading, 0, 0, 1, 4);
+
+  txtImageDirectory = NewText("txtImageDirectory", "");
+  auto* browse = new QPushButton("Browse", this);
+  browse->setObjectName("cmdBrowseImageDirectory");
+  connect(browse, &QPushButton::clicked, this, [this] { cmdBrowseImageDirectory_Click(); });
+  grid->addWidget(NewLabel("lblImageDirectory", "Still Image Directory:"), 1, 0);
+  grid->addWidget(txtImageDirectory, 1, 1, 1, 2);
+  grid->addWidget(browse, 1, 3);
+  ConnectText(txtImageDirectory, "txtImageDirectory_Change",
+              [this](const QString& text) { app_.movie.SetStillDirectory(TrimBlanks(text)); });
+
+  txtImageFilter = NewText("txtImageFilter", "*.jpg");
+  grid->addWidget(NewLabel("lblImageFilter", "File Filter (typ. *.jpg):"), 2, 0);
+  grid->addWidget(txtImageFilter, 2, 1);
+  ConnectText(txtImageFilter, "txtImageFilter_Change",
+              [this](const QString& text) { app_.movie.SetImageFilter(TrimBlanks(text)); });
+
+  chkDeleteOlderImages = new QCheckBox("Delete Images Older Than", this);
+  chkDeleteOlderImages->setObjectName("chkDeleteOlderImages");
+  connect(chkDeleteOlderImages, &QCheckBox::toggled, this, [this](bool checked) {
+    ErrorTrap trap("frmMain", "chkDeleteOlderImages_Click");
+    if (!updating_) app_.movie.SetDeleteOldImages(checked);
+  });
+  txtDeleteOlderImagesHours = NewText("txtDeleteOlderImagesHours", "72");
+  txtDeleteOlderImagesHours->setMaximumWidth(txtDeleteOlderImagesHours->fontMetrics().horizontalAdvance("0000000000"));
+  ConnectText(txtDeleteOlderImagesHours, "txtDeleteOlderImagesHours_Change",
+              [this](const QString& text) { app_.movie.SetDeleteOldImagesHours(Str2Dbl(text.toStdString())); });
+  auto* delete_row = new QHBoxLayout;
+  delete_row->addWidget(chkDeleteOlderImages);
+  delete_row->addWidget(txtDeleteOlderImagesHours);
+  delete_row->addWidget(NewLabel("lblDeleteHours", "Hours"));
+  delete_row->addStretch();
+  grid->addLayout(delete_row, 3, 0, 1, 4);
+  grid->setColumnStretch(1, 1);
+  return box;
+}
+
+QGroupBox* MainWindow::BuildTimeGroup(bool start) {
+  auto* group = new QGroupBox(start ? "Start Time" : "Stop Time", this);
+  group->setObjectName(start ? "frmTimeFilterStart" : "frmTimeFilterStop");
+  time_filter_widgets_ << group;
+  QButtonGroup*& options = start ? optStartTime : optStopTime;
+  const char* array = start ? "optStartTime" : "optStopTime";
+  auto* grid = new QGridLayout(group);
+  time_filter_widgets_ << NewOption(options, array, 0, "Now");
+  grid->addWidget(options->button(0), 0, 0, 1, 3);
+  const int date_width = fontMetrics().horizontalAdvance("12/31/2002 11:22:33 PM") + 16;
+  for (const TimeBox& row : kTimeBoxes) {
+    QRadioButton* option = NewOption(options, array, row.option, row.caption);
+    QLineEdit* box = NewText(start ? row.start_name : row.stop_name, row.initial);
+    box->setMinimumWidth(row.option == 3 ? date_width : date_width / 2);
+    const QString label_name = QString(start ? "lblStartTime" : "lblStopTime") + row.label_suffix;
+    QLabel* label = NewLabel(nullptr, row.label);
+    label->setObjectName(label_name);
+    grid->addWidget(option, row.option, 0);
+    grid->addWidget(box, row.option, 1);
+    grid->addWidget(label, row.option, 2);
+    time_filter_widgets_ << option << box << label;
+    (start ? start_texts_ : stop_texts_)[row.option] = box;
+    const int index = row.option;
+    ConnectText(box, start ? row.start_procedure : row.stop_procedure,
+                [this, start, index](const QString& text) { TimeText_Change(start, index, text); });
+  }
+  grid->setColumnStretch(2, 1);
+  OptionClick(start ? "optStartTime_Click" : "optStopTime_Click", options, [this, start](int i) {
+    if (updating_) return;
+    if (start) {
+      app_.movie.SetStartTimeOption(i);
+    } else {
+      app_.movie.SetStopTimeOption(i);
+    }
+  });
+  return group;
+}
+
+QWidget* MainWindow::BuildTimeFilter() {
+  auto* group = new QGroupBox("Time Filter", this);
+  group->setObjectName("fraTimeFilter");
+  auto* grid = new QGridLayout(group);
+  grid->addWidget(NewOption(optUseTimeFilter, "optUseTimeFilter", 0, "Ignore File Time"), 0, 0, 1, 2);
+  grid->addWidget(NewOption(optUseTimeFilter, "optUseTimeFilter", 1, "Use Start to Stop Time:"), 1, 0, 1, 2);
+  QLabel* start_label = NewLabel("lblTimeFilterStart", "Start:");
+  QLabel* stop_label = NewLabel("lblTimeFilterStop", "Stop:");
+  time_filter_widgets_ << start_label << stop_label;
+  grid->addWidget(start_label, 2, 0);
+  grid->addWidget(stop_label, 2, 1);
+  grid->addWidget(BuildTimeGroup(true), 3, 0);
+  grid->addWidget(BuildTimeGroup(false), 3, 1);
+  OptionClick("optUseTimeFilter_Click", optUseTimeFilter, [this](int i) { optUseTimeFilter_Click(i); });
+  return group;
+}
+
+QWidget* MainWindow::BuildOutput() {
+  auto* box = new QWidget(this);
+  auto* grid = new QGridLayout(box);
+  grid->setContentsMargins(0, 0, 0, 0);
+  QLabel* heading = NewLabel("lblOutput", "Output:");
+  QFont bold = heading->font();
+  bold.setBold(true);
+  heading->setFont(bold);
+  grid->addWidget(heading, 0, 0, 1, 2);
+
+  grid->addWidget(NewLabel("lblOutputPath", "Output AVI Path (i.e. c:\\mymovie.avi):"), 1, 0, 1, 2);
+  txtOutputPath = NewText("txtOutputPath", "");
+  auto* browse = new QPushButton("Browse", this);
+  browse->setObjectName("cmdBrowseOutputPath");
+  connect(browse, &QPushButton::clicked, this, [this] { cmdBrowseOutputPath_Click(); });
+  grid->addWidget(txtOutputPath, 2, 0);
+  grid->addWidget(browse, 2, 1);
+  ConnectText(txtOutputPath, "txtOutputPath_Change",
+              [this](const QString& text) { app_.movie.SetOutputAVIPath(TrimBlanks(text)); });
+
+  auto* compression = new QPushButton("Compression Options", this);
+  compression->setObjectName("cmdShowCompressionOptions");
+  connect(compression, &QPushButton::clicked, this, [this] { cmdShowCompressionOptions_Click(); });
+  grid->addWidget(compression, 3, 0, 1, 2, Qt::AlignLeft);
+
+  grid->addWidget(NewLabel("lblPostGenerationShell", "Post-Generation Shell (see manual for tags):"), 4, 0, 1, 2);
+  txtPostGenerationShell = NewText("txtPostGenerationShell", "");
+  grid->addWidget(txtPostGenerationShell, 5, 0, 1, 2);
+  ConnectText(txtPostGenerationShell, "txtPostGenerationShell_Change",
+              [this](const QString& text) { app_.movie.SetPostGenerationShell(TrimBlanks(text)); });
+
+  auto* fps_row = new QHBoxLayout;
+  fps_row->addWidget(NewLabel("lblFPS", "Frames per second:"));
+  cmbFPS = new QComboBox(this);
+  cmbFPS->setObjectName("cmbFPS");
+  for (const char* fps : kFpsList) cmbFPS->addItem(fps);
+  connect(cmbFPS, &QComboBox::activated, this, [this](int index) {
+    ErrorTrap trap("frmMain", "cmbFPS_Click");
+    if (!updating_) app_.movie.SetMovieFPS(Str2Lng(cmbFPS->itemText(index).toStdString()));
+  });
+  fps_row->addWidget(cmbFPS);
+  fps_row->addStretch();
+  grid->addLayout(fps_row, 6, 0, 1, 2);
+  grid->setRowStretch(7, 1);
+  grid->setColumnStretch(0, 1);
+  return box;
+}
+
+QWidget* MainWindow::BuildMovieSize() {
+  auto* group = new QGroupBox("Movie Size", this);
+  group->setObjectName("fraMovieSize");
+  auto* layout = new QVBoxLayout(group);
+  layout->addWidget(NewOption(optMovieSize, "optMovieSize", 0, "Based on first image"));
+  auto* row = new QHBoxLayout;
+  row->addWidget(NewOption(optMovieSize, "optMovieSize", 1, ""));
+  txtMovieWidth = NewText("txtMovieWidth", "320");
+  txtMovieHeight = NewText("txtMovieHeight", "240");
+  const int digits = fontMetrics().horizontalAdvance("000000") + 12;
+  txtMovieWidth->setMaximumWidth(digits);
+  txtMovieHeight->setMaximumWidth(digits);
+  row->addWidget(txtMovieWidth);
+  row->addWidget(NewLabel("lblMovieSizeX", "x"));
+  row->addWidget(txtMovieHeight);
+  row->addWidget(NewLabel("lblMovieSizeWH", "W x H"));
+  row->addStretch();
+  layout->addLayout(row);
+  QLabel* note = NewLabel("lblMovieSizeNote",
+                          "Width must be a multiple of 4.  It will be rounded up at generation if necessary.");
+  note->setWordWrap(true);
+  layout->addWidget(note);
+  OptionClick("optMovieSize_Click", optMovieSize, [this](int i) {
+    if (!updating_) app_.movie.SetMovieSizeOption(i);
+  });
+  ConnectText(txtMovieWidth, "txtMovieWidth_Change", [this](const QString& text) {
+    optMovieSize->button(1)->setChecked(true);
+    app_.movie.SetMovieSizeWidth(Str2Lng(text.toStdString()));
+  });
+  ConnectText(txtMovieHeight, "txtMovieHeight_Change", [this](const QString& text) {
+    optMovieSize->button(1)->setChecked(true);
+    app_.movie.SetMovieSizeHeight(Str2Lng(text.toStdString()));
+  });
+  return group;
+}
+
+QWidget* MainWindow::BuildTimeStamps() {
+  auto* group = new QGroupBox("Time Stamps", this);
+  group->setObjectName("fraTimeStamps");
+  auto* layout = new QVBoxLayout(group);
+  layout->addWidget(NewOption(optTimeStamp, "optTimeStamp", 0, "Use the file's last modified date"));
+  layout->addWidget(NewOption(optTimeStamp, "optTimeStamp", 1, "Use YYMMDDHHMMSSdd naming"));
+  OptionClick("optTimeStamp_Click", optTimeStamp, [this](int i) {
+    if (!updating_) app_.movie.SetTimeStampOption(i);
+  });
+  return group;
+}
+
+QWidget* MainWindow::BuildImageInterval() {
+  auto* group = new QGroupBox("Image Interval", this);
+  group->setObjectName("fraImageInterval");
+  auto* layout = new QVBoxLayout(group);
+  layout->addWidget(NewOption(optImageInterval, "optImageInterval", 0, "Use all images"));
+  auto* per_hour = new QHBoxLayout;
+  per_hour->addWidget(NewOption(optImageInterval, "optImageInterval", 1, ""));
+  txtImageInterval = NewText("txtImageInterval", "60");
+  txtImageInterval->setMaximumWidth(fontMetrics().horizontalAdvance("00000000") + 12);
+  per_hour->addWidget(txtImageInterval);
+  per_hour->addWidget(NewLabel("lblImagesPerHour", "images per hour"));
+  per_hour->addStretch();
+  layout->addLayout(per_hour);
+  auto* repeats = new QHBoxLayout;
+  lblDuplicateCount = NewLabel("lblDuplicateCount", "Max repeats per image:");
+  txtDuplicateCount = NewText("txtDuplicateCount", "2");
+  txtDuplicateCount->setMaximumWidth(fontMetrics().horizontalAdvance("00000000") + 12);
+  repeats->addWidget(lblDuplicateCount);
+  repeats->addWidget(txtDuplicateCount);
+  repeats->addStretch();
+  layout->addLayout(repeats);
+  OptionClick("optImageInterval_Click", optImageInterval, [this](int i) { optImageInterval_Click(i); });
+  ConnectText(txtImageInterval, "txtImageInterval_Change", [this](const QString& text) {
+    optImageInterval->button(1)->setChecked(true);
+    app_.movie.SetImagesPerHour(Str2Dbl(text.toStdString()));
+  });
+  ConnectText(txtDuplicateCount, "txtDuplicateCount_Change",
+              [this](const QString& text) { app_.movie.SetDuplicateCount(Str2Lng(text.toStdString())); });
+  return group;
+}
+
+void MainWindow::optUseTimeFilter_Click(int index) {
+  const bool enabled = index == 1;
+  for (QWidget* widget : time_filter_widgets_) widget->setEnabled(enabled);
+  if (!updating_) app_.movie.SetTimeOption(index);
+}
+
+void MainWindow::optImageInterval_Click(int index) {
+  const bool enabled = index == 1;
+  lblDuplicateCount->setEnabled(enabled);
+  txtDuplicateCount->setEnabled(enabled);
+  if (!updating_) app_.movie.SetImageIntervalOption(index);
+}
+
+void MainWindow::TimeText_Change(bool start, int option, const QString& text) {
+  (start ? optStartTime : optStopTime)->button(option)->setChecked(true);
+  const TimeBox& row = TimeBoxFor(option);
+  const auto setter = start ? row.start_set : row.stop_set;
+  if (option == 2 || option == 3) {
+    // A text that is no date leaves the setting as it was.
+    if (const auto value = ParseDateText(text.toStdString())) (app_.movie.*setter)(*value);
+  } else {
+    (app_.movie.*setter)(Str2Dbl(text.toStdString()));
+  }
+}
+
+void MainWindow::UpdateSetupControls() {
+  ErrorTrap trap("frmMain", "UpdateSetupControls");
+  const MovieGen& m = app_.movie;
+  cmdMakeMovie->setEnabled(true);
+  updating_ = true;
+  SetText(txtImageDirectory, QString::fromStdString(m.StillDirectory()));
+  SetText(txtImageFilter, QString::fromStdString(m.ImageFilter()));
+  chkDeleteOlderImages->setChecked(m.DeleteOldImages());
+  // The hours are a single-precision value: seven digits say all it holds.
+  SetText(txtDeleteOlderImagesHours, NumberText(m.DeleteOldImagesHours(), 7));
+  chkMovieDirection->setChecked(m.MovieDirection() != 1);
+
+  const int time_option = std::clamp(m.TimeOption(), 0, 1);
+  optUseTimeFilter->button(time_option)->setChecked(true);
+  optUseTimeFilter_Click(time_option);  // the enabled states, also when already selected
+
+  if (QAbstractButton* b = optStartTime->button(m.StartTimeOption())) b->setChecked(true);
+  if (QAbstractButton* b = optStopTime->button(m.StopTimeOption())) b->setChecked(true);
+  for (const bool start : {true, false}) {
+    auto& texts = start ? start_texts_ : stop_texts_;
+    for (const TimeBox& row : kTimeBoxes) {
+      const double value = (m.*(start ? row.start_get : row.stop_get))();
+      QString text;
+      if (row.option == 2) {
+        text = QString::fromStdString(FormatDateTime(value, "HH:MM:SS AM/PM"));
+      } else if (row.option == 3) {
+        text = QString::fromStdString(FormatDateTime(value, "MM/DD/YYYY HH:MM:SS AM/PM"));
+      } else {
+        text = NumberText(value);
+      }
+      SetText(texts[row.option], text);
+    }
+  }
+
+  const int interval = std::clamp(m.ImageIntervalOption(), 0, 1);
+  optImageInterval->button(interval)->setChecked(true);
+  optImageInterval_Click(interval);
+  SetText(txtImageInterval, NumberText(m.ImagesPerHour()));
+  SetText(txtDuplicateCount, QString::number(m.DuplicateCount()));
+
+  if (QAbstractButton* b = optTimeStamp->button(m.TimeStampOption())) b->setChecked(true);
+  SetText(txtOutputPath, QString::fromStdString(m.OutputAVIPath()));
+  if (QAbstractButton* b = optMovieSize->button(m.MovieSizeOption())) b->setChecked(true);
+  SetText(txtMovieWidth, QString::number(m.MovieSizeWidth()));
+  SetText(txtMovieHeight, QString::number(m.MovieSizeHeight()));
+
+  cmbFPS->clear();
+  int fps_index = kFpsFallbackIndex;
+  for (int i = 0; i < static_cast<int>(std::size(kFpsList)); ++i) {
+    cmbFPS->addItem(kFpsList[i]);
+    if (Str2Lng(kFpsList[i]) == m.MovieFPS()) fps_index = i;
+  }
+  cmbFPS->setCurrentIndex(fps_index);
+
+  SetText(txtPostGenerationShell, QString::fromStdString(m.PostGenerationShell()));
+  updating_ = false;
+}
+
+void MainWindow::UpdateLastFilesMenu() {
+  const auto& files = app_.state.LastFiles;
+  for (int i = 0; i < 4; ++i) {
+    const bool used = !files[i].empty();
+    mnuFiles[i]->setVisible(used);
+    // The full path, with no accelerator taken from an "&" in it.
+    mnuFiles[i]->setText(QString::fromStdString(files[i]).replace("&", "&&"));
+  }
+  mnuSepFiles->setVisible(!files[0].empty());
+}
+
+void MainWindow::EnableSaveCommands() {
+  mnuSave->setEnabled(true);
+  mnuSaveAs->setEnabled(true);
+}
+
+void MainWindow::cmdMakeMovie_Click() {
+  ErrorTrap trap("frmMain", "cmdMakeMovie_Click");
+  running_ = true;
+  setEnabled(false);
+  app_.movie.MakeMovie();
+  setEnabled(true);
+  running_ = false;
+}
+
+void MainWindow::cmdBrowseImageDirectory_Click() {
+  ErrorTrap trap("frmMain", "cmdBrowseImageDirectory_Click");
+  FileChoice choice;
+  choice.title = "Still Image Directory Selection";
+  choice.initial = txtImageDirectory->text().toStdString();
+  choice.kind = FileChoice::Kind::Directory;
+  const auto chosen = host_.ChooseFile(choice);
+  if (!chosen || chosen->empty()) return;
+  // A folder is taken as it is; a file stands for the folder that holds it.
+  std::error_code error;
+  std::filesystem::path path(*chosen);
+  std::string folder = std::filesystem::is_directory(path, error) ? path.string() : path.parent_path().string();
+  while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+  if (Lower(TrimBlanks(QString::fromStdString(folder))) != Lower(TrimBlanks(txtImageDirectory->text()))) {
+    txtImageDirectory->setText(QString::fromStdString(folder));
+  }
+}
+
+void MainWindow::cmdBrowseOutputPath_Click() {
+  ErrorTrap trap("frmMain", "cmdBrowseOutputPath_Click");
+  FileChoice choice;
+  choice.title = "Output AVI File Selection";
+  choice.filter = "AVI (*.avi)";
+  choice.default_suffix = "avi";
+  choice.initial = txtOutputPath->text().toStdString();
+  choice.kind = FileChoice::Kind::Save;
+  const auto chosen = host_.ChooseFile(choice);
+  if (chosen && !chosen->empty()) txtOutputPath->setText(QString::fromStdString(*chosen));
+}
+
+void MainWindow::cmdShowCompressionOptions_Click() {
+  ErrorTrap trap("frmMain", "cmdShowCompressionOptions_Click");
+  CompressionDialog dialog(ListAviEncoders(), CurrentCompression(app_.movie), this);
+  if (dialog.exec() == QDialog::Accepted) StoreCompressionChoice(app_.movie, dialog.Choice());
+}
+
+void MainWindow::mnuLocation_Click() {
+  ErrorTrap trap("frmMain", "mnuLocation_Click");
+  setEnabled(false);
+  {
+    // Not a child of this window: it must stay enabled while this one is not.
+    LocationDialog dialog(app_.state.location, app_.sun);
+    dialog.show();
+    while (dialog.IsOpen()) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+  }
+  setEnabled(true);
+  host_.BringMainWindowToFront();
+}
+
+void MainWindow::mnuAbout_Click() {
+  ErrorTrap trap("frmMain", "mnuAbout_Click");
+  if (about_ == nullptr) about_ = new AboutBox(host_, this);
+  about_->show();
+  about_->raise();
+}
+
+std::string MainWindow::ManualPath() {
+  const std::filesystem::path exe_dir = QCoreApplication::applicationDirPath().toStdString();
+  const std::filesystem::path candidates[] = {
+      exe_dir / "../share/doc/chronoreel/manual.html", exe_dir / "docs/manual.html",
+      exe_dir / "../docs/manual.html",                 exe_dir / "../share/doc/chronoreel/README.md",
+      exe_dir / "README.md",                           exe_dir / "../README.md",
+  };
+  for (const auto& candidate : candidates) {
+    std::error_code error;
+    if (std::filesystem::is_regular_file(candidate, error)) {
+      return std::filesystem::weakly_canonical(candidate, error).string();
+    }
+  }
+  return {};
+}
+
+void MainWindow::OpenManual() {
+  const std::string path = ManualPath();
+  if (path.empty() || !QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(path)))) {
+    host_.ShowMessage({"The user manual could not be opened.", "Chronoreel", MessageButtons::Ok,
+                       MessageIcon::Exclamation});
+  }
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+  ErrorTrap trap("frmMain", "Form_QueryUnload");
+  // A run holds the settings and the progress window: the window system's close request
+  // has to wait for it (the window is disabled, but the frame's close box is not ours).
+  if (running_) {
+    event->ignore();
+    return;
+  }
+  if (!shut_down_ && !app_.Shutdown()) {
+    event->ignore();
+    return;
+  }
+  shut_down_ = true;
+  event->accept();
+}
+
+}  // namespace chronoreel

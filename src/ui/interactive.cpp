@@ -1,0 +1,122 @@
+#include "ui/interactive.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QWidget>
+
+#include "app/application.h"
+#include "app/core/error_report.h"
+#include "app/startup.h"
+#include "ui/main_window.h"
+#include "ui/qt_host.h"
+#include "ui/screenshots.h"
+#include "ui/splash_about.h"
+
+namespace chronoreel {
+
+namespace {
+
+bool EnvironmentSet(const char* name) {
+  const char* value = std::getenv(name);
+  return value != nullptr && *value != '\0';
+}
+
+// A fault that escapes an event handler ends in the error report, not in Qt's abort.
+class GuardedApplication : public QApplication {
+ public:
+  GuardedApplication(int& argc, char** argv) : QApplication(argc, argv) {}
+  bool notify(QObject* receiver, QEvent* event) override {
+    try {
+      return QApplication::notify(receiver, event);
+    } catch (...) {
+      ReportCurrentException("frmMain", "Main");
+    }
+  }
+};
+
+void ShowErrorBox(const std::string& title, const std::string& text) {
+  QMessageBox box(QMessageBox::Critical, QString::fromStdString(title), QString::fromStdString(text),
+                  QMessageBox::Ok);
+  box.exec();
+}
+
+int Interactive(Application& app, QtHost& host, const CommandLineValues& cmd) {
+  ErrorTrap trap("modMain", "Main");
+  if (cmd.SetupFileArgument.empty()) {
+    Splash splash(host);
+    splash.ShowSplash();
+    splash.RedrawSplash();
+    splash.CloseSplash();
+    splash.UnloadSplash();
+  }
+
+  MainWindow window(app, host);
+  host.SetMainWindow(&window);
+  window.setWindowTitle("Chronoreel");
+  if (!cmd.SetupFileArgument.empty()) {
+    app.state.CurrentFile = cmd.SetupFileArgument;
+    app.docs.LoadFile();
+  } else if (!app.state.LastFiles[0].empty()) {
+    app.state.CurrentFile = app.state.LastFiles[0];
+    app.docs.LoadFile();
+  } else {
+    window.UpdateSetupControls();
+  }
+  window.UpdateLastFilesMenu();
+  window.show();
+
+  if (const char* folder = std::getenv("CHRONOREEL_SCREENSHOT_DIR"); folder != nullptr && *folder != '\0') {
+    TakeScreenshots(app, host, window, folder);
+    return kExitCompleted;
+  }
+  QApplication::exec();
+  host.SetMainWindow(nullptr);
+  return kExitCompleted;
+}
+
+}  // namespace
+
+bool DisplayAvailable() {
+  return EnvironmentSet("QT_QPA_PLATFORM") || EnvironmentSet("DISPLAY") || EnvironmentSet("WAYLAND_DISPLAY");
+}
+
+std::string InstanceCaption(int instance_number) {
+  char digits[16];
+  std::snprintf(digits, sizeof digits, "%03d", instance_number);
+  return std::string("QZ") + digits;
+}
+
+int RunWithDisplay(int& argc, char** argv, const std::string& profile_dir, const CommandLineValues& cmd) {
+  GuardedApplication qt(argc, argv);
+  QCoreApplication::setApplicationName("Chronoreel");
+  // The box needs the QApplication: once it is gone, reports go to standard error again.
+  struct BoxShowerScope {
+    BoxShowerScope() { SetErrorBoxShower(&ShowErrorBox); }
+    ~BoxShowerScope() { SetErrorBoxShower(nullptr); }
+  } shower_scope;
+  try {
+    QtHost host;
+    Application app(host, profile_dir);
+    app.docs.LoadSetup();
+    app.state.cmd = cmd;
+    if (cmd.AutomatedRun) {
+      // A scheduler finds the run of one instance by this window's caption.
+      QWidget instance_window;
+      if (cmd.InstanceNumber >= 0) {
+        instance_window.setObjectName("frmID");
+        instance_window.setWindowTitle(QString::fromStdString(InstanceCaption(cmd.InstanceNumber)));
+        instance_window.winId();
+      }
+      return RunAutomated(app);
+    }
+    return Interactive(app, host, cmd);
+  } catch (...) {
+    ReportCurrentException("modMain", "Main");
+  }
+}
+
+}  // namespace chronoreel

@@ -1,0 +1,117 @@
+#pragma once
+// frmMain: edits the settings of the one MovieGen object and starts a run. The window keeps
+// no settings of its own: edits go straight into the settings, and the settings come back
+// into the controls only through UpdateSetupControls.
+#include <array>
+#include <functional>
+#include <string>
+
+#include <QMainWindow>
+#include <QPointer>
+
+class QAction;
+class QButtonGroup;
+class QCheckBox;
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QRadioButton;
+
+namespace chronoreel {
+
+class AboutBox;
+class Application;
+class QtHost;
+
+class MainWindow : public QMainWindow {
+  Q_OBJECT
+ public:
+  MainWindow(Application& app, QtHost& host);
+  ~MainWindow() override;
+
+  void UpdateSetupControls();
+  void UpdateLastFilesMenu();
+  void EnableSaveCommands();
+
+  // Where the manual lies: the HTML manual when installed, else the README; empty when
+  // neither can be found.
+  static std::string ManualPath();
+
+  // The open about box (nullptr when closed).
+  AboutBox* About() const;
+
+  // The command handlers, public so that start-up and the screenshots can run them.
+  void cmdMakeMovie_Click();
+  void cmdBrowseImageDirectory_Click();
+  void cmdBrowseOutputPath_Click();
+  void cmdShowCompressionOptions_Click();
+  void mnuLocation_Click();
+  void mnuAbout_Click();
+  void OpenManual();
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  struct TimeRow;
+  void BuildMenus();
+  QWidget* BuildInput();
+  QWidget* BuildTimeFilter();
+  QGroupBox* BuildTimeGroup(bool start);
+  QWidget* BuildOutput();
+  QWidget* BuildMovieSize();
+  QWidget* BuildTimeStamps();
+  QWidget* BuildImageInterval();
+
+  QLineEdit* NewText(const char* name, const char* initial);
+  QLabel* NewLabel(const char* name, const char* caption);
+  QRadioButton* NewOption(QButtonGroup*& group, const char* array, int index, const char* caption);
+  void ConnectText(QLineEdit* box, const char* procedure, std::function<void(const QString&)> handler);
+
+  // Handlers that write settings.
+  void optUseTimeFilter_Click(int index);
+  void optImageInterval_Click(int index);
+  void TimeText_Change(bool start, int option, const QString& text);
+  void OptionClick(const char* procedure, QButtonGroup* group, std::function<void(int)> handler);
+
+  Application& app_;
+  QtHost& host_;
+  bool updating_ = false;
+  bool running_ = false;
+  bool shut_down_ = false;
+
+  QLineEdit* txtImageDirectory = nullptr;
+  QLineEdit* txtImageFilter = nullptr;
+  QCheckBox* chkDeleteOlderImages = nullptr;
+  QLineEdit* txtDeleteOlderImagesHours = nullptr;
+  QButtonGroup* optUseTimeFilter = nullptr;
+  QButtonGroup* optStartTime = nullptr;
+  QButtonGroup* optStopTime = nullptr;
+  QButtonGroup* optMovieSize = nullptr;
+  QButtonGroup* optTimeStamp = nullptr;
+  QButtonGroup* optImageInterval = nullptr;
+  std::array<QLineEdit*, 6> start_texts_{};  // by option index; 0 has none
+  std::array<QLineEdit*, 6> stop_texts_{};
+  QLineEdit* txtOutputPath = nullptr;
+  QLineEdit* txtPostGenerationShell = nullptr;
+  QComboBox* cmbFPS = nullptr;
+  QLineEdit* txtMovieWidth = nullptr;
+  QLineEdit* txtMovieHeight = nullptr;
+  QLineEdit* txtImageInterval = nullptr;
+  QLineEdit* txtDuplicateCount = nullptr;
+  QLabel* lblDuplicateCount = nullptr;
+  QCheckBox* chkMovieDirection = nullptr;
+  QPushButton* cmdMakeMovie = nullptr;
+  QList<QWidget*> time_filter_widgets_;  // enabled only with "Use Start to Stop Time:"
+
+  QAction* mnuSave = nullptr;
+  QAction* mnuSaveAs = nullptr;
+  QAction* mnuSepFiles = nullptr;
+  std::array<QAction*, 4> mnuFiles{};
+
+  QPointer<AboutBox> about_;
+};
+
+}  // namespace chronoreel

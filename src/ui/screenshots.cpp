@@ -1,0 +1,99 @@
+#include "ui/screenshots.h"
+
+#include <cstdlib>
+#include <filesystem>
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDialog>
+#include <QLabel>
+#include <QPushButton>
+#include <QTimer>
+
+#include "app/application.h"
+#include "ui/main_window.h"
+#include "ui/preview_window.h"
+#include "ui/qt_host.h"
+#include "ui/splash_about.h"
+
+namespace chronoreel {
+
+namespace {
+
+void Settle() {
+  for (int i = 0; i < 20; ++i) QApplication::processEvents();
+}
+
+void Save(QWidget* widget, const std::string& folder, const char* name) {
+  if (widget == nullptr) return;
+  Settle();
+  widget->grab().save(QString::fromStdString((std::filesystem::path(folder) / name).string()));
+}
+
+QWidget* TopLevel(const char* name) {
+  for (QWidget* widget : QApplication::topLevelWidgets()) {
+    if (widget->objectName() == name && widget->isVisible()) return widget;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+void TakeScreenshots(Application& app, QtHost& host, MainWindow& window, const std::string& folder) {
+  std::filesystem::create_directories(folder);
+  window.resize(window.sizeHint());
+  Save(&window, folder, "main_window.png");
+
+  window.mnuAbout_Click();
+  Save(window.About(), folder, "about.png");
+  if (window.About() != nullptr) window.About()->close();
+
+  QTimer::singleShot(300, [&folder] {
+    QWidget* dialog = TopLevel("frmLocation");
+    Save(dialog, folder, "location.png");
+    if (dialog != nullptr) dialog->close();
+  });
+  window.mnuLocation_Click();
+
+  QTimer::singleShot(300, [&folder] {
+    auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+    // An encoder with options of its own shows more of the dialog than "DIB ".
+    if (auto* list = dialog != nullptr ? dialog->findChild<QComboBox*>("cmbCompressor") : nullptr) {
+      const int mjpeg = list->findText("MJPG", Qt::MatchContains);
+      if (mjpeg >= 0) list->setCurrentIndex(mjpeg);
+    }
+    Save(dialog, folder, "compression.png");
+    if (dialog != nullptr) dialog->reject();
+  });
+  window.cmdShowCompressionOptions_Click();
+
+  const char* stills = std::getenv("CHRONOREEL_SCREENSHOT_STILLS");
+  if (stills != nullptr && *stills != '\0') {
+    app.movie.SetStillDirectory(stills);
+    app.movie.SetImageFilter("*.jpg");
+    app.movie.SetTimeOption(0);
+    app.movie.SetMovieSizeOption(0);
+    app.movie.SetMovieFPS(2);
+    app.movie.SetPostGenerationShell("");
+    app.movie.SetDeleteOldImages(false);
+    app.movie.SetOutputAVIPath((std::filesystem::temp_directory_path() / "chronoreel-screenshot.avi").string());
+    // Taken once a frame is on screen, from inside the run's own event handling.
+    bool taken = false;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+      PreviewWindow* preview = host.CurrentPreview();
+      if (taken || preview == nullptr || preview->Picture()->Image().isNull()) return;
+      taken = true;
+      Save(preview, folder, "progress.png");
+    });
+    poll.start(100);
+    window.cmdMakeMovie_Click();
+    poll.stop();
+    std::error_code ignored;
+    std::filesystem::remove(std::filesystem::temp_directory_path() / "chronoreel-screenshot.avi", ignored);
+  }
+  app.state.SetupChanged = false;
+  window.close();
+}
+
+}  // namespace chronoreel

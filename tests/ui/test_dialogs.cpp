@@ -1,0 +1,343 @@
+// The smaller windows: the location dialog, the compression options, the splash, the
+// about box, and the start-up helpers.
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSlider>
+#include <QSpinBox>
+#include <QCheckBox>
+#include <QTableWidget>
+#include <QTest>
+
+#include "app/core/program_state.h"
+#include "engine/movie_gen.h"
+#include "support/temp_dir.h"
+#include "time/sun.h"
+#include "ui/compression_dialog.h"
+#include "ui/interactive.h"
+#include "ui/location_dialog.h"
+#include "ui/splash_about.h"
+#include "ui_test_main.h"
+
+namespace chronoreel {
+namespace {
+
+using chronoreel::testing::Child;
+
+// ---- location ----
+
+struct LocationCase {
+  double latitude, longitude;
+  const char *lat_degrees, *lat_minutes, *lat_hemisphere;
+  const char *lon_degrees, *lon_minutes, *lon_hemisphere;
+};
+
+class LocationOpenTest : public ::testing::TestWithParam<LocationCase> {};
+
+TEST_P(LocationOpenTest, ShowsDegreesMinutesAndHemisphereAndChangesNothing) {
+  const LocationCase c = GetParam();
+  Location location{c.latitude, c.longitude};
+  Sun sun(location, [] { return 45000.5; }, [] { return 5.0; });
+  sun.Sunrise();
+  const int computed = sun.Calculations();
+  {
+    LocationDialog dialog(location, sun);
+    EXPECT_EQ(Child<QLineEdit>(&dialog, "txtLatitudeDegrees")->text().toStdString(), c.lat_degrees);
+    EXPECT_EQ(Child<QLineEdit>(&dialog, "txtLatitudeMinutes")->text().toStdString(), c.lat_minutes);
+    EXPECT_EQ(Child<QComboBox>(&dialog, "cmbLatitude")->currentText().toStdString(), c.lat_hemisphere);
+    EXPECT_EQ(Child<QLineEdit>(&dialog, "txtLongitudeDegrees")->text().toStdString(), c.lon_degrees);
+    EXPECT_EQ(Child<QLineEdit>(&dialog, "txtLongitudeMinutes")->text().toStdString(), c.lon_minutes);
+    EXPECT_EQ(Child<QComboBox>(&dialog, "cmbLongitude")->currentText().toStdString(), c.lon_hemisphere);
+    Child<QPushButton>(&dialog, "cmdExit")->click();
+    EXPECT_FALSE(dialog.IsOpen());
+  }
+  EXPECT_DOUBLE_EQ(location.latitude, c.latitude);
+  EXPECT_DOUBLE_EQ(location.longitude, c.longitude);
+  sun.Sunrise();
+  EXPECT_EQ(sun.Calculations(), computed);  // the day cache survived
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Locations, LocationOpenTest,
+    ::testing::Values(LocationCase{40.12, -75.5, "40", "07.2000", "N", "75", "30.0000", "W"},
+                      LocationCase{0, 0, "0", "00.0000", "N", "0", "00.0000", "W"},
+                      LocationCase{-33.5, 151.25, "33", "30.0000", "S", "151", "15.0000", "E"},
+                      LocationCase{11.5, 0.0001, "11", "30.0000", "N", "0", "00.0060", "E"}));
+
+struct LocationEdit {
+  const char* box;      // a text box, or a list
+  const char* text;     // the new text, or the list entry
+  double latitude, longitude;
+};
+
+TEST(LocationDialog, EveryEditIsInForceAtOnce) {
+  const LocationEdit edits[] = {
+      {"cmbLatitude", "S", -40.12, -75.5},
+      {"cmbLatitude", "N", 40.12, -75.5},
+      {"txtLatitudeDegrees", "", 0.12, -75.5},      // an empty box counts as 0
+      {"txtLatitudeDegrees", "10", 10.12, -75.5},
+      {"txtLatitudeMinutes", "90", 11.5, -75.5},    // minutes are not limited
+      {"cmbLongitude", "E", 11.5, 75.5},
+      {"txtLongitudeMinutes", "x", 11.5, 75},
+  };
+  Location location{40.12, -75.5};
+  Sun sun(location, [] { return 45000.5; }, [] { return 5.0; });
+  LocationDialog dialog(location, sun);
+  for (const LocationEdit& edit : edits) {
+    SCOPED_TRACE(std::string(edit.box) + " <- " + edit.text);
+    sun.Sunrise();
+    const int computed = sun.Calculations();
+    if (edit.box[0] == 'c') {
+      auto* list = Child<QComboBox>(&dialog, edit.box);
+      list->setCurrentIndex(list->findText(edit.text));
+    } else {
+      Child<QLineEdit>(&dialog, edit.box)->setText(edit.text);
+    }
+    EXPECT_NEAR(location.latitude, edit.latitude, 1e-9);
+    EXPECT_NEAR(location.longitude, edit.longitude, 1e-9);
+    sun.Sunrise();
+    EXPECT_EQ(sun.Calculations(), computed + 1);  // the cache was emptied
+  }
+  LocationDialog reopened(location, sun);
+  EXPECT_EQ(Child<QLineEdit>(&reopened, "txtLatitudeDegrees")->text(), "11");
+  EXPECT_EQ(Child<QLineEdit>(&reopened, "txtLatitudeMinutes")->text(), "30.0000");
+}
+
+// ---- compression ----
+
+TEST(ParameterBlock, LinesRoundTripAndOddTextIsSkipped) {
+  const struct { std::string text; OptionList expected; } cases[] = {
+      {"", {}},
+      {"preset=fast\n", {{"preset", "fast"}}},
+      {"a=1\r\nb = two words \r\n", {{"a", "1"}, {"b", "two words"}}},
+      {"noequals\n=novalue\nk=v=w\n", {{"k", "v=w"}}},
+      {std::string("x=1\0y=2", 7), {{"x", "1"}}},  // a NUL ends the text
+  };
+  for (const auto& c : cases) {
+    const std::vector<uint8_t> block(c.text.begin(), c.text.end());
+    EXPECT_EQ(ParseParameterBlock(block), c.expected) << c.text;
+    EXPECT_EQ(ParseParameterBlock(MakeParameterBlock(c.expected)), c.expected);
+  }
+}
+
+class CompressionStoreTest : public ::testing::Test {
+ protected:
+  ProgramState state;
+  Location location;
+  Sun sun{location};
+  NullHost host;
+  MovieGen movie{state, sun, host};
+};
+
+TEST_F(CompressionStoreTest, BlocksGrowButNeverShrink) {
+  const struct { int format; int parms; int held_format; int held_parms; } steps[] = {
+      {12, 30, 12, 30}, {4, 2, 12, 30}, {40, 0, 40, 30}};
+  for (const auto& step : steps) {
+    CompressionChoice choice;
+    choice.record.fccHandler = 0x47504A4D;  // "MJPG"
+    choice.record.dwQuality = 7500;
+    choice.record.cbFormat = step.format;
+    choice.record.cbParms = step.parms;
+    for (int i = 0; i < step.format; ++i) choice.format.push_back(static_cast<uint8_t>(i + 1));
+    for (int i = 0; i < step.parms; ++i) choice.parms.push_back(static_cast<uint8_t>(100 + i));
+    state.SetupChanged = false;
+    StoreCompressionChoice(movie, choice);
+    EXPECT_TRUE(state.SetupChanged);
+    EXPECT_EQ(movie.FormatSize(), step.format);
+    EXPECT_EQ(movie.ParmsSize(), step.parms);
+    EXPECT_GE(movie.FormatHeld(), step.held_format);
+    EXPECT_GE(movie.ParmsHeld(), step.held_parms);
+    EXPECT_EQ(movie.CompressFormat(), step.format);
+    EXPECT_EQ(movie.CompressParms(), step.parms);
+    EXPECT_EQ(movie.CompressHandler(), 0x47504A4D);
+    EXPECT_EQ(movie.CompressQuality(), 7500);
+    const CompressionChoice back = CurrentCompression(movie);
+    EXPECT_EQ(back.format, choice.format);
+    EXPECT_EQ(back.parms, choice.parms);
+  }
+}
+
+TEST_F(CompressionStoreTest, StoredSizeBeyondTheBlockIsNotReadPastIt) {
+  movie.SetParmsSize(3);
+  for (int i = 0; i < 3; ++i) movie.SetParmsBytes(i, 'a');
+  movie.SetCompressParms(movie.ParmsHeld() + 50);  // a setup file that claims more
+  const CompressionChoice choice = CurrentCompression(movie);
+  ASSERT_EQ(static_cast<int>(choice.parms.size()), movie.ParmsHeld() + 50);
+  EXPECT_EQ(choice.parms[0], 'a');
+  EXPECT_EQ(choice.parms.back(), 0);
+}
+
+TEST(CompressionDialog, ChoiceDescribesTheControls) {
+  const std::vector<EncoderInfo> encoders = ListAviEncoders();
+  ASSERT_FALSE(encoders.empty());
+  EXPECT_EQ(encoders[0].fourcc_text, "DIB ");
+  int mjpeg = -1;
+  for (size_t i = 0; i < encoders.size(); ++i) {
+    if (encoders[i].name == "mjpeg") mjpeg = static_cast<int>(i);
+  }
+  ASSERT_GE(mjpeg, 0) << "the linked FFmpeg has no mjpeg encoder";
+
+  CompressionChoice current;  // the creation defaults: "DIB ", quality 50
+  CompressionDialog dialog(encoders, current);
+  EXPECT_EQ(Child<QComboBox>(&dialog, "cmbCompressor")->currentIndex(), 0);
+  EXPECT_EQ(Child<QSlider>(&dialog, "sldQuality")->value(), 50);
+
+  Child<QComboBox>(&dialog, "cmbCompressor")->setCurrentIndex(mjpeg);
+  Child<QSlider>(&dialog, "sldQuality")->setValue(9000);
+  Child<QCheckBox>(&dialog, "chkDataRate")->setChecked(true);
+  Child<QSpinBox>(&dialog, "txtDataRate")->setValue(300);
+  Child<QCheckBox>(&dialog, "chkKeyFrames")->setChecked(true);
+  Child<QSpinBox>(&dialog, "txtKeyFrameEvery")->setValue(15);
+  auto* table = Child<QTableWidget>(&dialog, "tblOptions");
+  ASSERT_GT(table->rowCount(), 0);
+  const std::string option = table->item(0, 0)->text().toStdString();
+  table->item(0, 1)->setText("7");
+
+  const CompressionChoice choice = dialog.Choice();
+  EXPECT_EQ(choice.record.fccType, kFourccVids);
+  EXPECT_EQ(choice.record.fccHandler, encoders[mjpeg].fourcc);
+  EXPECT_EQ(choice.record.dwQuality, 9000);
+  EXPECT_EQ(choice.record.dwBytesPerSecond, 300 * 1024);
+  EXPECT_EQ(choice.record.dwKeyFrameEvery, 15);
+  EXPECT_EQ(choice.record.dwFlags, kAviCompressValid | kAviCompressDataRate | kAviCompressKeyFrames);
+  EXPECT_EQ(choice.record.cbParms, static_cast<int32_t>(choice.parms.size()));
+  EXPECT_EQ(ParseParameterBlock(choice.parms), (OptionList{{option, "7"}}));
+
+  // Reopened on that choice, the dialog shows it again.
+  CompressionDialog reopened(encoders, choice);
+  EXPECT_EQ(Child<QComboBox>(&reopened, "cmbCompressor")->currentIndex(), mjpeg);
+  EXPECT_EQ(Child<QTableWidget>(&reopened, "tblOptions")->item(0, 1)->text(), "7");
+  EXPECT_EQ(reopened.Choice().parms, choice.parms);
+}
+
+// ---- splash and about ----
+
+class CountingHost : public NullHost {
+ public:
+  void ProcessEvents() override { ++pumps; }
+  MessageAnswer ShowMessage(const MessageBoxRequest& request) override {
+    messages.push_back(request);
+    return MessageAnswer::Ok;
+  }
+  int pumps = 0;
+  std::vector<MessageBoxRequest> messages;
+};
+
+TEST(Splash, WaitsOutFourSecondsWhileHandlingEvents) {
+  const struct { double step_seconds; int min_pumps; } cases[] = {{1.0, 4}, {0.5, 8}, {5.0, 1}};
+  for (const auto& c : cases) {
+    CountingHost host;
+    double now = 40000.0;
+    Splash splash(host, [&] {
+      const double t = now;
+      now += c.step_seconds / 86400.0;
+      return t;
+    });
+    splash.ShowSplash();
+    ASSERT_NE(splash.Window(), nullptr);
+    EXPECT_TRUE(splash.Window()->isVisible());
+    EXPECT_EQ(Child<QLabel>(splash.Window(), "lblVersion")->text().toStdString(), "Version: " + ProgramVersion());
+    // A click on the picture hides the splash; the wait still goes on.
+    QTest::mouseClick(Child<QLabel>(splash.Window(), "Picture1"), Qt::LeftButton);
+    EXPECT_FALSE(splash.Window()->isVisible());
+    splash.RedrawSplash();
+    const int before = host.pumps;
+    splash.CloseSplash();
+    EXPECT_GE(host.pumps - before, c.min_pumps - 2);
+    splash.UnloadSplash();
+    EXPECT_EQ(splash.Window(), nullptr);
+  }
+}
+
+TEST(SystemInfo, FirstKnownProgramOnThePathWins) {
+  TempDir dir("chronoreel-path");
+  const auto make = [&](const std::string& folder, const std::string& name, bool executable) {
+    std::filesystem::create_directories(dir.File(folder));
+    const std::string path = dir.File(folder + "/" + name);
+    std::ofstream(path) << "#!/bin/sh\n";
+    chmod(path.c_str(), executable ? 0755 : 0644);
+    return path;
+  };
+  const std::string kinfo = make("a", "kinfocenter", true);
+  const std::string hard = make("b", "hardinfo", true);
+  make("c", "gnome-system-monitor", false);
+  const struct { std::string path; std::string expected; } cases[] = {
+      {dir.File("a") + ":" + dir.File("b"), hard},
+      {dir.File("a"), kinfo},
+      {dir.File("c"), ""},
+      {"", ""},
+      {":" + dir.File("a") + ":", kinfo},
+  };
+  for (const auto& c : cases) EXPECT_EQ(FindSystemInfoProgram(c.path), c.expected) << c.path;
+}
+
+TEST(AboutBox, ShowsNameVersionAndReportsMissingSystemInfo) {
+  CountingHost host;
+  AboutBox about(host, nullptr);
+  EXPECT_EQ(about.windowTitle(), "About Chronoreel");
+  EXPECT_EQ(Child<QLabel>(&about, "lblVersion")->text().toStdString(), "Version " + ProgramVersion());
+  EXPECT_TRUE(Child<QLabel>(&about, "lblDisclaimer")->text().startsWith("Warning: "));
+  EXPECT_EQ(Child<QPushButton>(&about, "cmdSysInfo")->text(), "&System Info...");
+
+  const std::string saved = std::getenv("PATH") != nullptr ? std::getenv("PATH") : "";
+  TempDir empty("chronoreel-nopath");
+  setenv("PATH", empty.Str().c_str(), 1);
+  Child<QPushButton>(&about, "cmdSysInfo")->click();
+  setenv("PATH", saved.c_str(), 1);
+  ASSERT_EQ(host.messages.size(), 1u);
+  EXPECT_EQ(host.messages[0].text, "System Information Is Unavailable At This Time");
+  EXPECT_EQ(host.messages[0].buttons, MessageButtons::Ok);
+}
+
+// ---- start-up helpers ----
+
+TEST(StartUp, InstanceCaptionHasAtLeastThreeDigits) {
+  const struct { int number; const char* caption; } cases[] = {
+      {0, "QZ000"}, {7, "QZ007"}, {42, "QZ042"}, {999, "QZ999"}, {1234, "QZ1234"}};
+  for (const auto& c : cases) EXPECT_EQ(InstanceCaption(c.number), c.caption);
+}
+
+TEST(StartUp, DisplayIsAvailableWhenAnyPlatformVariableIsSet) {
+  const char* names[] = {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"};
+  std::vector<std::string> saved;
+  std::vector<bool> had;
+  for (const char* n : names) {
+    had.push_back(std::getenv(n) != nullptr);
+    saved.push_back(had.back() ? std::getenv(n) : "");
+  }
+  for (int mask = 0; mask < 8; ++mask) {
+    for (int i = 0; i < 3; ++i) {
+      if (mask & (1 << i)) {
+        setenv(names[i], "x", 1);
+      } else {
+        unsetenv(names[i]);
+      }
+    }
+    EXPECT_EQ(DisplayAvailable(), mask != 0) << mask;
+  }
+  unsetenv("DISPLAY");
+  unsetenv("WAYLAND_DISPLAY");
+  setenv("QT_QPA_PLATFORM", "", 1);
+  EXPECT_FALSE(DisplayAvailable());  // set but empty names nothing
+  for (int i = 0; i < 3; ++i) {
+    if (had[i]) {
+      setenv(names[i], saved[i].c_str(), 1);
+    } else {
+      unsetenv(names[i]);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace chronoreel
+
+CHRONOREEL_UI_TEST_MAIN

@@ -1,0 +1,525 @@
+// The main window against the real settings object: each control writes its own setting,
+// the settings come back into the controls, the document commands run through a scripted
+// file chooser and message boxes.
+#include <deque>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTest>
+#include <QTimer>
+
+#include "app/application.h"
+#include "support/temp_dir.h"
+#include "ui/main_window.h"
+#include "ui/qt_host.h"
+#include "ui_test_main.h"
+
+namespace chronoreel {
+namespace {
+
+using chronoreel::testing::Child;
+using chronoreel::testing::VisibleTopLevel;
+
+class MainWindowTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    host.SetMessageResponder([this](const MessageBoxRequest& request) {
+      messages.push_back(request);
+      if (answers.empty()) return MessageAnswer::Cancel;
+      const MessageAnswer answer = answers.front();
+      answers.pop_front();
+      return answer;
+    });
+    host.SetFileChooser([this](const FileChoice& choice) -> std::optional<std::string> {
+      asked.push_back(choice);
+      std::error_code ignored;
+      std::filesystem::current_path("/", ignored);  // a dialog that wanders off
+      if (choices.empty()) return std::nullopt;
+      auto next = choices.front();
+      choices.pop_front();
+      return next;
+    });
+    app = std::make_unique<Application>(host, dir.Str());
+    window = std::make_unique<MainWindow>(*app, host);
+    host.SetMainWindow(window.get());
+    window->UpdateSetupControls();
+    window->show();
+    app->state.SetupChanged = false;
+  }
+  void Recreate() {
+    host.SetMainWindow(nullptr);
+    window.reset();
+    app = std::make_unique<Application>(host, dir.Str());
+    window = std::make_unique<MainWindow>(*app, host);
+    host.SetMainWindow(window.get());
+    window->UpdateSetupControls();
+    window->show();
+  }
+  void TearDown() override {
+    host.SetMainWindow(nullptr);
+    window.reset();
+    app.reset();
+  }
+
+  template <typename T>
+  T* Find(const QString& name) { return Child<T>(window.get(), name); }
+  QAction* Action(const QString& name) { return Find<QAction>(name); }
+  void Type(const QString& name, const QString& text) {
+    QLineEdit* box = Find<QLineEdit>(name);
+    box->clear();
+    QTest::keyClicks(box, text);
+  }
+  std::string WriteSetup(const std::string& name) {
+    const std::string path = dir.File(name);
+    std::ofstream(path) << "[General]\nStillDirectory=/cam/" << name << "\n";
+    return path;
+  }
+
+  TempDir dir{"chronoreel-ui"};
+  QtHost host;
+  std::unique_ptr<Application> app;
+  std::unique_ptr<MainWindow> window;
+  std::vector<MessageBoxRequest> messages;
+  std::deque<MessageAnswer> answers;
+  std::vector<FileChoice> asked;
+  std::deque<std::optional<std::string>> choices;
+};
+
+// ---- edits into settings ----
+
+struct NumberEdit {
+  const char* box;
+  const char* text;
+  double (*read)(const MovieGen&);
+  double expected;
+  const char* selects;  // the option the typing selects, or nullptr
+  int (*read_option)(const MovieGen&);
+  int expected_option;
+};
+
+DateTime Civil(int y, int mo, int d, int h, int mi, int s) { return *DateTimeFromCivil(y, mo, d, h, mi, s); }
+
+const NumberEdit kNumberEdits[] = {
+    {"txtDeleteOlderImagesHours", "36.5", [](const MovieGen& m) { return m.DeleteOldImagesHours(); }, 36.5, nullptr, nullptr, 0},
+    {"txtDeleteOlderImagesHours", "abc", [](const MovieGen& m) { return m.DeleteOldImagesHours(); }, 0, nullptr, nullptr, 0},
+    {"txtDuplicateCount", "7", [](const MovieGen& m) { return double(m.DuplicateCount()); }, 7, nullptr, nullptr, 0},
+    {"txtImageInterval", "120", [](const MovieGen& m) { return m.ImagesPerHour(); }, 120, "optImageInterval_1",
+     [](const MovieGen& m) { return m.ImageIntervalOption(); }, 1},
+    {"txtMovieWidth", "640", [](const MovieGen& m) { return double(m.MovieSizeWidth()); }, 640, "optMovieSize_1",
+     [](const MovieGen& m) { return m.MovieSizeOption(); }, 1},
+    {"txtMovieHeight", "480", [](const MovieGen& m) { return double(m.MovieSizeHeight()); }, 480, "optMovieSize_1",
+     [](const MovieGen& m) { return m.MovieSizeOption(); }, 1},
+    {"txtStartTimeRelative", "12.5", [](const MovieGen& m) { return m.StartTimeRelative(); }, 12.5, "optStartTime_1",
+     [](const MovieGen& m) { return m.StartTimeOption(); }, 1},
+    {"txtStartTimeToday", "7:30:00 PM", [](const MovieGen& m) { return m.StartTimeToday(); }, 0.8125, "optStartTime_2",
+     [](const MovieGen& m) { return m.StartTimeOption(); }, 2},
+    {"txtStartTimeAbsolute", "1/2/2003 6:00:00 AM", [](const MovieGen& m) { return m.StartTimeAbsolute(); },
+     Civil(2003, 1, 2, 6, 0, 0), "optStartTime_3", [](const MovieGen& m) { return m.StartTimeOption(); }, 3},
+    {"txtStartTimeSunriseRelative", "-2", [](const MovieGen& m) { return m.StartTimeSunriseRelative(); }, -2,
+     "optStartTime_4", [](const MovieGen& m) { return m.StartTimeOption(); }, 4},
+    {"txtStartTimeSunsetRelative", "1.5", [](const MovieGen& m) { return m.StartTimeSunsetRelative(); }, 1.5,
+     "optStartTime_5", [](const MovieGen& m) { return m.StartTimeOption(); }, 5},
+    {"txtStopTimeRelative", "3", [](const MovieGen& m) { return m.StopTimeRelative(); }, 3, "optStopTime_1",
+     [](const MovieGen& m) { return m.StopTimeOption(); }, 1},
+    {"txtStopTimeToday", "6:15", [](const MovieGen& m) { return m.StopTimeToday(); }, 0.2604166666666667,
+     "optStopTime_2", [](const MovieGen& m) { return m.StopTimeOption(); }, 2},
+    {"txtStopTimeAbsolute", "2024-02-29 23:59:58", [](const MovieGen& m) { return m.StopTimeAbsolute(); },
+     Civil(2024, 2, 29, 23, 59, 58), "optStopTime_3", [](const MovieGen& m) { return m.StopTimeOption(); }, 3},
+    {"txtStopTimeSunriseRelative", "4", [](const MovieGen& m) { return m.StopTimeSunriseRelative(); }, 4,
+     "optStopTime_4", [](const MovieGen& m) { return m.StopTimeOption(); }, 4},
+    {"txtStopTimeSunsetRelative", "-0.5", [](const MovieGen& m) { return m.StopTimeSunsetRelative(); }, -0.5,
+     "optStopTime_5", [](const MovieGen& m) { return m.StopTimeOption(); }, 5},
+};
+
+TEST_F(MainWindowTest, EachNumberBoxWritesItsSettingAndSelectsItsOption) {
+  for (const NumberEdit& edit : kNumberEdits) {
+    SCOPED_TRACE(std::string(edit.box) + " <- " + edit.text);
+    // A disabled box takes no typing: open its area first, as a user would.
+    const QString box = edit.box;
+    if (box.contains("Time")) Find<QRadioButton>("optUseTimeFilter_1")->click();
+    if (box == "txtDuplicateCount") Find<QRadioButton>("optImageInterval_1")->click();
+    app->state.SetupChanged = false;
+    Type(edit.box, edit.text);
+    EXPECT_NEAR(edit.read(app->movie), edit.expected, 1e-9);
+    if (edit.selects != nullptr) {
+      EXPECT_TRUE(Find<QRadioButton>(edit.selects)->isChecked());
+      EXPECT_EQ(edit.read_option(app->movie), edit.expected_option);
+    }
+    EXPECT_TRUE(app->state.SetupChanged);
+    Recreate();  // back to the defaults for the next row
+  }
+}
+
+struct TextEdit {
+  const char* box;
+  const std::string& (MovieGen::*read)() const;
+};
+
+TEST_F(MainWindowTest, TextBoxesStoreTheirTextWithoutSurroundingBlanks) {
+  const TextEdit edits[] = {{"txtImageDirectory", &MovieGen::StillDirectory},
+                            {"txtImageFilter", &MovieGen::ImageFilter},
+                            {"txtOutputPath", &MovieGen::OutputAVIPath},
+                            {"txtPostGenerationShell", &MovieGen::PostGenerationShell}};
+  for (const TextEdit& edit : edits) {
+    SCOPED_TRACE(edit.box);
+    Type(edit.box, "  /srv/my cam/x  ");
+    EXPECT_EQ((app->movie.*edit.read)(), "/srv/my cam/x");
+  }
+}
+
+TEST_F(MainWindowTest, TodayTextThatIsNoTimeSelectsTheOptionButKeepsTheTime) {
+  app->movie.SetStartTimeToday(0.25);
+  window->UpdateSetupControls();
+  Type("txtStartTimeToday", "half past");
+  EXPECT_TRUE(Find<QRadioButton>("optStartTime_2")->isChecked());
+  EXPECT_EQ(app->movie.StartTimeOption(), 2);
+  EXPECT_DOUBLE_EQ(app->movie.StartTimeToday(), 0.25);
+}
+
+TEST_F(MainWindowTest, ChecksOptionsAndFramesPerSecondWriteTheirSettings) {
+  Find<QCheckBox>("chkMovieDirection")->click();
+  EXPECT_EQ(app->movie.MovieDirection(), -1);
+  Find<QCheckBox>("chkMovieDirection")->click();
+  EXPECT_EQ(app->movie.MovieDirection(), 1);
+  Find<QCheckBox>("chkDeleteOlderImages")->click();
+  EXPECT_TRUE(app->movie.DeleteOldImages());
+  Find<QRadioButton>("optTimeStamp_1")->click();
+  EXPECT_EQ(app->movie.TimeStampOption(), 1);
+  Find<QRadioButton>("optStopTime_4")->setEnabled(true);
+  Find<QRadioButton>("optUseTimeFilter_1")->click();
+  Find<QRadioButton>("optStopTime_4")->click();
+  EXPECT_EQ(app->movie.StopTimeOption(), 4);
+  EXPECT_EQ(app->movie.TimeOption(), 1);
+
+  auto* fps = Find<QComboBox>("cmbFPS");
+  const struct { int index; int fps; } picks[] = {{0, 60}, {4, 15}, {11, 1}, {2, 24}};
+  for (const auto& pick : picks) {
+    fps->setCurrentIndex(pick.index);
+    emit fps->activated(pick.index);
+    EXPECT_EQ(app->movie.MovieFPS(), pick.fps);
+  }
+}
+
+// ---- settings into controls ----
+
+TEST_F(MainWindowTest, UpdateSetupControlsFillsEveryControlAndWritesNothing) {
+  MovieGen& m = app->movie;
+  m.SetStillDirectory("/cam/garden");
+  m.SetImageFilter("*.jpeg");
+  m.SetDeleteOldImages(true);
+  m.SetDeleteOldImagesHours(36.5);
+  m.SetMovieDirection(-1);
+  m.SetTimeOption(1);
+  m.SetStartTimeOption(4);
+  m.SetStopTimeOption(3);
+  m.SetStartTimeRelative(2.5);
+  m.SetStartTimeToday(0.8125);
+  m.SetStopTimeAbsolute(Civil(2003, 1, 2, 6, 5, 4));
+  m.SetStopTimeSunsetRelative(-1.25);
+  m.SetImageIntervalOption(1);
+  m.SetImagesPerHour(120);
+  m.SetDuplicateCount(7);
+  m.SetTimeStampOption(1);
+  m.SetOutputAVIPath("/out/movie.avi");
+  m.SetMovieSizeOption(1);
+  m.SetMovieSizeWidth(640);
+  m.SetMovieSizeHeight(480);
+  m.SetMovieFPS(15);
+  m.SetPostGenerationShell("cp <outpath> /www");
+  app->state.SetupChanged = false;
+  window->UpdateSetupControls();
+
+  const struct { const char* box; const char* text; } texts[] = {
+      {"txtImageDirectory", "/cam/garden"},        {"txtImageFilter", "*.jpeg"},
+      {"txtDeleteOlderImagesHours", "36.5"},       {"txtStartTimeRelative", "2.5"},
+      {"txtStartTimeToday", "07:30:00 PM"},        {"txtStopTimeAbsolute", "01/02/2003 06:05:04 AM"},
+      {"txtStopTimeSunsetRelative", "-1.25"},      {"txtImageInterval", "120"},
+      {"txtDuplicateCount", "7"},                  {"txtOutputPath", "/out/movie.avi"},
+      {"txtMovieWidth", "640"},                    {"txtMovieHeight", "480"},
+      {"txtPostGenerationShell", "cp <outpath> /www"},
+  };
+  for (const auto& t : texts) EXPECT_EQ(Find<QLineEdit>(t.box)->text().toStdString(), t.text) << t.box;
+  for (const char* option : {"optUseTimeFilter_1", "optStartTime_4", "optStopTime_3", "optImageInterval_1",
+                             "optTimeStamp_1", "optMovieSize_1"}) {
+    EXPECT_TRUE(Find<QRadioButton>(option)->isChecked()) << option;
+  }
+  EXPECT_TRUE(Find<QCheckBox>("chkDeleteOlderImages")->isChecked());
+  EXPECT_TRUE(Find<QCheckBox>("chkMovieDirection")->isChecked());
+  EXPECT_EQ(Find<QComboBox>("cmbFPS")->currentText(), "15");
+  EXPECT_EQ(Find<QComboBox>("cmbFPS")->count(), 12);
+  // Filling the boxes must not run their handlers: the options stay as stored.
+  EXPECT_EQ(m.StartTimeOption(), 4);
+  EXPECT_EQ(m.StopTimeOption(), 3);
+  EXPECT_FALSE(app->state.SetupChanged);
+}
+
+TEST_F(MainWindowTest, FrameRateOutsideTheListShows24AndKeepsItsValue) {
+  for (const int fps : {7, 25, 59}) {
+    app->movie.SetMovieFPS(fps);
+    window->UpdateSetupControls();
+    EXPECT_EQ(Find<QComboBox>("cmbFPS")->currentText(), "24");
+    EXPECT_EQ(app->movie.MovieFPS(), fps);
+  }
+}
+
+// ---- enabled states ----
+
+TEST_F(MainWindowTest, TimeFilterOptionEnablesTheWholeStartAndStopArea) {
+  const char* area[] = {"lblTimeFilterStart", "lblTimeFilterStop", "frmTimeFilterStart", "frmTimeFilterStop",
+                        "optStartTime_0",     "optStopTime_5",     "txtStartTimeAbsolute", "txtStopTimeToday",
+                        "lblStartTime1",      "lblStopTime5"};
+  for (const int option : {1, 0, 1}) {
+    Find<QRadioButton>(QString("optUseTimeFilter_%1").arg(option))->click();
+    EXPECT_EQ(app->movie.TimeOption(), option);
+    for (const char* name : area) EXPECT_EQ(Find<QWidget>(name)->isEnabled(), option == 1) << name;
+  }
+  // Settings whose option equals the selected one still set the states.
+  Find<QRadioButton>("optUseTimeFilter_1")->click();
+  Find<QWidget>("txtStartTimeAbsolute")->setEnabled(false);
+  window->UpdateSetupControls();
+  EXPECT_TRUE(Find<QWidget>("txtStartTimeAbsolute")->isEnabled());
+}
+
+TEST_F(MainWindowTest, ImageIntervalEnablesOnlyTheRepeatCount) {
+  for (const int option : {1, 0}) {
+    Find<QRadioButton>(QString("optImageInterval_%1").arg(option))->click();
+    EXPECT_EQ(Find<QWidget>("txtDuplicateCount")->isEnabled(), option == 1);
+    EXPECT_EQ(Find<QWidget>("lblDuplicateCount")->isEnabled(), option == 1);
+  }
+  Type("txtImageInterval", "30");
+  EXPECT_TRUE(Find<QWidget>("txtDuplicateCount")->isEnabled());
+  Find<QCheckBox>("chkDeleteOlderImages")->setChecked(false);
+  Find<QRadioButton>("optMovieSize_0")->click();
+  EXPECT_TRUE(Find<QWidget>("txtDeleteOlderImagesHours")->isEnabled());
+  EXPECT_TRUE(Find<QWidget>("txtMovieWidth")->isEnabled());
+}
+
+// ---- browse commands ----
+
+TEST_F(MainWindowTest, BrowseForStillsTakesTheFolderAndKeepsTheWorkingDirectory) {
+  const auto before = std::filesystem::current_path();
+  std::filesystem::create_directory(dir.File("stills"));
+  const struct { std::optional<std::string> chosen; std::string expected; } cases[] = {
+      {dir.File("stills"), dir.File("stills")},                   // a folder as it is
+      {dir.File("other/IMG_0001.JPG"), dir.File("other")},         // a file stands for its folder
+      {std::nullopt, dir.File("other")},                          // cancelled: unchanged
+      {dir.File("OTHER/x.jpg"), dir.File("other")},                // same folder apart from case
+  };
+  for (const auto& c : cases) {
+    choices.push_back(c.chosen);
+    Find<QPushButton>("cmdBrowseImageDirectory")->click();
+    EXPECT_EQ(Find<QLineEdit>("txtImageDirectory")->text().toStdString(), c.expected);
+    EXPECT_EQ(app->movie.StillDirectory(), c.expected);
+    EXPECT_EQ(std::filesystem::current_path(), before);
+  }
+  EXPECT_EQ(asked.back().title, "Still Image Directory Selection");
+}
+
+TEST_F(MainWindowTest, BrowseForOutputWritesTheChosenPath) {
+  choices.push_back(std::nullopt);
+  Find<QPushButton>("cmdBrowseOutputPath")->click();
+  EXPECT_EQ(app->movie.OutputAVIPath(), Find<QLineEdit>("txtOutputPath")->text().toStdString());
+  choices.push_back(dir.File("out.avi"));
+  Find<QPushButton>("cmdBrowseOutputPath")->click();
+  EXPECT_EQ(app->movie.OutputAVIPath(), dir.File("out.avi"));
+  EXPECT_EQ(asked.back().title, "Output AVI File Selection");
+  EXPECT_EQ(asked.back().default_suffix, "avi");
+}
+
+// ---- document commands ----
+
+TEST_F(MainWindowTest, OpenWithCancelOrEmptyNameChangesNothing) {
+  choices = {std::nullopt, std::string()};
+  Action("mnuOpen")->trigger();
+  EXPECT_TRUE(messages.empty());
+  Action("mnuOpen")->trigger();
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0].title, "No file selected");
+  EXPECT_EQ(messages[0].text, "No file was selected.  Aborting process.");
+  EXPECT_TRUE(app->state.CurrentFile.empty());
+  EXPECT_EQ(window->windowTitle(), "Chronoreel");
+  EXPECT_FALSE(Action("mnuSave")->isEnabled());
+  ASSERT_EQ(asked.size(), 2u);
+  EXPECT_EQ(asked[0].title, "Open/Create Setup File");
+  EXPECT_EQ(asked[0].filter, "Time-Lapse Setup Files (*.tls)");
+  EXPECT_EQ(asked[0].default_suffix, "tls");
+}
+
+TEST_F(MainWindowTest, OpenLoadsTheFileIntoTheWindow) {
+  const std::string path = WriteSetup("garden.tls");
+  choices.push_back(path);
+  Action("mnuOpen")->trigger();
+  EXPECT_EQ(app->state.CurrentFile, path);
+  EXPECT_EQ(window->windowTitle().toStdString(), "Chronoreel - " + path);
+  EXPECT_EQ(Find<QLineEdit>("txtImageDirectory")->text().toStdString(), "/cam/garden.tls");
+  EXPECT_TRUE(Action("mnuSave")->isEnabled());
+  EXPECT_TRUE(Action("mnuFiles_0")->isVisible());
+  EXPECT_EQ(Action("mnuFiles_0")->text().toStdString(), path);
+  EXPECT_FALSE(Action("mnuFiles_1")->isVisible());
+  EXPECT_TRUE(Action("mnuSepFiles")->isVisible());
+  EXPECT_FALSE(app->state.SetupChanged);
+}
+
+TEST_F(MainWindowTest, NewOnAnExistingFileShowsFileExists) {
+  const std::string path = WriteSetup("exists.tls");
+  choices.push_back(path);
+  Action("mnuNewSetup")->trigger();
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0].title, "File Exists");
+  EXPECT_EQ(messages[0].text, "File already exists.  Select 'Open Setup' to open an existing file.");
+  EXPECT_TRUE(app->state.CurrentFile.empty());
+  EXPECT_EQ(asked.at(0).title, "New File");
+}
+
+TEST_F(MainWindowTest, SaveAsOverAnExistingFileAsksFirst) {
+  const std::string path = WriteSetup("target.tls");
+  const auto original = std::filesystem::file_size(path);
+  for (const MessageAnswer answer : {MessageAnswer::No, MessageAnswer::Cancel, MessageAnswer::Yes}) {
+    messages.clear();
+    choices.push_back(path);
+    answers.push_back(answer);
+    Action("mnuSaveAs")->trigger();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].title, "File Exists");
+    EXPECT_EQ(messages[0].text, "File already exists.  Would you like to overwrite the existing file?");
+    EXPECT_EQ(messages[0].buttons, MessageButtons::YesNoCancel);
+    if (answer == MessageAnswer::Yes) {
+      EXPECT_EQ(app->state.CurrentFile, path);
+      EXPECT_GT(std::filesystem::file_size(path), original);
+    } else {
+      EXPECT_TRUE(app->state.CurrentFile.empty());
+      EXPECT_EQ(std::filesystem::file_size(path), original);
+    }
+  }
+  EXPECT_EQ(asked.back().kind, FileChoice::Kind::Save);
+}
+
+TEST_F(MainWindowTest, SavePromptAnswersDecideTheCommand) {
+  const std::string path = WriteSetup("next.tls");
+  struct Case {
+    MessageAnswer answer;
+    bool dialog_shown;
+    bool changed_after;
+  };
+  const Case cases[] = {
+      {MessageAnswer::Cancel, false, true},  // abandoned before the dialog
+      {MessageAnswer::No, true, false},      // edits kept, no longer "changed"
+  };
+  for (const Case& c : cases) {
+    messages.clear();
+    asked.clear();
+    Type("txtImageFilter", "*.png");
+    ASSERT_TRUE(app->state.SetupChanged);
+    answers.push_back(c.answer);
+    choices.push_back(std::nullopt);  // then the dialog is cancelled
+    Action("mnuOpen")->trigger();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].title, "Save Changes?");
+    EXPECT_EQ(messages[0].text, "Would you like to save the current file?");
+    EXPECT_EQ(asked.empty(), !c.dialog_shown);
+    EXPECT_EQ(app->state.SetupChanged, c.changed_after);
+    EXPECT_EQ(app->movie.ImageFilter(), "*.png");
+    choices.clear();
+  }
+  (void)path;
+}
+
+TEST_F(MainWindowTest, RecentFilesKeepMostRecentFirst) {
+  std::vector<std::string> files;
+  for (const char* name : {"a.tls", "b.tls", "c.tls", "d.tls", "e.tls"}) files.push_back(WriteSetup(name));
+  for (int i = 0; i < 4; ++i) {
+    choices.push_back(files[i]);
+    Action("mnuOpen")->trigger();
+  }
+  auto captions = [this] {
+    std::vector<std::string> out;
+    for (int i = 0; i < 4; ++i) {
+      QAction* a = Action(QString("mnuFiles_%1").arg(i));
+      out.push_back(a->isVisible() ? a->text().toStdString() : "");
+    }
+    return out;
+  };
+  EXPECT_EQ(captions(), (std::vector<std::string>{files[3], files[2], files[1], files[0]}));
+  Action("mnuFiles_2")->trigger();  // b moves up, the rest keep their order
+  EXPECT_EQ(app->state.CurrentFile, files[1]);
+  EXPECT_EQ(captions(), (std::vector<std::string>{files[1], files[3], files[2], files[0]}));
+  Action("mnuFiles_0")->trigger();  // the open file: nothing happens
+  EXPECT_EQ(captions(), (std::vector<std::string>{files[1], files[3], files[2], files[0]}));
+  choices.push_back(files[4]);
+  Action("mnuOpen")->trigger();  // a fifth file drops the oldest
+  EXPECT_EQ(captions(), (std::vector<std::string>{files[4], files[1], files[3], files[2]}));
+  EXPECT_TRUE(messages.empty());
+}
+
+// ---- close guard, location, compression ----
+
+TEST_F(MainWindowTest, CloseGuardKeepsTheWindowOnCancel) {
+  Type("txtImageFilter", "*.bmp");
+  answers.push_back(MessageAnswer::Cancel);
+  EXPECT_FALSE(window->close());
+  EXPECT_TRUE(window->isVisible());
+  EXPECT_EQ(app->movie.ImageFilter(), "*.bmp");
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0].title, "Save Changes?");
+
+  answers.push_back(MessageAnswer::No);
+  EXPECT_TRUE(window->close());
+  EXPECT_FALSE(window->isVisible());
+  EXPECT_TRUE(std::filesystem::exists(dir.File("Chronoreel.INI")));
+}
+
+TEST_F(MainWindowTest, QuitClosesThroughTheGuard) {
+  Find<QPushButton>("cmdQuit")->click();
+  EXPECT_FALSE(window->isVisible());
+  EXPECT_TRUE(messages.empty());
+}
+
+TEST_F(MainWindowTest, LocationDialogDisablesTheMainWindowWhileOpen) {
+  bool main_enabled_while_open = true;
+  bool seen = false;
+  app->state.location = {40.12, -75.5};
+  QTimer::singleShot(0, [&] {
+    QWidget* dialog = VisibleTopLevel("frmLocation");
+    ASSERT_NE(dialog, nullptr);
+    seen = true;
+    main_enabled_while_open = window->isEnabled();
+    QTest::keyClicks(Child<QLineEdit>(dialog, "txtLatitudeDegrees"), "1");  // 401 degrees and 7.2'
+    Child<QPushButton>(dialog, "cmdExit")->click();
+  });
+  Action("mnuLocation")->trigger();
+  EXPECT_TRUE(seen);
+  EXPECT_FALSE(main_enabled_while_open);
+  EXPECT_TRUE(window->isEnabled());
+  EXPECT_NEAR(app->state.location.latitude, 401.12, 1e-9);
+}
+
+TEST_F(MainWindowTest, CompressionCancelChangesNothingAndOkMarksTheSetup) {
+  for (const bool accept : {false, true}) {
+    app->state.SetupChanged = false;
+    QTimer::singleShot(0, [accept] {
+      auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+      ASSERT_NE(dialog, nullptr);
+      accept ? dialog->accept() : dialog->reject();
+    });
+    Find<QPushButton>("cmdShowCompressionOptions")->click();
+    EXPECT_EQ(app->state.SetupChanged, accept);
+    EXPECT_EQ(app->movie.CompressHandler(), kFourccDib);
+  }
+}
+
+}  // namespace
+}  // namespace chronoreel
+
+CHRONOREEL_UI_TEST_MAIN
