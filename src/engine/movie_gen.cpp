@@ -78,6 +78,20 @@ void MovieGen::SetPostGenerationShell(const std::string& value) {
   MarkChanged();
 }
 
+void MovieGen::SetIncludeSubfolders(bool value) {
+  ErrorTrap trap("MovieGen", "IncludeSubfolders_Let");
+  if (value == include_subfolders_) return;
+  include_subfolders_ = value;
+  MarkChanged();
+}
+
+void MovieGen::SetStampText(const std::string& value) {
+  ErrorTrap trap("MovieGen", "StampText_Let");
+  if (value == stamp_text_) return;
+  stamp_text_ = value;
+  MarkChanged();
+}
+
 void MovieGen::SetMovieDirection(int32_t value) {
   ErrorTrap trap("MovieGen", "MovieDirection_Let");
   if (value != 1 && value != -1) return;
@@ -123,13 +137,25 @@ CHRONOREEL_CLAMPED_SETTER(StopTimeSunsetRelative, double, stop_time_sunset_relat
 CHRONOREEL_CLAMPED_SETTER(ImageIntervalOption, int32_t, image_interval_option_, 0, 1)
 CHRONOREEL_CLAMPED_SETTER(ImagesPerHour, double, images_per_hour_, 1.0, 36000.0)
 CHRONOREEL_CLAMPED_SETTER(DuplicateCount, int32_t, duplicate_count_, 1, 100000)
-CHRONOREEL_CLAMPED_SETTER(TimeStampOption, int32_t, time_stamp_option_, 0, 1)
+// 2 reads the capture time from the still's EXIF data.
+CHRONOREEL_CLAMPED_SETTER(TimeStampOption, int32_t, time_stamp_option_, 0, 2)
 CHRONOREEL_CLAMPED_SETTER(MovieSizeOption, int32_t, movie_size_option_, 0, 1)
 CHRONOREEL_CLAMPED_SETTER(MovieSizeWidth, int32_t, movie_size_width_, 1, 1600)
 CHRONOREEL_CLAMPED_SETTER(MovieSizeHeight, int32_t, movie_size_height_, 1, 1200)
+CHRONOREEL_CLAMPED_SETTER(StampPosition, int32_t, stamp_position_, 0, 3)
+CHRONOREEL_CLAMPED_SETTER(StampSize, double, stamp_size_, 1.0, 50.0)
 
 #undef CHRONOREEL_CLAMPED_SETTER
 #undef CHRONOREEL_PLAIN_SETTER
+
+void MovieGen::SetDeflickerFrames(int32_t value) {
+  ErrorTrap trap("MovieGen", "DeflickerFrames_Let");
+  if (value == deflicker_frames_) return;
+  // A window of one frame would change nothing: the nearest real window is two.
+  deflicker_frames_ = value <= 0 ? 0 : value;
+  Limit(deflicker_frames_, deflicker_frames_ == 0 ? 0 : 2, 129);
+  MarkChanged();
+}
 
 void MovieGen::SetMovieFPS(int32_t value) {
   ErrorTrap trap("MovieGen", "MovieFPS_Let");

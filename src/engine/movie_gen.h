@@ -103,6 +103,22 @@ class MovieGen {
   void SetPostGenerationShell(const std::string& value);
   const std::string& PostGenerationShell() const { return post_generation_shell_; }
 
+  // ---- settings beyond the original file format (keys an older program leaves alone) ----
+  void SetIncludeSubfolders(bool value);
+  bool IncludeSubfolders() const { return include_subfolders_; }
+  // A pattern with the command's tags and strftime-style fields of the still's time.
+  void SetStampText(const std::string& value);
+  const std::string& StampText() const { return stamp_text_; }
+  // 0 top left, 1 top right, 2 bottom left, 3 bottom right.
+  void SetStampPosition(int32_t value);
+  int32_t StampPosition() const { return stamp_position_; }
+  // Letter height in percent of the movie height, 1..50.
+  void SetStampSize(double value);
+  double StampSize() const { return stamp_size_; }
+  // 0 is off; otherwise a window of 2..129 frames.
+  void SetDeflickerFrames(int32_t value);
+  int32_t DeflickerFrames() const { return deflicker_frames_; }
+
   // ---- the compression record: store and mark, no comparison ----
   void SetCompressType(int32_t v);
   int32_t CompressType() const { return compress_.fccType; }
@@ -199,6 +215,11 @@ class MovieGen {
   // The command after tag replacement for the given run time and output path.
   static std::string ExpandShellTags(const std::string& command, DateTime run_time,
                                      const std::string& output_path);
+  // The arguments the command is started with: split first, then each one's tags filled
+  // in, so that a value never splits into more arguments.
+  static std::vector<std::string> ExpandShellArguments(const std::string& command,
+                                                       DateTime run_time,
+                                                       const std::string& output_path);
 
  private:
   void MarkChanged() noexcept { state_.SetupChanged = true; }
@@ -244,6 +265,11 @@ class MovieGen {
   DIB frame_surface_;
   DIB decode_surface_;
   std::string post_generation_shell_;
+  bool include_subfolders_ = false;
+  std::string stamp_text_;
+  int32_t stamp_position_ = 3;
+  double stamp_size_ = 5;
+  int32_t deflicker_frames_ = 0;
   int32_t movie_width_ = 0;
   int32_t movie_height_ = 0;
   std::vector<std::string> image_paths_;

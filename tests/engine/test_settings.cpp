@@ -63,6 +63,9 @@ const std::vector<NumericSetting>& NumericSettings() {
       INT_SETTING(MovieSizeWidth, 320),
       INT_SETTING(MovieSizeHeight, 240),
       INT_SETTING(MovieFPS, 24),
+      INT_SETTING(StampPosition, 3),
+      DOUBLE_SETTING(StampSize, 5),
+      INT_SETTING(DeflickerFrames, 0),
       INT_SETTING(CompressType, 0),
       INT_SETTING(CompressHandler, 541215044),
       INT_SETTING(CompressKeyFrameEvery, 0),
@@ -94,6 +97,8 @@ TEST_F(SettingsTest, NewObjectHoldsTheCreationDefaults) {
   EXPECT_EQ(gen.OutputAVIPath(), "c:\\mymovie.avi");
   EXPECT_EQ(gen.PostGenerationShell(), "");
   EXPECT_FALSE(gen.DeleteOldImages());
+  EXPECT_FALSE(gen.IncludeSubfolders());
+  EXPECT_EQ(gen.StampText(), "");
   EXPECT_EQ(gen.FormatBytes(0), 0);
   EXPECT_EQ(gen.ParmsBytes(0), 0);
   EXPECT_FALSE(gen.CancelRequested());
@@ -131,7 +136,12 @@ INSTANTIATE_TEST_SUITE_P(
         ClampCase{"MovieSizeWidth", 1601, 1600}, ClampCase{"MovieSizeHeight", 0, 1},
         ClampCase{"MovieSizeHeight", 1300, 1200}, ClampCase{"MovieFPS", 0, 1},
         ClampCase{"MovieFPS", 100, 60}, ClampCase{"ImageIntervalOption", -4, 0},
-        ClampCase{"TimeStampOption", 2, 1}, ClampCase{"MovieSizeOption", 9, 1},
+        ClampCase{"TimeStampOption", 3, 2}, ClampCase{"TimeStampOption", 2, 2},
+        ClampCase{"MovieSizeOption", 9, 1},
+        ClampCase{"StampPosition", 4, 3}, ClampCase{"StampPosition", -1, 0},
+        ClampCase{"StampSize", 0.2, 1}, ClampCase{"StampSize", 80, 50},
+        ClampCase{"DeflickerFrames", 1, 2}, ClampCase{"DeflickerFrames", -3, 0},
+        ClampCase{"DeflickerFrames", 500, 129}, ClampCase{"DeflickerFrames", 7, 7},
         ClampCase{"DeleteOldImagesHours", 0.1, static_cast<double>(0.1f)},
         ClampCase{"DeleteOldImagesHours", -5, -5}),
     [](const auto& p) { return std::string(p.param.setting) + "_" + std::to_string(p.index); });
@@ -152,7 +162,14 @@ TEST_F(SettingsTest, SettingTheStoredValueLeavesTheSetupUnchanged) {
   gen.SetOutputAVIPath("c:\\mymovie.avi");
   gen.SetPostGenerationShell("");
   gen.SetDeleteOldImages(false);
+  gen.SetIncludeSubfolders(false);
+  gen.SetStampText("");
   EXPECT_FALSE(state.SetupChanged);
+  gen.SetStampText("%H:%M");
+  EXPECT_TRUE(state.SetupChanged);
+  state.SetupChanged = false;
+  gen.SetIncludeSubfolders(true);
+  EXPECT_TRUE(state.SetupChanged);
 }
 
 TEST_F(SettingsTest, TheComparisonUsesTheValueBeforeClamping) {
