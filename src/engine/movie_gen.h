@@ -212,6 +212,21 @@ class MovieGen {
   // The post-generation command with its tags, and the deletion of old stills.
   void RunPostGenerationShell();
   void DeleteOldImagesStep();
+  // True when a still of `still_time` is old enough for the clean-up at `run_time`; both
+  // sides in single precision, as the hours setting is stored.
+  static bool IsOldStill(DateTime run_time, DateTime still_time, float hours);
+
+  // What a run would do, without doing it: the scan and the selection run as usual (with
+  // their cancel checks), nothing is written, deleted or started.
+  struct DryRunResult {
+    enum class End { Frames, NoFilesFound, NoFramesInWindow, Cancelled } end = End::Frames;
+    int32_t stills_found = 0;
+    std::vector<std::string> frame_paths;
+    std::vector<DateTime> frame_times;
+    std::vector<std::string> would_delete;
+    std::string command;  // the post-generation command with its tags replaced; "" if none
+  };
+  DryRunResult DryRun();
   // The command after tag replacement for the given run time and output path.
   static std::string ExpandShellTags(const std::string& command, DateTime run_time,
                                      const std::string& output_path);

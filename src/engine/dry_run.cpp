@@ -1,0 +1,65 @@
+// The dry run: the scan and the selection of a real run, then a report instead of a movie.
+#include <filesystem>
+#include <system_error>
+
+#include "app/core/error_report.h"
+#include "engine/movie_gen.h"
+#include "time/clock.h"
+
+namespace chronoreel {
+
+bool MovieGen::IsOldStill(DateTime run_time, DateTime still_time, float hours) {
+  const float limit = static_cast<float>(static_cast<double>(hours) / 24.0);
+  const float age = static_cast<float>(run_time - still_time);
+  return age > limit;
+}
+
+MovieGen::DryRunResult MovieGen::DryRun() {
+  ErrorTrap trap("MovieGen", "DryRun");
+  DryRunResult result;
+  cancel_.store(false, std::memory_order_relaxed);
+  run_direction_ = movie_direction_;
+  run_time_ = now_ ? now_() : Clock();
+  ComputeWindow();
+  frame_paths_.clear();
+  frame_times_.clear();
+
+  GetFileSpecs();
+  result.stills_found = static_cast<int32_t>(image_paths_.size());
+  if (CancelRequested()) {
+    result.end = DryRunResult::End::Cancelled;
+    return result;
+  }
+  if (image_paths_.empty()) {
+    result.end = DryRunResult::End::NoFilesFound;
+    return result;
+  }
+  switch (SelectFrames()) {
+    case Selection::Cancelled:
+      result.end = DryRunResult::End::Cancelled;
+      return result;
+    case Selection::NoFrames:
+      result.end = DryRunResult::End::NoFramesInWindow;
+      return result;
+    case Selection::Selected:
+      break;
+  }
+  result.frame_paths = frame_paths_;
+  result.frame_times = frame_times_;
+
+  if (delete_old_images_) {
+    for (size_t i = 0; i < image_paths_.size() && i < image_times_.size(); ++i) {
+      if (!IsOldStill(run_time_, image_times_[i], delete_old_images_hours_)) continue;
+      std::error_code ec;
+      // The clean-up passes over folders that took a still's name; so does the report.
+      if (std::filesystem::is_directory(std::filesystem::symlink_status(image_paths_[i], ec))) continue;
+      result.would_delete.push_back(image_paths_[i]);
+    }
+  }
+  if (!post_generation_shell_.empty()) {
+    result.command = ExpandShellTags(post_generation_shell_, run_time_, output_avi_path_);
+  }
+  return result;
+}
+
+}  // namespace chronoreel
