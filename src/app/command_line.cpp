@@ -126,6 +126,11 @@ CommandLineValues ProcessCommandLine(const std::string& command_line, const std:
       values.SetupFileArgument = ResolveSetupFile(t.substr(3), current_directory);
     } else if (rest == "a") {
       values.AutomatedRun = true;
+    } else if (rest == "q") {
+      values.Quiet = true;
+      values.ShowProgress = false;
+    } else if (rest == "d") {
+      values.DryRun = true;
     } else if (StartsWith(rest, "ip=")) {
       values.StillDirectoryOverride = TrimBlanks(std::string_view(t).substr(4));
     } else if (StartsWith(rest, "if=")) {
@@ -145,6 +150,39 @@ CommandLineValues ProcessCommandLine(const std::string& command_line, const std:
     values = defaults;
   }
   return values;
+}
+
+const char* UsageText() {
+  return "Usage: chronoreel [/f=setup.tls]                 open the main window\n"
+         "       chronoreel /a /f=setup.tls [switches]     make the movie unattended\n"
+         "\n"
+         "  /a            automated run: load the setup file, make the movie, end\n"
+         "  /f=path       the setup file (a bare name is looked up in the current folder)\n"
+         "  /i            no progress on standard error\n"
+         "  /q            quiet: print nothing unless something failed (for cron)\n"
+         "  /d            dry run: list the frames and the stills to delete; change nothing\n"
+         "  /n=number     instance number (a hidden window \"QZ\" and the number)\n"
+         "  /s=date       start of the time window, e.g. 12/7/2026 or \"2026-12-07T18:00\"\n"
+         "  /e=date       stop of the time window\n"
+         "  /ip=folder    the still folder\n"
+         "  /if=pattern   the file pattern, e.g. *.jpg\n"
+         "  /op=path      the output movie (.avi, .mp4, .m4v, .mov, .mkv or .webm)\n"
+         "  /pgs=command  the command to run afterwards\n"
+         "  --help        this text\n"
+         "  --version     the version\n"
+         "\n"
+         "Exit status: 0 the movie was written (or the dry run listed it), 1 the run ended early,\n"
+         "2 no display for the main window, 3 an error report.\n";
+}
+
+ProgramRequest RequestedInformation(int argc, const char* const* argv) {
+  for (int i = 1; i < argc; ++i) {
+    if (argv == nullptr || argv[i] == nullptr) continue;
+    const std::string a = AsciiLower(argv[i]);
+    if (a == "--help" || a == "-h" || a == "/?" || a == "/h") return ProgramRequest::kHelp;
+    if (a == "--version" || a == "/v") return ProgramRequest::kVersion;
+  }
+  return ProgramRequest::kRun;
 }
 
 }  // namespace chronoreel

@@ -17,4 +17,12 @@ std::string JoinArguments(int argc, const char* const* argv);
 CommandLineValues ProcessCommandLine(const std::string& command_line,
                                      const std::string& current_directory);
 
+// The switches, a line each, and the exit statuses: what --help prints.
+const char* UsageText();
+
+// --help (also -h, /?, /h) and --version (also /v) answer at once, before any setup file is
+// read; anything else runs the program.
+enum class ProgramRequest { kRun, kHelp, kVersion };
+ProgramRequest RequestedInformation(int argc, const char* const* argv);
+
 }  // namespace chronoreel

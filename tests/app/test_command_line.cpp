@@ -58,6 +58,8 @@ void ExpectValues(const CommandLineValues& got, const CommandLineValues& want) {
   EXPECT_EQ(got.ImageFilterOverride, want.ImageFilterOverride);
   EXPECT_EQ(got.OutputAVIPathOverride, want.OutputAVIPathOverride);
   EXPECT_EQ(got.PostGenerationShellOverride, want.PostGenerationShellOverride);
+  EXPECT_EQ(got.Quiet, want.Quiet);
+  EXPECT_EQ(got.DryRun, want.DryRun);
 }
 
 struct LineCase {
@@ -127,6 +129,13 @@ const LineCase kLineCases[] = {
     {"/a /f=setup.tls /n=5 /n=abc", {.AutomatedRun = true, .SetupFileArgument = "$D/setup.tls", .InstanceNumber = 5}},
     {"/a /f=setup.tls /n=1e10", {.AutomatedRun = true, .SetupFileArgument = "$D/setup.tls"}},
     {"/a /f=setup.tls /N=-3", {.AutomatedRun = true, .SetupFileArgument = "$D/setup.tls", .InstanceNumber = -3}},
+    // Quiet implies no progress; both new switches belong to automated runs only.
+    {"/a /f=setup.tls /q /d", {.AutomatedRun = true, .SetupFileArgument = "$D/setup.tls", .ShowProgress = false,
+                               .Quiet = true, .DryRun = true}},
+    {"/a /f=setup.tls /Q", {.AutomatedRun = true, .SetupFileArgument = "$D/setup.tls", .ShowProgress = false,
+                            .Quiet = true}},
+    {"/f=setup.tls /q /d", {.SetupFileArgument = "$D/setup.tls"}},
+    {"/a /f=setup.tls /qq /dry", {.AutomatedRun = true, .SetupFileArgument = "$D/setup.tls"}},
     // Dates.
     {"/a /f=setup.tls /s=1/2/2024", {.AutomatedRun = true, .SetupFileArgument = "$D/setup.tls", .StartOverride = kJan2}},
     {"/a /f=setup.tls \"/S=1/2/2024 6:00 PM\" /E=2024-01-02T06:00",
@@ -216,6 +225,42 @@ TEST_F(CommandLineTest, RandomLinesKeepTheInvariants) {
     if (::testing::Test::HasFailure()) {
       FAIL() << "command line: " << line;
     }
+  }
+}
+
+}  // namespace
+}  // namespace chronoreel
+
+namespace chronoreel {
+namespace {
+
+TEST(RequestedInformationTest, HelpAndVersionAnswerBeforeAnythingElse) {
+  struct Case {
+    std::vector<const char*> args;
+    ProgramRequest want;
+  };
+  const Case cases[] = {
+      {{"chronoreel"}, ProgramRequest::kRun},
+      {{"chronoreel", "/a", "/f=x.tls"}, ProgramRequest::kRun},
+      {{"chronoreel", "--help"}, ProgramRequest::kHelp},
+      {{"chronoreel", "/a", "/f=x.tls", "-h"}, ProgramRequest::kHelp},
+      {{"chronoreel", "/?"}, ProgramRequest::kHelp},
+      {{"chronoreel", "--VERSION"}, ProgramRequest::kVersion},
+      {{"chronoreel", "--version", "--help"}, ProgramRequest::kVersion},
+      {{"chronoreel", "--helpme", "/vv", "help"}, ProgramRequest::kRun},
+      // The program's own name is never a request, whatever it is called.
+      {{"--help"}, ProgramRequest::kRun},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(RequestedInformation(static_cast<int>(c.args.size()), c.args.data()), c.want) << c.args.back();
+  }
+}
+
+TEST(RequestedInformationTest, UsageNamesEverySwitch) {
+  const std::string usage = UsageText();
+  for (const char* sw : {"/a", "/f=", "/i", "/q", "/d", "/n=", "/s=", "/e=", "/ip=", "/if=", "/op=", "/pgs=",
+                         "--help", "--version"}) {
+    EXPECT_NE(usage.find(sw), std::string::npos) << sw;
   }
 }
 

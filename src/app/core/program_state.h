@@ -25,6 +25,8 @@ struct CommandLineValues {
   std::string ImageFilterOverride;
   std::string OutputAVIPathOverride;
   std::string PostGenerationShellOverride;
+  bool Quiet = false;   // /q: nothing on standard output or error unless something failed
+  bool DryRun = false;  // /d: report the frames and deletions, change nothing
 };
 
 struct ProgramState {
