@@ -4,7 +4,7 @@
 #   tools/screenshots.sh [build-dir]     (default: build-ui; the program must be built)
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=${1:-$root/build-ui}
+build=$(cd "${1:-$root/build-ui}" && pwd)  # absolute: the program runs from another folder
 program=$build/chronoreel
 out=$root/docs/screenshots
 [ -x "$program" ] || { echo "screenshots: build the program first: $program" >&2; exit 2; }
@@ -18,6 +18,13 @@ ffmpeg -loglevel error -f lavfi -i testsrc2=size=480x360:rate=1 -frames:v 24 "$w
 
 # The program profile is written to the working directory: keep it out of the checkout.
 cd "$work"
+pictures="main_window progress location compression about"
+for name in $pictures; do rm -f "$out/$name.png"; done
 env -u QT_QPA_PLATFORM CHRONOREEL_SCREENSHOT_DIR="$out" CHRONOREEL_SCREENSHOT_STILLS="$work/stills" \
   xvfb-run -a -s "-screen 0 1600x1200x24" "$program"
+status=0
+for name in $pictures; do
+  [ -s "$out/$name.png" ] || { echo "screenshots: no picture of $name" >&2; status=1; }
+done
 ls -l "$out"
+exit $status

@@ -52,7 +52,8 @@ bool Application::Shutdown() {
         case MessageAnswer::Cancel:
           return false;
         case MessageAnswer::Yes:
-          docs.SaveFile();
+          // A save that failed or was cancelled keeps the program, and the edits, alive.
+          if (!docs.SaveFile()) return false;
           break;
         default:
           state.SetupChanged = false;

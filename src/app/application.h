@@ -28,8 +28,8 @@ class Application {
   // SetupChanged cleared.
   void ApplyOverrides();
 
-  // The orderly end: the save prompt unless automated (Yes, No, Cancel; false on Cancel),
-  // then the profile, then FileShutdown.
+  // The orderly end: the save prompt unless automated (Yes, No, Cancel; false on Cancel
+  // and when Yes could not save), then the profile, then FileShutdown.
   bool Shutdown();
 
  private:

@@ -25,19 +25,6 @@ bool EnvironmentSet(const char* name) {
   return value != nullptr && *value != '\0';
 }
 
-// A fault that escapes an event handler ends in the error report, not in Qt's abort.
-class GuardedApplication : public QApplication {
- public:
-  GuardedApplication(int& argc, char** argv) : QApplication(argc, argv) {}
-  bool notify(QObject* receiver, QEvent* event) override {
-    try {
-      return QApplication::notify(receiver, event);
-    } catch (...) {
-      ReportCurrentException("frmMain", "Main");
-    }
-  }
-};
-
 void ShowErrorBox(const std::string& title, const std::string& text) {
   QMessageBox box(QMessageBox::Critical, QString::fromStdString(title), QString::fromStdString(text),
                   QMessageBox::Ok);
@@ -56,17 +43,7 @@ int Interactive(Application& app, QtHost& host, const CommandLineValues& cmd) {
 
   MainWindow window(app, host);
   host.SetMainWindow(&window);
-  window.setWindowTitle("Chronoreel");
-  if (!cmd.SetupFileArgument.empty()) {
-    app.state.CurrentFile = cmd.SetupFileArgument;
-    app.docs.LoadFile();
-  } else if (!app.state.LastFiles[0].empty()) {
-    app.state.CurrentFile = app.state.LastFiles[0];
-    app.docs.LoadFile();
-  } else {
-    window.UpdateSetupControls();
-  }
-  window.UpdateLastFilesMenu();
+  LoadStartingSetup(app, window, cmd);
   window.show();
 
   if (const char* folder = std::getenv("CHRONOREEL_SCREENSHOT_DIR"); folder != nullptr && *folder != '\0') {
@@ -80,6 +57,39 @@ int Interactive(Application& app, QtHost& host, const CommandLineValues& cmd) {
 
 }  // namespace
 
+GuardedApplication::GuardedApplication(int& argc, char** argv) : QApplication(argc, argv) {
+  setApplicationName("Chronoreel");
+  setApplicationVersion(CHRONOREEL_VERSION);
+  setWindowIcon(ProgramIcon());
+  SetErrorBoxShower(&ShowErrorBox);
+}
+
+// Once the application is gone no box can be shown: reports go to standard error again.
+GuardedApplication::~GuardedApplication() { SetErrorBoxShower(nullptr); }
+
+bool GuardedApplication::notify(QObject* receiver, QEvent* event) {
+  try {
+    return QApplication::notify(receiver, event);
+  } catch (...) {
+    // The first error trap the fault passed names the handler.
+    ReportCurrentException("frmMain", "Main");
+  }
+}
+
+void LoadStartingSetup(Application& app, MainWindow& window, const CommandLineValues& cmd) {
+  window.setWindowTitle("Chronoreel");
+  if (!cmd.SetupFileArgument.empty()) {
+    app.state.CurrentFile = cmd.SetupFileArgument;
+    app.docs.LoadFile();
+  } else if (!app.state.LastFiles[0].empty()) {
+    app.state.CurrentFile = app.state.LastFiles[0];
+    app.docs.LoadFile();
+  } else {
+    window.UpdateSetupControls();
+  }
+  window.UpdateLastFilesMenu();
+}
+
 bool DisplayAvailable() {
   return EnvironmentSet("QT_QPA_PLATFORM") || EnvironmentSet("DISPLAY") || EnvironmentSet("WAYLAND_DISPLAY");
 }
@@ -92,12 +102,6 @@ std::string InstanceCaption(int instance_number) {
 
 int RunWithDisplay(int& argc, char** argv, const std::string& profile_dir, const CommandLineValues& cmd) {
   GuardedApplication qt(argc, argv);
-  QCoreApplication::setApplicationName("Chronoreel");
-  // The box needs the QApplication: once it is gone, reports go to standard error again.
-  struct BoxShowerScope {
-    BoxShowerScope() { SetErrorBoxShower(&ShowErrorBox); }
-    ~BoxShowerScope() { SetErrorBoxShower(nullptr); }
-  } shower_scope;
   try {
     QtHost host;
     Application app(host, profile_dir);

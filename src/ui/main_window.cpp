@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <optional>
 
 #include <QAction>
 #include <QButtonGroup>
@@ -39,11 +40,12 @@ namespace {
 constexpr const char* kFpsList[] = {"60", "30", "24", "20", "15", "12", "10", "6", "5", "3", "2", "1"};
 constexpr int kFpsFallbackIndex = 2;  // "24"
 
-// Numbers as the user reads them: the locale's decimal separator, no digit grouping.
+// Numbers as the user reads them: the locale's decimal comma where it has one, but no digit
+// grouping and no digits of other scripts, so that the text reads back as the same number.
 QString NumberText(double value, int digits = 15) {
-  QLocale locale;
-  locale.setNumberOptions(QLocale::OmitGroupSeparator);
-  return locale.toString(value, 'g', digits);
+  QString text = QLocale::c().toString(value, 'g', digits);
+  if (QLocale().decimalPoint() == ",") text.replace('.', ',');
+  return text;
 }
 
 std::string TrimBlanks(const QString& text) {
@@ -97,6 +99,14 @@ constexpr TimeBox kTimeBoxes[] = {
 };
 
 const TimeBox& TimeBoxFor(int option) { return kTimeBoxes[option - 1]; }
+
+// The value of a date box's text: a date and time for "absolute"; for "today" only a time
+// of day, since a text with a day in it would be cut to the last second of the day.
+std::optional<double> DateBoxValue(int option, const QString& text) {
+  std::optional<double> value = ParseDateText(text.toStdString());
+  if (option == 2 && value && (*value < 0 || *value >= 1)) value.reset();
+  return value;
+}
 
 // Sets an edit box's text without leaving the cursor at the start of a long path.
 void SetText(QLineEdit* box, const QString& text) {
@@ -272,7 +282,7 @@ QWidget* MainWindow::BuildInput() {
 
   txtImageFilter = NewText("txtImageFilter", "*.jpg");
   grid->addWidget(NewLabel("lblImageFilter", "File Filter (typ. *.jpg):"), 2, 0);
-  grid->addWidget(txtImageFilter, 2, 1);
+  grid->addWidget(txtImageFilter, 2, 1, 1, 2);
   ConnectText(txtImageFilter, "txtImageFilter_Change",
               [this](const QString& text) { app_.movie.SetImageFilter(TrimBlanks(text)); });
 
@@ -321,6 +331,12 @@ QGroupBox* MainWindow::BuildTimeGroup(bool start) {
     const int index = row.option;
     ConnectText(box, start ? row.start_procedure : row.stop_procedure,
                 [this, start, index](const QString& text) { TimeText_Change(start, index, text); });
+    if (index == 2 || index == 3) {
+      // A date that the user finished entering is the value later edits fall back to.
+      connect(box, &QLineEdit::editingFinished, this, [this, start, index, box] {
+        if (const auto value = DateBoxValue(index, box->text())) DateBaseline(start, index) = *value;
+      });
+    }
   }
   grid->setColumnStretch(2, 1);
   OptionClick(start ? "optStartTime_Click" : "optStopTime_Click", options, [this, start](int i) {
@@ -496,11 +512,17 @@ void MainWindow::TimeText_Change(bool start, int option, const QString& text) {
   const TimeBox& row = TimeBoxFor(option);
   const auto setter = start ? row.start_set : row.stop_set;
   if (option == 2 || option == 3) {
-    // A text that is no date leaves the setting as it was.
-    if (const auto value = ParseDateText(text.toStdString())) (app_.movie.*setter)(*value);
+    // A text that is no date leaves the setting as it was before the edit, not at a date
+    // that the first part of the text happened to spell ("1/2/20" on the way to "1/2/2025").
+    const auto value = DateBoxValue(option, text);
+    (app_.movie.*setter)(value ? *value : DateBaseline(start, option));
   } else {
     (app_.movie.*setter)(Str2Dbl(text.toStdString()));
   }
+}
+
+double& MainWindow::DateBaseline(bool start, int option) {
+  return date_baselines_[start ? 0 : 1][option == 2 ? 0 : 1];
 }
 
 void MainWindow::UpdateSetupControls() {
@@ -526,6 +548,7 @@ void MainWindow::UpdateSetupControls() {
     for (const TimeBox& row : kTimeBoxes) {
       const double value = (m.*(start ? row.start_get : row.stop_get))();
       QString text;
+      if (row.option == 2 || row.option == 3) DateBaseline(start, row.option) = value;
       if (row.option == 2) {
         text = QString::fromStdString(FormatDateTime(value, "HH:MM:SS AM/PM"));
       } else if (row.option == 3) {

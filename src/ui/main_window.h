@@ -74,6 +74,9 @@ class MainWindow : public QMainWindow {
   void optUseTimeFilter_Click(int index);
   void optImageInterval_Click(int index);
   void TimeText_Change(bool start, int option, const QString& text);
+  // The value a date box's setting keeps while its text is no date: the value shown by the
+  // last UpdateSetupControls or the last date the user finished entering there.
+  double& DateBaseline(bool start, int option);
   void OptionClick(const char* procedure, QButtonGroup* group, std::function<void(int)> handler);
 
   Application& app_;
@@ -81,6 +84,7 @@ class MainWindow : public QMainWindow {
   bool updating_ = false;
   bool running_ = false;
   bool shut_down_ = false;
+  double date_baselines_[2][2] = {};  // [start, stop][today, absolute]
 
   QLineEdit* txtImageDirectory = nullptr;
   QLineEdit* txtImageFilter = nullptr;

@@ -41,6 +41,23 @@ QWidget* TopLevel(const char* name) {
 
 void TakeScreenshots(Application& app, QtHost& host, MainWindow& window, const std::string& folder) {
   std::filesystem::create_directories(folder);
+  // A setup as a user would have it: sunrise to sunset of one camera, two frames a minute.
+  MovieGen& m = app.movie;
+  m.SetStillDirectory("/srv/webcam/garden");
+  m.SetOutputAVIPath("/srv/www/garden-today.avi");
+  m.SetPostGenerationShell("cp \"<outpath>\" \"/srv/www/archive/garden<date>.avi\"");
+  m.SetDeleteOldImages(true);
+  m.SetDeleteOldImagesHours(168);
+  m.SetTimeOption(1);
+  m.SetStartTimeOption(4);
+  m.SetStartTimeSunriseRelative(-0.5);
+  m.SetStopTimeOption(5);
+  m.SetStopTimeSunsetRelative(0.5);
+  m.SetTimeStampOption(1);
+  m.SetImageIntervalOption(1);
+  m.SetImagesPerHour(120);
+  m.SetMovieFPS(30);
+  window.UpdateSetupControls();
   window.resize(window.sizeHint());
   Save(&window, folder, "main_window.png");
 
@@ -72,6 +89,8 @@ void TakeScreenshots(Application& app, QtHost& host, MainWindow& window, const s
     app.movie.SetStillDirectory(stills);
     app.movie.SetImageFilter("*.jpg");
     app.movie.SetTimeOption(0);
+    app.movie.SetTimeStampOption(0);
+    app.movie.SetImageIntervalOption(0);
     app.movie.SetMovieSizeOption(0);
     app.movie.SetMovieFPS(2);
     app.movie.SetPostGenerationShell("");

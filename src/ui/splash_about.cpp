@@ -16,7 +16,6 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QScreen>
-#include <QStyle>
 #include <QVBoxLayout>
 
 #include <unistd.h>
@@ -24,7 +23,7 @@
 #include "app/core/error_report.h"
 
 #ifndef CHRONOREEL_VERSION
-#define CHRONOREEL_VERSION "0.1.0"
+#error "CHRONOREEL_VERSION comes from the CMake project version"
 #endif
 
 namespace chronoreel {
@@ -57,6 +56,37 @@ QPixmap SplashPicture(int width, int height) {
   return pixmap;
 }
 
+// A frame of film with the sun rising over a hill: what the program makes of a day.
+QPixmap IconPicture(int size) {
+  QPixmap pixmap(size, size);
+  pixmap.fill(Qt::transparent);
+  QPainter painter(&pixmap);
+  painter.setRenderHint(QPainter::Antialiasing);
+  const qreal s = size / 64.0;
+  painter.setPen(Qt::NoPen);
+  painter.setBrush(QColor(0x22, 0x22, 0x22));
+  painter.drawRoundedRect(QRectF(2 * s, 6 * s, 60 * s, 52 * s), 6 * s, 6 * s);
+  QLinearGradient sky(0, 14 * s, 0, 50 * s);
+  sky.setColorAt(0.0, QColor(0x1d, 0x2b, 0x53));
+  sky.setColorAt(1.0, QColor(0xe0, 0x7a, 0x3c));
+  painter.setBrush(sky);
+  const QRectF picture(8 * s, 14 * s, 48 * s, 36 * s);
+  painter.drawRect(picture);
+  painter.save();
+  painter.setClipRect(picture);
+  painter.setBrush(QColor(0xff, 0xd2, 0x4a));
+  painter.drawEllipse(QPointF(32 * s, 44 * s), 11 * s, 11 * s);
+  painter.setBrush(QColor(0x2e, 0x5e, 0x2e));
+  painter.drawEllipse(QPointF(20 * s, 62 * s), 34 * s, 18 * s);
+  painter.restore();
+  painter.setBrush(QColor(0xdd, 0xdd, 0xdd));
+  for (int i = 0; i < 6; ++i) {
+    painter.drawRect(QRectF((7 + 9 * i) * s, 8.5 * s, 5 * s, 3.5 * s));
+    painter.drawRect(QRectF((7 + 9 * i) * s, 52 * s, 5 * s, 3.5 * s));
+  }
+  return pixmap;
+}
+
 void CentreOnScreen(QWidget* window) {
   const QScreen* screen = window->screen() != nullptr ? window->screen() : QGuiApplication::primaryScreen();
   if (screen == nullptr) return;
@@ -70,6 +100,12 @@ bool IsExecutable(const std::filesystem::path& path) {
 }
 
 }  // namespace
+
+QIcon ProgramIcon() {
+  QIcon icon;
+  for (const int size : {16, 32, 48, 64, 128}) icon.addPixmap(IconPicture(size));
+  return icon;
+}
 
 std::string ProgramVersion() {
   const QString version = QCoreApplication::applicationVersion();
@@ -162,7 +198,7 @@ AboutBox::AboutBox(Host& host, QWidget* main_window) : QWidget(main_window, Qt::
 
   auto* icon = new QLabel(this);
   icon->setObjectName("picIcon");
-  icon->setPixmap(style()->standardIcon(QStyle::SP_MediaPlay).pixmap(48, 48));
+  icon->setPixmap(IconPicture(48));
   auto* image = new QLabel(this);
   image->setObjectName("Image1");
   image->setPixmap(SplashPicture(280, 120));

@@ -2,6 +2,7 @@
 // The splash shown at an interactive start, and the about box.
 #include <string>
 
+#include <QIcon>
 #include <QWidget>
 
 #include "app/core/host.h"
@@ -13,6 +14,9 @@ namespace chronoreel {
 
 // "major.minor.revision".
 std::string ProgramVersion();
+
+// The program's icon, drawn at the sizes the window system asks for.
+QIcon ProgramIcon();
 
 // frmSplash: the program's picture and version. A click on the picture hides it.
 class SplashWindow : public QWidget {

@@ -1,8 +1,11 @@
 // The main window against the real settings object: each control writes its own setting,
 // the settings come back into the controls, the document commands run through a scripted
 // file chooser and message boxes.
+#include <algorithm>
 #include <deque>
 #include <filesystem>
+#include <functional>
+#include <iterator>
 #include <fstream>
 #include <memory>
 #include <optional>
@@ -12,16 +15,20 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDesktopServices>
 #include <QDialog>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLocale>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
 #include <QTimer>
+#include <QUrl>
 
 #include "app/application.h"
 #include "support/temp_dir.h"
+#include "time/date_time.h"
 #include "ui/main_window.h"
 #include "ui/qt_host.h"
 #include "ui_test_main.h"
@@ -519,7 +526,200 @@ TEST_F(MainWindowTest, CompressionCancelChangesNothingAndOkMarksTheSetup) {
   }
 }
 
+// ---- anything typed ----
+
+// Texts a user may type or paste anywhere: letters in number boxes, dates that are no dates,
+// numbers beyond every range, other scripts, and one very long text.
+const std::vector<QString>& OddTexts() {
+  static const std::vector<QString> texts = {
+      "", " ", "abc", "-", ".", ",", "1,5", "1.5.5", "1e999", "-1e999", "99999999999999999999",
+      "-2147483649", "&Hffffffff", "(12)", "5-", "nan", "inf", "0x10", "2/30/2024", "13/1/2020",
+      "0/0/0", "12/31/2002 25:61:61 PM", "1/1/10000", "24:00", "12:00:00 XM", "\t7\t",
+      QString::fromUtf8("\u0661\u0662\u0663"), QString::fromUtf8("\u65e5\u672c"), "%s%n%d", "'\"\\",
+      "1/2/2003 6:00:00 AM", "2024-02-29T23:59:58", QString(3000, '9')};
+  return texts;
+}
+
+bool IsDateBox(const QString& name) { return name.endsWith("TimeToday") || name.endsWith("TimeAbsolute"); }
+
+double DateSetting(const MovieGen& m, const QString& name) {
+  if (name == "txtStartTimeToday") return m.StartTimeToday();
+  if (name == "txtStartTimeAbsolute") return m.StartTimeAbsolute();
+  if (name == "txtStopTimeToday") return m.StopTimeToday();
+  return m.StopTimeAbsolute();
+}
+
+TEST_F(MainWindowTest, AnyTextInAnyBoxIsSafeAndDatesThatAreNoDatesKeepTheirValue) {
+  Find<QRadioButton>("optUseTimeFilter_1")->click();
+  Find<QRadioButton>("optImageInterval_1")->click();
+  const QList<QLineEdit*> boxes = window->findChildren<QLineEdit*>();
+  ASSERT_EQ(boxes.size(), 19);  // every text box of the window
+  for (QLineEdit* box : boxes) {
+    const QString name = box->objectName();
+    ASSERT_TRUE(box->isEnabled()) << name.toStdString();
+    for (const QString& text : OddTexts()) {
+      SCOPED_TRACE(name.toStdString() + " <- " + text.left(40).toStdString());
+      window->UpdateSetupControls();  // whatever the last text stored can be shown
+      const double before = IsDateBox(name) ? DateSetting(app->movie, name) : 0;
+      box->clear();
+      const bool keys = text.size() <= 100 &&
+                        std::all_of(text.begin(), text.end(), [](QChar c) { return c >= ' ' && c <= '~'; });
+      if (!keys) {
+        box->setText(text);  // pasted: no key types a tab or another script here
+      } else {
+        QTest::keyClicks(box, text);
+      }
+      ASSERT_EQ(box->text(), text.left(box->maxLength()));
+      if (IsDateBox(name)) {
+        auto date = ParseDateText(text.toStdString());
+        // "Today at" takes a time of day only: a day in it is no time.
+        if (name.endsWith("Today") && date && (*date < 0 || *date >= 1)) date.reset();
+        // Neither a date spelled by the first part of the text nor any other.
+        EXPECT_DOUBLE_EQ(DateSetting(app->movie, name), date ? *date : before);
+      }
+    }
+  }
+}
+
+std::vector<double> ShownValues(const MovieGen& m) {
+  return {m.DeleteOldImagesHours(),     double(m.DuplicateCount()),  m.ImagesPerHour(),
+          double(m.MovieSizeWidth()),   double(m.MovieSizeHeight()), m.StartTimeRelative(),
+          m.StartTimeToday(),           m.StartTimeAbsolute(),       m.StartTimeSunriseRelative(),
+          m.StartTimeSunsetRelative(),  m.StopTimeRelative(),        m.StopTimeToday(),
+          m.StopTimeAbsolute(),         m.StopTimeSunriseRelative(), m.StopTimeSunsetRelative()};
+}
+
+TEST_F(MainWindowTest, EveryShownValueReadsBackAsTheStoredOne) {
+  // Values as a setup file may hold them, shown in the user's locale and taken back in.
+  for (const char* locale : {"en_US", "de_DE", "fa_IR", "ar_EG"}) {
+    SCOPED_TRACE(locale);
+    QLocale::setDefault(QLocale(locale));
+    MovieGen& m = app->movie;
+    m.SetDeleteOldImagesHours(0.1);
+    m.SetStartTimeRelative(1234567.125);
+    m.SetStopTimeRelative(-0.001);
+    m.SetStartTimeSunriseRelative(1e20);
+    m.SetStopTimeSunsetRelative(2.5e-7);
+    m.SetImagesPerHour(1.0 / 3);
+    m.SetStartTimeAbsolute(Civil(2099, 12, 31, 23, 59, 59));
+    m.SetStopTimeToday(0.5);
+    m.SetMovieSizeWidth(1284);
+    window->UpdateSetupControls();
+    const std::vector<double> stored = ShownValues(m);
+    for (QLineEdit* box : window->findChildren<QLineEdit*>()) {
+      const QString shown = box->text();
+      box->setEnabled(true);
+      box->clear();
+      box->setText(shown);  // as if pasted back
+      EXPECT_EQ(ShownValues(m), stored) << box->objectName().toStdString() << " showed " << shown.toStdString();
+    }
+  }
+  QLocale::setDefault(QLocale::c());
+}
+
+// ---- quitting ----
+
+TEST_F(MainWindowTest, EveryWayOfQuittingWithEditsAsksFirst) {
+  const struct {
+    const char* how;
+    std::function<void(MainWindow&)> quit;
+  } ways[] = {
+      {"cmdQuit", [](MainWindow& w) { Child<QPushButton>(&w, "cmdQuit")->click(); }},
+      {"mnuQuit", [](MainWindow& w) { Child<QAction>(&w, "mnuQuit")->trigger(); }},
+      {"close box", [](MainWindow& w) { w.close(); }},
+  };
+  for (const auto& way : ways) {
+    SCOPED_TRACE(way.how);
+    messages.clear();
+    Type("txtImageFilter", "*.gif");
+    answers.push_back(MessageAnswer::Cancel);
+    way.quit(*window);
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].title, "Save Changes?");
+    EXPECT_EQ(messages[0].buttons, MessageButtons::YesNoCancel);
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_TRUE(app->state.SetupChanged);
+  }
+  // Without edits nothing is asked.
+  messages.clear();
+  app->state.SetupChanged = false;
+  Child<QAction>(window.get(), "mnuQuit")->trigger();
+  EXPECT_TRUE(messages.empty());
+  EXPECT_FALSE(window->isVisible());
+}
+
+TEST_F(MainWindowTest, SetupThatCannotBeSavedTellsTheUserAndKeepsTheEdits) {
+  // A setup file whose folder is gone.
+  const std::string path = WriteSetup("lost.tls");
+  choices.push_back(path);
+  Action("mnuOpen")->trigger();
+  std::filesystem::remove_all(dir.Path());
+  Type("txtImageFilter", "*.tif");
+  const std::string title = window->windowTitle().toStdString();
+
+  struct Attempt {
+    const char* how;
+    std::function<void()> run;
+  };
+  const Attempt attempts[] = {
+      {"mnuSave", [this] { Action("mnuSave")->trigger(); }},
+      {"Yes when quitting", [this] {
+         answers.push_back(MessageAnswer::Yes);
+         window->close();
+       }},
+      {"Yes before opening another", [this] {
+         answers.push_back(MessageAnswer::Yes);
+         Action("mnuOpen")->trigger();
+       }},
+  };
+  for (const Attempt& attempt : attempts) {
+    SCOPED_TRACE(attempt.how);
+    messages.clear();
+    asked.clear();
+    attempt.run();
+    ASSERT_FALSE(messages.empty());
+    EXPECT_EQ(messages.back().text.rfind("The setup file could not be saved:", 0), 0u) << messages.back().text;
+    EXPECT_TRUE(app->state.SetupChanged);
+    EXPECT_EQ(app->movie.ImageFilter(), "*.tif");
+    EXPECT_EQ(app->state.CurrentFile, path);
+    EXPECT_EQ(window->windowTitle().toStdString(), title);
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_TRUE(asked.empty());  // no other file was offered in its place
+  }
+  std::filesystem::create_directories(dir.Path());  // for the fixture's own clean-up
+}
+
+// ---- the manual ----
+
+// Stands in for the desktop's browser.
+class UrlRecorder : public QObject {
+  Q_OBJECT
+ public:
+  std::vector<QUrl> opened;
+ public slots:
+  void Open(const QUrl& url) { opened.push_back(url); }
+};
+
+TEST_F(MainWindowTest, WebEntriesOpenTheManualThatShipsWithTheProgram) {
+  UrlRecorder recorder;
+  QDesktopServices::setUrlHandler("file", &recorder, "Open");
+  for (const char* entry : {"mnuOnlineHelp", "mnuOnlineUpdates", "mnuWebPage"}) Action(entry)->trigger();
+  QDesktopServices::unsetUrlHandler("file");
+  ASSERT_EQ(recorder.opened.size(), 3u);
+  EXPECT_EQ(recorder.opened[0], recorder.opened[1]);
+  EXPECT_EQ(recorder.opened[0], recorder.opened[2]);
+  const std::string path = recorder.opened[0].toLocalFile().toStdString();
+  EXPECT_EQ(std::filesystem::path(path).filename(), "manual.html");
+  std::ifstream in(path);
+  const std::string html((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_NE(html.find("<html"), std::string::npos);
+  EXPECT_NE(html.find("Unattended runs"), std::string::npos);
+  EXPECT_TRUE(messages.empty());
+}
+
 }  // namespace
 }  // namespace chronoreel
 
 CHRONOREEL_UI_TEST_MAIN
+
+#include "test_main_window.moc"

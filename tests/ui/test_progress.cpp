@@ -1,16 +1,30 @@
 // The progress window: its sizes in twips and pixels, the fitting to the movie and to the
-// first frame, the frame drawn the right way up, and Cancel during a real run.
+// first frame, the frame drawn the right way up, Cancel during a real run, and a movie made
+// from the window against the unattended run of the same setup file.
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <deque>
+#include <filesystem>
+#include <fstream>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include <QAction>
+#include <QCheckBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
+#include <QTest>
 #include <QTimer>
 
 #include "app/application.h"
+#include "app/startup.h"
+#include "support/fake_host.h"
 #include "support/jpeg_maker.h"
+#include "support/probe_movie.h"
 #include "support/temp_dir.h"
 #include "ui/main_window.h"
 #include "ui/preview_window.h"
@@ -193,6 +207,97 @@ TEST(ProgressDuringRun, CancelStopsTheRunAndShowsTheStatus) {
   EXPECT_NE(std::find(statuses.begin(), statuses.end(), "Status: Cancelled by User"), statuses.end());
   EXPECT_EQ(VisibleTopLevel("frmPreview"), nullptr);
   EXPECT_EQ(host.CurrentPreview(), nullptr);
+}
+
+// The same setup file makes the same movie from the main window, with its progress window,
+// as in an unattended run.
+TEST(ProgressDuringRun, MovieFromTheWindowHasTheFramesOfTheUnattendedRun) {
+  TempDir dir("chronoreel-same");
+  std::filesystem::create_directory(dir.File("stills"));
+  for (int i = 0; i < 7; ++i) {
+    // YYMMDDHHMMSSdd: one still a minute; each a different colour, split to show orientation.
+    char name[64];
+    std::snprintf(name, sizeof name, "stills/26120806%02d0000.jpg", i);
+    WriteSplitJpeg(dir.File(name), 200, 150, 0x202020 * (i + 1), 0xff0000 >> (2 * i));
+  }
+  const std::string setup = dir.File("same.tls");
+  std::ofstream(setup) << "[General]\nStillDirectory=" << dir.File("stills")
+                       << "\nImageFilter=*.jpg\nTimeStampOption=1\nTimeOption=0\nMovieFPS=5\n"
+                       << "OutputAVIPath=" << dir.File("movie.avi") << "\n";
+
+  std::vector<std::string> window_frames;
+  {
+    QtHost host;
+    host.SetMessageResponder([](const MessageBoxRequest&) { return MessageAnswer::Ok; });
+    std::deque<std::optional<std::string>> chosen = {setup};
+    host.SetFileChooser([&](const FileChoice&) -> std::optional<std::string> {
+      if (chosen.empty()) return std::nullopt;
+      auto next = chosen.front();
+      chosen.pop_front();
+      return next;
+    });
+    Application app(host, dir.Str());
+    MainWindow window(app, host);
+    host.SetMainWindow(&window);
+    window.UpdateSetupControls();
+    window.show();
+    Child<QAction>(&window, "mnuOpen")->trigger();
+    ASSERT_EQ(app.state.CurrentFile, setup);
+    // Edits made in the window and saved, so that the file holds them.
+    auto type = [&](const char* name, const char* text) {
+      QLineEdit* box = Child<QLineEdit>(&window, name);
+      box->clear();
+      QTest::keyClicks(box, text);
+    };
+    type("txtMovieWidth", "160");
+    type("txtMovieHeight", "120");
+    Child<QCheckBox>(&window, "chkMovieDirection")->click();
+    Child<QAction>(&window, "mnuSave")->trigger();
+    ASSERT_FALSE(app.state.SetupChanged);
+
+    int frames_seen = 0;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+      if (PreviewWindow* preview = host.CurrentPreview(); preview != nullptr && preview->isVisible() &&
+                                                          !preview->Picture()->Image().isNull()) {
+        ++frames_seen;
+      }
+    });
+    poll.start(1);
+    Child<QPushButton>(&window, "cmdMakeMovie")->click();
+    poll.stop();
+    ASSERT_TRUE(app.movie.LastRunCompleted());
+    EXPECT_GT(frames_seen, 0);  // the progress window was up and showed frames
+    std::filesystem::rename(dir.File("movie.avi"), dir.File("window.avi"));
+    app.state.SetupChanged = false;
+  }
+
+  FakeHost console;
+  Application unattended(console, dir.Str());
+  unattended.state.cmd.AutomatedRun = true;
+  unattended.state.cmd.SetupFileArgument = setup;
+  ASSERT_EQ(RunAutomated(unattended), kExitCompleted);
+
+  const test::ProbedMovie a = test::ProbeMovie(dir.File("window.avi"));
+  const test::ProbedMovie b = test::ProbeMovie(dir.File("movie.avi"));
+  ASSERT_TRUE(a.opened) << a.error;
+  ASSERT_TRUE(b.opened) << b.error;
+  EXPECT_EQ(a.FrameCount(), 7);
+  EXPECT_EQ(a.FrameCount(), b.FrameCount());
+  EXPECT_EQ(a.codec_name, b.codec_name);
+  EXPECT_EQ(std::make_pair(a.width, a.height), std::make_pair(160, 120));
+  EXPECT_EQ(std::make_pair(b.width, b.height), std::make_pair(160, 120));
+  EXPECT_EQ(a.rate_num * b.rate_den, b.rate_num * a.rate_den);
+  const auto fa = test::DecodeAllFrames(dir.File("window.avi"));
+  const auto fb = test::DecodeAllFrames(dir.File("movie.avi"));
+  ASSERT_EQ(fa.size(), fb.size());
+  for (size_t i = 0; i < fa.size(); ++i) EXPECT_EQ(fa[i].bgr, fb[i].bgr) << "frame " << i;
+  // Reversed: the last still comes first.
+  ASSERT_FALSE(fa.empty());
+  double first[3], last[3];
+  fa.front().MeanColour(0, 0, 160, 60, first);
+  fa.back().MeanColour(0, 0, 160, 60, last);
+  EXPECT_GT(first[0], last[0]);  // 0xe0e0e0 on top of the last still, 0x202020 on the first
 }
 
 }  // namespace
