@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstddef>
+#include <cstdio>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -85,6 +86,12 @@ bool IsSeparator(char c) {
 #endif
 }
 
+void ReportScanProblem(const char* what, const std::string& directory, const std::error_code& ec) {
+  std::fprintf(stderr, "chronoreel: %s: %s (%s)\n", what,
+               directory.empty() ? "." : directory.c_str(), ec.message().c_str());
+  std::fflush(stderr);
+}
+
 }  // namespace
 
 void MovieGen::GetFileSpecs() {
@@ -137,11 +144,17 @@ void MovieGen::GetFileSpecs() {
       image_times_.push_back(*time);
       image_paths_.push_back(std::move(path));
     }
+    // A read error ends the listing early: the run goes on with what was found, but the
+    // log says that the list is short.
+    if (ec) ReportScanProblem("The still directory could not be read to its end", prefix, ec);
     // The last name found stays on show, whatever the pace above skipped.
     if (progress_ && !image_paths_.empty()) {
       const std::string& last = image_paths_.back();
       progress_->SetFrameLabel("Found: " + last.substr(prefix.size()));
     }
+  } else {
+    // "No Files Found" alone would hide a missing, unreadable or mistyped folder.
+    ReportScanProblem("The still directory could not be read", prefix, ec);
   }
 
   if (image_paths_.empty()) {

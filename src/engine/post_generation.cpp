@@ -2,6 +2,7 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -57,6 +58,28 @@ std::string Trimmed(const std::string& s) {
   return s.substr(b, e - b + 1);
 }
 
+// The tags of one piece of text, in their order.
+std::string ExpandTags(const std::string& text, DateTime run_time, const std::string& output_path,
+                       const PathParts& parts, const std::string& outdir) {
+  std::string out = text;
+  MovieGen::Replace(out, "<time>", FormatDateTime(run_time, "HHMM"));
+  MovieGen::Replace(out, "<timehhmmss>", FormatDateTime(run_time, "HHMMSS"));
+  MovieGen::Replace(out, "<date>", FormatDateTime(run_time, "YYMMDD"));
+  MovieGen::Replace(out, "<datemmddyy>", FormatDateTime(run_time, "MMDDYY"));
+  MovieGen::Replace(out, "<dateddmmyy>", FormatDateTime(run_time, "DDMMYY"));
+  MovieGen::Replace(out, "<outpath>", output_path);
+  MovieGen::Replace(out, "<outfile>", parts.file);
+  MovieGen::Replace(out, "<outfilebase>", parts.base);
+  MovieGen::Replace(out, "<outdir>", outdir);
+  return out;
+}
+
+std::string OutDir(const PathParts& parts) {
+  std::string outdir = parts.parent;
+  if (!outdir.empty() && outdir.back() != '/') outdir += '/';
+  return outdir;
+}
+
 }  // namespace
 
 void MovieGen::Replace(std::string& text, const std::string& tag, const std::string& value) {
@@ -71,20 +94,19 @@ void MovieGen::Replace(std::string& text, const std::string& tag, const std::str
 std::string MovieGen::ExpandShellTags(const std::string& command, DateTime run_time,
                                       const std::string& output_path) {
   const PathParts parts = SplitOutputPath(output_path);
-  std::string outdir = parts.parent;
-  if (!outdir.empty() && outdir.back() != '/') outdir += '/';
+  return ExpandTags(command, run_time, output_path, parts, OutDir(parts));
+}
 
-  std::string text = command;
-  Replace(text, "<time>", FormatDateTime(run_time, "HHMM"));
-  Replace(text, "<timehhmmss>", FormatDateTime(run_time, "HHMMSS"));
-  Replace(text, "<date>", FormatDateTime(run_time, "YYMMDD"));
-  Replace(text, "<datemmddyy>", FormatDateTime(run_time, "MMDDYY"));
-  Replace(text, "<dateddmmyy>", FormatDateTime(run_time, "DDMMYY"));
-  Replace(text, "<outpath>", output_path);
-  Replace(text, "<outfile>", parts.file);
-  Replace(text, "<outfilebase>", parts.base);
-  Replace(text, "<outdir>", outdir);
-  return text;
+std::vector<std::string> MovieGen::ExpandShellArguments(const std::string& command,
+                                                        DateTime run_time,
+                                                        const std::string& output_path) {
+  // Split first, fill in afterwards: a path with blanks, quotes or backslashes stays one
+  // argument, exactly as it is, and can never open a quote of its own.
+  const PathParts parts = SplitOutputPath(output_path);
+  const std::string outdir = OutDir(parts);
+  std::vector<std::string> args = SplitCommandLine(command);
+  for (std::string& arg : args) arg = ExpandTags(arg, run_time, output_path, parts, outdir);
+  return args;
 }
 
 void MovieGen::RunPostGenerationShell() {
@@ -106,7 +128,7 @@ void MovieGen::RunPostGenerationShell() {
   ProcessRecord process;
   int status = kProcessInvalid;
   try {
-    process = ExecCmd(command, false);
+    process = ExecArgs(ExpandShellArguments(post_generation_shell_, run_time_, output_avi_path_));
     for (;;) {
       host_.ProcessEvents();
       status = ProcessStatus(process);
@@ -168,12 +190,9 @@ void MovieGen::DeleteOldImagesStep() {
     progress_->SetFrameLabel("");
     progress_->Refresh();
   }
-  // Both sides in single precision, as the hours setting is stored.
-  const float limit = static_cast<float>(static_cast<double>(delete_old_images_hours_) / 24.0);
   int32_t undeleted = 0;
   for (size_t i = 0; i < image_paths_.size() && i < image_times_.size(); ++i) {
-    const float age = static_cast<float>(run_time_ - image_times_[i]);
-    if (!(age > limit)) continue;
+    if (!IsOldStill(run_time_, image_times_[i], delete_old_images_hours_)) continue;
     const std::string& path = image_paths_[i];
     if (progress_) {
       const size_t slash = path.rfind('/');
@@ -184,6 +203,12 @@ void MovieGen::DeleteOldImagesStep() {
     std::error_code ec;
     const fs::file_status st = fs::symlink_status(path, ec);
     if (ec || !fs::exists(st)) continue;  // already gone: nothing left behind
+    if (time_stamp_option_ == 0) {
+      // The camera may have written a new still under the old name since the scan: only a
+      // still that is still old goes.
+      const std::optional<DateTime> now_modified = FileModifiedTime(path);
+      if (now_modified && !IsOldStill(run_time_, *now_modified, delete_old_images_hours_)) continue;
+    }
     // Only files are stills; a folder that took a still's name is left alone.
     if (fs::is_directory(st)) {
       ++undeleted;

@@ -89,8 +89,12 @@ std::vector<std::string> SplitCommandLine(const std::string& command_line) {
 ProcessRecord ExecCmd(const std::string& command_line, bool show_window) {
   ErrorTrap trap("modShell", "ExecCmd");
   (void)show_window;  // there is no window to show: the child gets none either way
+  return ExecArgs(SplitCommandLine(command_line));
+}
+
+ProcessRecord ExecArgs(std::vector<std::string> args) {
+  ErrorTrap trap("modShell", "ExecCmd");
   ProcessRecord record;
-  std::vector<std::string> args = SplitCommandLine(command_line);
   if (args.empty()) return record;
 
   std::vector<char*> argv;

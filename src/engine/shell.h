@@ -21,6 +21,9 @@ std::vector<std::string> SplitCommandLine(const std::string& command_line);
 // Starts the command (its first argument looked up on PATH); pid -1 when it cannot start.
 ProcessRecord ExecCmd(const std::string& command_line, bool show_window);
 
+// The same from arguments already split: each one reaches the program as it is.
+ProcessRecord ExecArgs(std::vector<std::string> args);
+
 constexpr int kProcessEnded = 0;
 constexpr int kProcessRunning = 258;
 constexpr int kProcessInvalid = -1;

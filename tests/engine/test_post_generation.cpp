@@ -84,6 +84,38 @@ INSTANTIATE_TEST_SUITE_P(
         // a path that holds a tag is put in once, not expanded again
         TagCase{"<outpath>", "/m/<date>.avi", "/m/<date>.avi"}));
 
+// The command is split before the tags are filled in: a value is one argument, exactly.
+struct ArgsCase {
+  const char* command;
+  const char* output_path;
+  std::vector<std::string> expected;
+};
+
+class ExpandShellArgumentsTest : public ::testing::TestWithParam<ArgsCase> {};
+
+TEST_P(ExpandShellArgumentsTest, ValuesNeverSplitOrOpenQuotes) {
+  const DateTime run = At(2006, 12, 7, 7, 5, 2);
+  EXPECT_EQ(MovieGen::ExpandShellArguments(GetParam().command, run, GetParam().output_path),
+            GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, ExpandShellArgumentsTest,
+    ::testing::Values(
+        ArgsCase{"prog <outdir><outfilebase><date>", "/movies/cam.avi",
+                 {"prog", "/movies/cam061207"}},
+        ArgsCase{"cp <outpath> /backup/<date>.avi", "/my movies/cam 1.avi",
+                 {"cp", "/my movies/cam 1.avi", "/backup/061207.avi"}},
+        // quoting a tag, as one had to before, still gives the same single argument
+        ArgsCase{"cp \"<outpath>\" '<outfile>'", "/m/a b.avi", {"cp", "/m/a b.avi", "a b.avi"}},
+        ArgsCase{"x <outfile>", "/m/it's \"q\".avi", {"x", "it's \"q\".avi"}},
+        ArgsCase{"x <outpath>", "/m/back\\slash.avi", {"x", "/m/back\\slash.avi"}},
+        ArgsCase{"x <outfilebase>", "/m/two\nlines.avi", {"x", "two\nlines"}},
+        ArgsCase{"x <outdir>", "/m/-n/-e.avi", {"x", "/m/-n/"}},
+        // a tag that stands for nothing still leaves its argument, empty
+        ArgsCase{"x <outdir> y", "cam.avi", {"x", "", "y"}},
+        ArgsCase{"   ", "/m/c.avi", {}}));
+
 // A generation object with a fake host, and stills named by their time.
 class PostGenerationTest : public ::testing::Test {
  protected:
@@ -163,6 +195,28 @@ TEST_F(PostGenerationTest, UndeletableStillIsPassedOverAndCounted) {
   EXPECT_TRUE(fs::exists(dir_.File(blocked) + "/inside"));
   EXPECT_TRUE(fs::exists(dir_.File(fresh)));
   EXPECT_EQ(gen_.LastRunUndeleted(), 1);
+}
+
+// Times from the files: a still written anew under an old name since the scan is young
+// again and stays.
+TEST_F(PostGenerationTest, StillRewrittenSinceTheScanIsNotDeleted) {
+  gen_.SetTimeStampOption(0);
+  const auto three_days_ago = fs::file_time_type::clock::now() - std::chrono::hours(72);
+  for (const char* name : {"webcam.jpg", "old.jpg"}) {
+    std::ofstream(dir_.File(name)) << "still";
+    fs::last_write_time(dir_.File(name), three_days_ago);
+  }
+  gen_.GetFileSpecs();
+  ASSERT_EQ(gen_.ImagePaths().size(), 2u);
+  std::ofstream(dir_.File("webcam.jpg")) << "a new still";
+
+  gen_.SetRunTime(Clock());
+  gen_.SetDeleteOldImages(true);
+  gen_.SetDeleteOldImagesHours(24);
+  gen_.DeleteOldImagesStep();
+  EXPECT_TRUE(fs::exists(dir_.File("webcam.jpg")));
+  EXPECT_FALSE(fs::exists(dir_.File("old.jpg")));
+  EXPECT_EQ(gen_.LastRunUndeleted(), 0);
 }
 
 TEST_F(PostGenerationTest, NothingIsDeletedWhenSwitchedOff) {
