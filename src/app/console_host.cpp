@@ -18,8 +18,11 @@ class ConsoleProgress : public ProgressWindow {
   void SetFrameLabel(const std::string& text) override {
     frame_ = text;
     // On a terminal the counter updates in place, at most ~30 times a second; in a log
-    // only status changes make lines, so a long run does not flood it.
-    if (!host_.terminal_) return;
+    // only its last value in each stage makes a line, so a long run does not flood it.
+    if (!host_.terminal_) {
+      host_.NoteLabel(text);
+      return;
+    }
     auto now = std::chrono::steady_clock::now();
     if (now - last_draw_ < std::chrono::milliseconds(33) && !text.empty()) return;
     last_draw_ = now;
@@ -61,16 +64,25 @@ void ConsoleHost::Write(const std::string& status, const std::string& frame, boo
     line_open_ = true;
     if (final_line) EndLine();
   } else {
-    if (status == last_status_ && frame.empty()) return;
-    if (status != last_status_ || final_line) {
-      std::fprintf(out_, "%s\n", line.c_str());
-      last_status_ = status;
-    }
+    // The counter shown with a new status still belongs to the stage before: it went out
+    // below that stage's line.
+    if (status == last_status_ && !final_line) return;
+    FlushLabel();
+    std::fprintf(out_, "%s\n", status.c_str());
+    last_status_ = status;
   }
   std::fflush(out_);
 }
 
+void ConsoleHost::FlushLabel() {
+  if (terminal_ || pending_label_.empty()) return;
+  std::fprintf(out_, "  %s\n", pending_label_.c_str());
+  pending_label_.clear();
+  std::fflush(out_);
+}
+
 void ConsoleHost::EndLine() {
+  FlushLabel();
   if (line_open_) {
     std::fputc('\n', out_);
     std::fflush(out_);

@@ -1,6 +1,7 @@
 #pragma once
 // The host of a run without a display: the progress goes to standard error (one updating
-// line on a terminal, one line per status otherwise), every message box's text too.
+// line on a terminal; in a log, a line per status with the last counter of that stage
+// indented below it), every message box's text too.
 #include <cstdio>
 
 #include "app/core/host.h"
@@ -27,12 +28,16 @@ class ConsoleHost : public Host {
  private:
   friend class ConsoleProgress;
   void Write(const std::string& status, const std::string& frame, bool final_line);
+  // In a log: the counter of the current stage, written once the stage ends.
+  void NoteLabel(const std::string& label) { pending_label_ = label; }
+  void FlushLabel();
 
   bool show_progress_;
   std::FILE* out_;
   bool terminal_;
   bool line_open_ = false;
   std::string last_status_;
+  std::string pending_label_;
   size_t last_width_ = 0;
 };
 

@@ -4,7 +4,6 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <system_error>
 #include <unordered_map>
 #include <vector>
@@ -125,7 +124,8 @@ struct INI::Impl {
         pos = end + len;
       }
       if (first_line) {
-        eol = line.eol == "\r\n" ? "\r\n" : "\n";
+        // New lines follow the file's own style: CRLF, CR or LF as its first line ends.
+        if (!line.eol.empty()) eol = line.eol;
         first_line = false;
       }
       AddParsedLine(std::move(line));
@@ -242,6 +242,12 @@ bool ReplaceFile(const fs::path& target, const std::string& bytes, std::string& 
   const bool existed = ::stat(target.c_str(), &old_stat) == 0;
   if (existed && ::access(target.c_str(), W_OK) != 0) {
     reason = ErrnoText(errno);
+    return false;
+  }
+  // A file marked read-only stays so even for a user who could write it anyway (root):
+  // the rename would otherwise replace it without a word.
+  if (existed && S_ISREG(old_stat.st_mode) && (old_stat.st_mode & 0222) == 0) {
+    reason = ErrnoText(EACCES);
     return false;
   }
   fs::path dir = target.parent_path();
@@ -371,13 +377,22 @@ void INI::SetFile(const std::string& path) {
     impl_->read_error = ErrnoText(errno != 0 ? errno : EACCES);
     return;
   }
-  std::ostringstream bytes;
-  bytes << in.rdbuf();
+  // No profile comes near kMaxProfileBytes; a file that does (or a device that never ends)
+  // is damaged: it is neither held in memory nor overwritten.
+  std::string bytes;
+  char chunk[1 << 16];
+  while (in.read(chunk, sizeof chunk) || in.gcount() > 0) {
+    bytes.append(chunk, static_cast<size_t>(in.gcount()));
+    if (bytes.size() > kMaxProfileBytes) {
+      impl_->read_error = "file too large (over " + std::to_string(kMaxProfileBytes >> 20) + " MiB)";
+      return;
+    }
+  }
   if (in.bad()) {
     impl_->read_error = "read error";
     return;
   }
-  impl_->Parse(bytes.str());
+  impl_->Parse(bytes);
 }
 
 const std::string& INI::File() const {

@@ -6,10 +6,14 @@
 // Invariant: the cached copy is the file as it was read by SetFile plus the changes made
 // since, and Flush() writes exactly what one write per SetKey call would have left on disk.
 // Lines the class does not change keep their bytes, line ends included.
+#include <cstdint>
 #include <memory>
 #include <string>
 
 namespace chronoreel {
+
+// A file larger than this is not read: its keys read as missing and writes to it fail.
+constexpr std::uintmax_t kMaxProfileBytes = std::uintmax_t{64} << 20;
 
 class INI {
  public:

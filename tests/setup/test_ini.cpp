@@ -138,7 +138,9 @@ INSTANTIATE_TEST_SUITE_P(
         WriteCase{"CrLfFile", "[A]\r\nx=1\r\n", {{"A", "k", "v"}, {"B", "y", "z"}},
                   "[A]\r\nx=1\r\nk=v\r\n[B]\r\ny=z\r\n"},
         WriteCase{"FirstLineDecidesLineEnd", "[A]\nx=1\r\n", {{"A", "k", "v"}}, "[A]\nx=1\r\nk=v\n"},
-        WriteCase{"CrFileTakesLf", "[A]\rx=1\r", {{"A", "k", "v"}}, "[A]\rx=1\rk=v\n"},
+        WriteCase{"CrFileKeepsCr", "[A]\rx=1\r", {{"A", "k", "v"}, {"B", "y", "z"}}, "[A]\rx=1\rk=v\r[B]\ry=z\r"},
+        WriteCase{"LfFileKeepsLf", "[A]\nx=1", {{"A", "k", "v"}, {"B", "y", "z"}}, "[A]\nx=1\nk=v\n[B]\ny=z\n"},
+        WriteCase{"OneUnendedLineTakesLf", "[A]", {{"A", "k", "v"}}, "[A]\nk=v\n"},
         WriteCase{"KeysBeforeHeaderIgnored", "k=1\n[A]\n", {{"A", "k", "2"}}, "k=1\n[A]\nk=2\n"},
         WriteCase{"KeyWithoutEquals", "[A]\n  k  \n", {{"A", "k", "v"}}, "[A]\n  k=v\n"},
         WriteCase{"LineBreakInValueFlattened", "[A]\n", {{"A", "k", "a\r\nb"}}, "[A]\nk=a  b\n"},
@@ -291,12 +293,17 @@ TEST(IniFailure, UnwritableTargetsReportAndLeaveNothingBehind) {
   const std::string nested = dir.File("missing/p.ini");
   const std::string is_dir = dir.File("folder.ini");
   const std::string swapped = dir.File("swapped.ini");
+  const std::string read_only = dir.File("read-only.ini");
+  WriteBytes(read_only, "[S]\nk=0\n");
+  ::chmod(read_only.c_str(), 0444);
   fs::create_directory(is_dir);
   WriteBytes(is_dir + "/inside", "keep");
   WriteBytes(swapped, "[S]\nk=0\n");
   const Case cases[] = {
       {"missing folder", nested, nullptr, "No such file or directory"},
       {"a folder", is_dir, nullptr, "Is a directory"},
+      // Refused for every user, root included.
+      {"read-only file", read_only, nullptr, "Permission denied"},
       // The file turns into a folder after it was read: the rename fails after the
       // temporary file was written.
       {"rename fails", swapped,
@@ -320,12 +327,28 @@ TEST(IniFailure, UnwritableTargetsReportAndLeaveNothingBehind) {
   EXPECT_FALSE(fs::exists(dir.File("missing")));
   EXPECT_EQ(ReadBytes(is_dir + "/inside"), "keep");
   EXPECT_EQ(ReadBytes(swapped + "/inside"), "keep");
+  EXPECT_EQ(ReadBytes(read_only), "[S]\nk=0\n");
   size_t entries = 0;
   for (const auto& e : fs::directory_iterator(dir.Path())) {
     (void)e;
     ++entries;
   }
-  EXPECT_EQ(entries, 2u);  // the two folders, no temporary file
+  EXPECT_EQ(entries, 3u);  // the two folders and the read-only file, no temporary file
+}
+
+// A file past the size limit (here sparse, so the test costs no disk) is neither held in
+// memory nor replaced: reads find nothing, writes fail with the reason, the file stays.
+TEST(IniFailure, OversizedFileIsNotReadNorReplaced) {
+  TempDir dir;
+  const std::string path = dir.File("huge.ini");
+  WriteBytes(path, "[S]\nk=1\n");
+  fs::resize_file(path, kMaxProfileBytes + 1);
+  INI ini;
+  ini.SetFile(path);
+  EXPECT_EQ(ini.GetKey("S", "k", true, "d"), "d");
+  EXPECT_FALSE(ini.Flush());
+  EXPECT_NE(ini.LastError().find("too large"), std::string::npos) << ini.LastError();
+  EXPECT_EQ(fs::file_size(path), kMaxProfileBytes + 1);
 }
 
 }  // namespace

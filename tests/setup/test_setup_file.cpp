@@ -8,6 +8,11 @@
 #include <functional>
 #include <random>
 
+#ifdef __linux__
+#include <sys/inotify.h>
+#include <unistd.h>
+#endif
+
 #include "app/core/conversions.h"
 #include "scratch_dir.h"
 #include "setup_world.h"
@@ -46,6 +51,9 @@ const Expected kDefaultsAfterLoad[] = {
     {"General", "StopTimeOption", "0"},        {"General", "StopTimeRelative", "0"},
     {"General", "StopTimeToday", "0"},         {"General", "StopTimeSunriseRelative", "0"},
     {"General", "StopTimeSunsetRelative", "0"}, {"General", "TimeStampOption", "0"},
+    {"General", "IncludeSubfolders", "False"}, {"General", "StampText", ""},
+    {"General", "StampPosition", "3"},         {"General", "StampSize", "5"},
+    {"General", "DeflickerFrames", "0"},
     {"Compress", "Type", "0"},                 {"Compress", "Format", "1024"},
     {"Compress", "Parms", "1024"},             {"Compress", "BytesPerSecond", "0"},
     {"Compress", "Flags", "0"},                {"Compress", "InterleaveEvery", "0"},
@@ -203,8 +211,15 @@ TEST(SaveFile, WritesTheBlocksAsHexLines) {
         "2021222324252627" + std::string(48, '0')}},
       {2, {0x0A, 0xFF}, {"0AFF" + std::string(60, '0')}},
       {33, std::vector<uint8_t>(33, 0xAB), {ab_line, "AB" + std::string(62, '0')}},
+      {32, std::vector<uint8_t>(32, 0xAB), {ab_line}},
+      {1024, {}, {}},  // filled below: 32 full lines
   };
-  for (const Case& c : cases) {
+  std::vector<Case> all(std::begin(cases), std::end(cases));
+  for (int i = 0; i < 1024; ++i) all.back().bytes.push_back(static_cast<uint8_t>(i * 37 + i / 256));
+  for (int line = 0; line < 32; ++line) {
+    all.back().lines.push_back(EncodeHexLine(all.back().bytes.data() + 32 * line, 32));
+  }
+  for (const Case& c : all) {
     TempDir dir;
     const std::string path = dir.File("s.tls");
     SetupWorld w;
@@ -302,6 +317,15 @@ TEST(SaveFile, RoundTripsEverySetting) {
        [&](const MovieGen& m) { return num(m.DuplicateCount()); }},
       {"TimeStampOption", [](MovieGen& m) { m.SetTimeStampOption(1); },
        [&](const MovieGen& m) { return num(m.TimeStampOption()); }},
+      {"IncludeSubfolders", [](MovieGen& m) { m.SetIncludeSubfolders(true); },
+       [](const MovieGen& m) { return std::string(m.IncludeSubfolders() ? "1" : "0"); }},
+      {"StampText", [](MovieGen& m) { m.SetStampText("<outfilebase> %Y-%m-%d %H:%M"); },
+       [](const MovieGen& m) { return m.StampText(); }},
+      {"StampPosition", [](MovieGen& m) { m.SetStampPosition(1); },
+       [&](const MovieGen& m) { return num(m.StampPosition()); }},
+      {"StampSize", [](MovieGen& m) { m.SetStampSize(7.5); }, [&](const MovieGen& m) { return num(m.StampSize()); }},
+      {"DeflickerFrames", [](MovieGen& m) { m.SetDeflickerFrames(9); },
+       [&](const MovieGen& m) { return num(m.DeflickerFrames()); }},
       {"OutputAVIPath", [&](MovieGen& m) { m.SetOutputAVIPath(long_path); },
        [](const MovieGen& m) { return m.OutputAVIPath(); }},
       {"MovieSizeOption", [](MovieGen& m) { m.SetMovieSizeOption(1); },
@@ -433,6 +457,138 @@ TEST(LoadFile, HugeBlockCountIsNotAllocated) {
   EXPECT_EQ(Stored(path, "Compress", HexName("FormatData", last + 1)), "");
   EXPECT_EQ(Stored(path, "Compress", HexName("ParmsData", 2)), "");
 }
+
+// Damaged files load with defined values and a bounded block; what the file holds past the
+// bound is left alone.
+TEST(LoadFile, DamagedFilesLoadWithDefinedValues) {
+  std::mt19937 rng(7);
+  std::string junk;
+  for (int i = 0; i < 1 << 16; ++i) junk += static_cast<char>(rng() % 256);
+  const std::string long_value(100000, 'v');
+  struct Case {
+    const char* name;
+    std::string file;
+    std::function<void(const MovieGen&, const std::string& path)> check;
+  };
+  const Case cases[] = {
+      {"binary junk", junk,
+       [&](const MovieGen& m, const std::string& path) {
+         EXPECT_GE(m.MovieFPS(), 1);
+         EXPECT_LE(m.FormatSize(), kMaxSetupBlockBytes);
+         EXPECT_EQ(ReadBytes(path).substr(0, junk.size()), junk);  // the keys go after it
+       }},
+      {"100,000-character value read whole", "[General]\nStillDirectory=" + long_value + "\n",
+       [&](const MovieGen& m, const std::string&) { EXPECT_EQ(m.StillDirectory(), long_value); }},
+      {"100,000-character line without =", "[General]\n" + std::string(100000, 'x') + "\nMovieFPS=12\n",
+       [](const MovieGen& m, const std::string&) { EXPECT_EQ(m.MovieFPS(), 12); }},
+      {"negative Format", "[Compress]\nFormat=-5\nParms=-2000000000\n",
+       [](const MovieGen& m, const std::string& path) {
+         EXPECT_EQ(m.CompressFormat(), -5);
+         EXPECT_EQ(m.FormatSize(), 0);
+         EXPECT_EQ(m.ParmsSize(), 0);
+         // trunc((-5 - 1) / 32) + 1 = 1 line; no line at all for -2000000000.
+         EXPECT_EQ(Stored(path, "Compress", "FormatData00001"), std::string(64, '0'));
+         EXPECT_EQ(Stored(path, "Compress", "ParmsData00001"), "");
+       }},
+      {"Format past the 32-bit range", "[Compress]\nFormat=99999999999\n",
+       [](const MovieGen& m, const std::string&) {
+         EXPECT_EQ(m.CompressFormat(), 0);  // does not convert
+         EXPECT_EQ(m.FormatSize(), 0);
+       }},
+      {"garbage clamped", "[General]\nMovieFPS=fast\nStartTimeOption=9\nDuplicateCount=-4\nMovieSizeWidth=1e30\n",
+       [](const MovieGen& m, const std::string&) {
+         EXPECT_EQ(m.MovieFPS(), 1);
+         EXPECT_EQ(m.StartTimeOption(), 5);
+         EXPECT_EQ(m.DuplicateCount(), 1);
+         EXPECT_EQ(m.MovieSizeWidth(), 1);  // 1e30 does not convert: 0, clamped
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    const std::string path = dir.File("d.tls");
+    WriteBytes(path, c.file);
+    SetupWorld w;
+    w.Load(path);
+    c.check(w.movie, path);
+    // The completed file settles: a second load changes neither the settings nor the bytes.
+    const std::string bytes = ReadBytes(path);
+    SetupWorld again;
+    again.Load(path);
+    EXPECT_EQ(ReadBytes(path), bytes);
+  }
+}
+
+#ifdef __linux__
+// Counts what happens to one file name in a folder, through inotify.
+class FileEvents {
+ public:
+  FileEvents(const std::string& folder, std::string name) : name_(std::move(name)) {
+    fd_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (fd_ >= 0) ::inotify_add_watch(fd_, folder.c_str(), IN_OPEN | IN_MOVED_TO | IN_MODIFY);
+  }
+  ~FileEvents() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  FileEvents(const FileEvents&) = delete;
+  FileEvents& operator=(const FileEvents&) = delete;
+  bool Ok() const { return fd_ >= 0; }
+
+  // Drains the queue: opens of the file, renames onto it, writes into it in place.
+  void Drain(int& opens, int& renames, int& modifies) {
+    opens = renames = modifies = 0;
+    alignas(inotify_event) char buf[1 << 16];
+    for (;;) {
+      const ssize_t n = ::read(fd_, buf, sizeof buf);
+      if (n <= 0) return;
+      for (ssize_t at = 0; at < n;) {
+        const auto* e = reinterpret_cast<const inotify_event*>(buf + at);
+        if (e->len > 0 && name_ == e->name) {
+          if (e->mask & IN_OPEN) ++opens;
+          if (e->mask & IN_MOVED_TO) ++renames;
+          if (e->mask & IN_MODIFY) ++modifies;
+        }
+        at += static_cast<ssize_t>(sizeof(inotify_event) + e->len);
+      }
+    }
+  }
+
+ private:
+  std::string name_;
+  int fd_ = -1;
+};
+
+// A load reads about 100 keys and writes back the missing ones: that is one read of the
+// file and one replacement of it, not one per key.
+TEST(LoadFile, ReadsTheFileOnceAndReplacesItOnce) {
+  TempDir dir;
+  const std::string path = dir.File("cam.tls");
+  WriteBytes(path, "[General]\nStillDirectory=/cam\n");
+  FileEvents events(dir.Str(), "cam.tls");
+  ASSERT_TRUE(events.Ok());
+  int opens = 0, renames = 0, modifies = 0;
+  {
+    SetupWorld w;
+    w.Load(path);
+    events.Drain(opens, renames, modifies);
+  }
+  EXPECT_EQ(opens, 1);
+  EXPECT_EQ(renames, 1);
+  EXPECT_EQ(modifies, 0);  // never written in place
+  EXPECT_EQ(Stored(path, "Compress", "ParmsData00032"), std::string(64, '0'));
+  events.Drain(opens, renames, modifies);
+
+  // The file is complete now: a load reads it once and leaves it alone.
+  {
+    SetupWorld w;
+    w.Load(path);
+    events.Drain(opens, renames, modifies);
+  }
+  EXPECT_EQ(opens, 1);
+  EXPECT_EQ(renames, 0);
+  EXPECT_EQ(modifies, 0);
+}
+#endif
 
 // Everything a load sets, as text, to compare two loads.
 std::string Snapshot(const MovieGen& m) {

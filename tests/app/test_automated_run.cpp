@@ -1,0 +1,543 @@
+// The unattended run of the real program: each case starts `chronoreel /a /f=... ` in a
+// folder of its own with generated stills, then reads back the movie, the setup file, the
+// program profile, the exit status and what went to standard error.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "setup/ini.h"
+#include "support/jpeg_maker.h"
+#include "support/probe_movie.h"
+#include "support/temp_dir.h"
+
+extern char** environ;
+
+namespace chronoreel {
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+std::string ReadText(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+void WriteText(const std::string& path, const std::string& text) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << text;
+}
+
+// A value as it stands in a profile file, without writing anything back.
+std::string Stored(const std::string& path, const std::string& section, const std::string& key) {
+  INI ini;
+  ini.SetFile(path);
+  return ini.GetKey(section, key, false, "");
+}
+
+// A child process that this test started; killed and reaped if the test leaves early.
+class Child {
+ public:
+  Child() = default;
+  Child(const Child&) = delete;
+  Child& operator=(const Child&) = delete;
+  ~Child() {
+    if (pid_ > 0) {
+      ::kill(pid_, SIGKILL);
+      ::waitpid(pid_, nullptr, 0);
+    }
+  }
+
+  // argv[0] is the program. env: the whole environment. stdout and stderr go to out_file
+  // (unless empty); extra_fd, when >= 0, becomes the child's descriptor 3.
+  bool Start(const std::vector<std::string>& argv, const std::vector<std::string>& env,
+             const std::string& cwd, const std::string& out_file, int extra_fd = -1) {
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    if (!cwd.empty()) posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
+    if (!out_file.empty()) {
+      posix_spawn_file_actions_addopen(&actions, 1, out_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    }
+    if (extra_fd >= 0) posix_spawn_file_actions_adddup2(&actions, extra_fd, 3);
+    std::vector<char*> args;
+    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    std::vector<char*> envp;
+    for (const std::string& e : env) envp.push_back(const_cast<char*>(e.c_str()));
+    envp.push_back(nullptr);
+    const int rc = ::posix_spawnp(&pid_, args[0], &actions, nullptr, args.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    if (rc != 0) pid_ = -1;
+    return rc == 0;
+  }
+
+  // The exit status, or nullopt when the child did not end in time (it is killed then) or
+  // ended by a signal.
+  std::optional<int> Wait(std::chrono::seconds limit) {
+    const auto deadline = Clock::now() + limit;
+    for (;;) {
+      int status = 0;
+      const pid_t done = ::waitpid(pid_, &status, WNOHANG);
+      if (done == pid_) {
+        pid_ = -1;
+        if (WIFEXITED(status)) return WEXITSTATUS(status);
+        return std::nullopt;
+      }
+      if (done < 0 || Clock::now() > deadline) return std::nullopt;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+  }
+
+  void Signal(int signal_number) {
+    if (pid_ > 0) ::kill(pid_, signal_number);
+  }
+
+ private:
+  pid_t pid_ = -1;
+};
+
+// The environment of this test without a display, plus `extra`.
+std::vector<std::string> Environment(const std::vector<std::string>& extra) {
+  std::vector<std::string> env;
+  for (char** e = environ; *e != nullptr; ++e) {
+    const std::string entry = *e;
+    const std::string name = entry.substr(0, entry.find('='));
+    if (name == "DISPLAY" || name == "WAYLAND_DISPLAY" || name == "QT_QPA_PLATFORM") continue;
+    env.push_back(entry);
+  }
+  env.insert(env.end(), extra.begin(), extra.end());
+  return env;
+}
+
+struct RunResult {
+  std::optional<int> status;
+  std::string err;  // standard error and output together
+};
+
+RunResult RunChronoreel(const std::string& cwd, const std::vector<std::string>& switches,
+                        const std::vector<std::string>& extra_env = {}) {
+  std::vector<std::string> argv = {CHRONOREEL_EXE};
+  argv.insert(argv.end(), switches.begin(), switches.end());
+  const std::string log = cwd + "/.run.log";
+  Child child;
+  RunResult result;
+  if (!child.Start(argv, Environment(extra_env), cwd, log)) return result;
+  result.status = child.Wait(std::chrono::seconds(120));
+  result.err = ReadText(log);
+  fs::remove(log);
+  return result;
+}
+
+// Twelve stills of 7 December 2026, one an hour from 06:00 to 17:00, named YYMMDDHHMMSS.
+constexpr int kStills = 12;
+
+std::string StillName(int hour) {
+  char name[32];
+  std::snprintf(name, sizeof name, "261207%02d0000.jpg", hour);
+  return name;
+}
+
+void MakeStills(const std::string& folder) {
+  fs::create_directories(folder);
+  const std::vector<uint8_t> jpeg = MakeFlatJpeg(32, 24, 0x3080C0);
+  for (int i = 0; i < kStills; ++i) WriteBytes(folder + "/" + StillName(6 + i), jpeg);
+}
+
+// A setup file with the keys that differ from the defaults; the run completes the rest.
+std::string SetupText(const std::string& stills, const std::string& movie, const std::string& eol = "\n") {
+  const std::vector<std::string> lines = {
+      "; written by the test",
+      "[General]",
+      "StillDirectory=" + stills,
+      "TimeStampOption=1",
+      "TimeOption=0",
+      "MovieSizeOption=1",
+      "MovieSizeWidth=64",
+      "MovieSizeHeight=48",
+      "MovieFPS=10",
+      "OutputAVIPath=" + movie,
+      "[Mine]",
+      "Kept=yes",
+  };
+  std::string text;
+  for (const std::string& l : lines) text += l + eol;
+  return text;
+}
+
+// One folder: the stills in stills/, the setup file cam.tls, the movie out.avi.
+struct World {
+  TempDir dir{"chronoreel-auto"};
+  std::string stills = dir.File("stills");
+  std::string setup = dir.File("cam.tls");
+  std::string movie = dir.File("out.avi");
+  std::string profile = dir.File("Chronoreel.INI");
+
+  World() {
+    MakeStills(stills);
+    WriteText(setup, SetupText(stills, movie));
+  }
+};
+
+struct OverrideCase {
+  const char* name;
+  std::vector<std::string> switches;  // after /a /f=cam.tls /i; "@" stands for the folder
+  std::function<void(World&)> prepare;
+  int status;
+  int frames;                // of the movie at `movie`; -1: no movie is written
+  std::string movie;         // relative to the folder; empty: out.avi
+  std::string err_contains;  // in standard error
+  std::string copy = "";     // a copy of the movie that the command afterwards makes
+};
+
+void PrintTo(const OverrideCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+std::string Expand(const std::string& text, const World& w) {
+  std::string out = text;
+  for (size_t at = out.find('@'); at != std::string::npos; at = out.find('@', at)) {
+    out.replace(at, 1, w.dir.Str());
+    at += w.dir.Str().size();
+  }
+  return out;
+}
+
+class AutomatedOverride : public ::testing::TestWithParam<OverrideCase> {};
+
+TEST_P(AutomatedOverride, MakesTheMovieTheSwitchesAskFor) {
+  const OverrideCase& c = GetParam();
+  World w;
+  if (c.prepare) c.prepare(w);
+  const std::string setup_before = ReadText(w.setup);
+  std::vector<std::string> switches = {"/a", "/f=cam.tls", "/i"};
+  for (const std::string& s : c.switches) switches.push_back(Expand(s, w));
+
+  const RunResult run = RunChronoreel(w.dir.Str(), switches);
+  ASSERT_TRUE(run.status.has_value()) << "no normal end; output:\n" << run.err;
+  EXPECT_EQ(*run.status, c.status) << run.err;
+  if (!c.err_contains.empty()) {
+    EXPECT_NE(run.err.find(c.err_contains), std::string::npos) << run.err;
+  }
+
+  const std::string movie = c.movie.empty() ? w.movie : w.dir.File(c.movie);
+  if (c.frames < 0) {
+    EXPECT_FALSE(fs::exists(movie));
+  } else {
+    const test::ProbedMovie probed = test::ProbeMovie(movie);
+    ASSERT_TRUE(probed.opened) << probed.error << "\n" << run.err;
+    EXPECT_EQ(probed.FrameCount(), c.frames);
+    EXPECT_EQ(probed.width, 64);
+    EXPECT_EQ(probed.height, 48);
+    EXPECT_EQ(probed.rate_num, 10);
+    EXPECT_EQ(probed.rate_den, 1);
+    if (movie != w.movie) {
+      EXPECT_FALSE(fs::exists(w.movie));  // the override replaced the path
+    }
+  }
+  if (!c.copy.empty()) {
+    EXPECT_EQ(test::ProbeMovie(w.dir.File(c.copy)).FrameCount(), c.frames);
+  }
+
+  // The overrides are for this run only: the setup file keeps its own values, gains the
+  // keys it lacked, and the lines the program does not know.
+  EXPECT_EQ(ReadText(w.setup).rfind(setup_before.substr(0, setup_before.find("[Mine]")), 0), 0u);
+  EXPECT_EQ(Stored(w.setup, "General", "StillDirectory"), w.stills);
+  EXPECT_EQ(Stored(w.setup, "General", "OutputAVIPath"), w.movie);
+  EXPECT_EQ(Stored(w.setup, "General", "PostGenerationShell"), "");
+  EXPECT_EQ(Stored(w.setup, "General", "StartTimeOption"), "1");
+  EXPECT_EQ(Stored(w.setup, "Mine", "Kept"), "yes");
+  EXPECT_EQ(Stored(w.setup, "Compress", "FormatData00032"), std::string(64, '0'));
+}
+
+// The stills are at 06:00 ... 17:00 on 12/7/2026.
+INSTANTIATE_TEST_SUITE_P(
+    Switches, AutomatedOverride,
+    ::testing::Values(
+        OverrideCase{"NoOverrides", {}, nullptr, 0, kStills, "", ""},
+        OverrideCase{"StartInMonthDayYearWithPm", {"/s=12/7/2026 12:00 PM"}, nullptr, 0, 6, "", ""},
+        OverrideCase{"StartInIsoFormUpperCaseSwitch", {"/S=2026-12-07T15:30"}, nullptr, 0, 2, "", ""},
+        OverrideCase{"StopInIsoFormWithBlank", {"/e=2026-12-07 08:00"}, nullptr, 0, 3, "", ""},
+        OverrideCase{"StopInShortYearWithLowerCaseAm", {"/E=12/7/26 9:00 am"}, nullptr, 0, 4, "", ""},
+        OverrideCase{"StartAndStopInBothForms",
+                     {"/s=12/7/2026 10:00", "/e=2026-12-07T13:00:00"},
+                     nullptr,
+                     0,
+                     4,
+                     "",
+                     ""},
+        OverrideCase{"StartAfterEveryStill", {"/s=12/8/2026"}, nullptr, 1, -1, "", ""},
+        OverrideCase{"DateThatIsNoDateIsIgnored", {"/s=yesterday"}, nullptr, 0, kStills, "", ""},
+        OverrideCase{"StillFolderWithBlanksAndCapitals",
+                     {"/IP=@/Cam Stills"},
+                     [](World& w) {
+                       fs::rename(w.stills, w.dir.File("Cam Stills"));
+                       fs::create_directory(
+                           w.dir.File("cam stills"));  // the lower-case name is another folder
+                     },
+                     0,
+                     kStills,
+                     "",
+                     ""},
+        OverrideCase{"MissingStillFolder", {"/ip=@/nowhere"}, nullptr, 1, -1, "", ""},
+        OverrideCase{"FilterInMixedCase", {"/If=2612071*.JPG"}, nullptr, 0, 8, "", ""},
+        OverrideCase{"FilterMatchingNothing", {"/if=*.png"}, nullptr, 1, -1, "", ""},
+        OverrideCase{"OutputWithBlanksAndCapitals",
+                     {"/OP=@/Movies Out/Garden Day.AVI"},
+                     [](World& w) { fs::create_directory(w.dir.File("Movies Out")); },
+                     0,
+                     kStills,
+                     "Movies Out/Garden Day.AVI",
+                     ""},
+        OverrideCase{"OutputFolderMissing",
+                     {"/op=@/no such folder/x.avi"},
+                     nullptr,
+                     1,
+                     -1,
+                     "no such folder/x.avi",
+                     "There was an error writing the AVI file."},
+        OverrideCase{"CommandAfterwardsWithQuotedBlanks",
+                     {"/PGS=cp <outpath> '@/Copy Of Movie.AVI'"},
+                     nullptr,
+                     0,
+                     kStills,
+                     "",
+                     "",
+                     "Copy Of Movie.AVI"},
+        OverrideCase{"CommandThatCannotStart",
+                     {"/pgs=/nonexistent/tool <outpath>"},
+                     nullptr,
+                     0,
+                     kStills,
+                     "",
+                     "There was an error calling: /nonexistent/tool"}),
+    [](const ::testing::TestParamInfo<OverrideCase>& p) { return std::string(p.param.name); });
+
+// The setup file is completed in its own line-end style; the profile gets the location but
+// not the recent list, which an automated run leaves as it was.
+TEST(AutomatedRun, CompletesTheSetupFileAndLeavesTheRecentList) {
+  World w;
+  WriteText(w.setup, SetupText(w.stills, w.movie, "\r\n"));
+  const std::string other = w.dir.File("other.tls");
+  WriteText(other, "[General]\n");
+  WriteText(w.profile, "[General]\nLatitude=51.5\n[Last Files]\nFile1=" + other +
+                           "\nFile2=" + w.dir.File("gone.tls") + "\n");
+  const std::string profile_before = ReadText(w.profile);
+
+  const RunResult run = RunChronoreel(w.dir.Str(), {"/a", "/f=cam.tls"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(test::ProbeMovie(w.movie).FrameCount(), kStills);
+
+  const std::string bytes = ReadText(w.setup);
+  for (size_t i = 0; i < bytes.size(); ++i) {
+    if (bytes[i] == '\n') {
+      ASSERT_TRUE(i > 0 && bytes[i - 1] == '\r') << "bare LF at " << i;
+    }
+  }
+  EXPECT_EQ(Stored(w.setup, "General", "DeleteOldImages"), "False");
+  EXPECT_EQ(Stored(w.setup, "General", "MovieFPS"), "10");
+  EXPECT_EQ(Stored(w.setup, "Compress", "ParmsData00032"), std::string(64, '0'));
+  EXPECT_EQ(Stored(w.setup, "Compress", "ParmsData00033"), "");
+
+  // Longitude was missing and is added; nothing else changes, the entry of a file that is
+  // gone included.
+  EXPECT_EQ(Stored(w.profile, "General", "Longitude"), "0");
+  EXPECT_EQ(Stored(w.profile, "General", "Latitude"), "51.5");
+  const std::string profile = ReadText(w.profile);
+  EXPECT_EQ(profile.substr(profile.find("[Last Files]")),
+            profile_before.substr(profile_before.find("[Last Files]")));
+  EXPECT_EQ(profile.find("cam.tls"), std::string::npos);
+
+  // Progress went to standard error, one line per status in a log.
+  EXPECT_NE(run.err.find("\nStatus: Adding Frames to AVI"), std::string::npos) << run.err;
+}
+
+TEST(AutomatedRun, QuietRunWritesNoProgress) {
+  World w;
+  const RunResult run = RunChronoreel(w.dir.Str(), {"/A", "/F=cam.tls", "/I"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.err, "");
+}
+
+// A start that cannot become an unattended run, without a display: status 2 and a hint.
+TEST(AutomatedRun, StartsThatNeedADisplayEndWithStatusTwo) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> switches;
+    const char* hint;
+  };
+  const Case cases[] = {
+      {"no switches", {}, "no display"},
+      {"setup file without /a", {"/f=cam.tls"}, "no display"},
+      {"/a without a setup file", {"/a"}, "needs an existing setup file"},
+      {"/a with a missing setup file", {"/a", "/f=missing.tls"}, "needs an existing setup file"},
+      {"setup file named in other letter case", {"/a", "/f=CAM.TLS"}, "needs an existing setup file"},
+  };
+  World w;
+  const std::string setup_before = ReadText(w.setup);
+  for (const Case& c : cases) {
+    const RunResult run = RunChronoreel(w.dir.Str(), c.switches);
+    EXPECT_EQ(run.status, 2) << c.name << ": " << run.err;
+    EXPECT_NE(run.err.find(c.hint), std::string::npos) << c.name << ": " << run.err;
+  }
+  EXPECT_FALSE(fs::exists(w.movie));
+  EXPECT_FALSE(fs::exists(w.profile));
+  EXPECT_EQ(ReadText(w.setup), setup_before);
+}
+
+// A setup file that cannot be written still gives its movie; the file stays as it was.
+TEST(AutomatedRun, ReadOnlySetupFileStillMakesTheMovie) {
+  World w;
+  const std::string before = ReadText(w.setup);
+  ASSERT_EQ(::chmod(w.setup.c_str(), 0444), 0);
+  const RunResult run = RunChronoreel(w.dir.Str(), {"/a", "/f=cam.tls", "/i"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(test::ProbeMovie(w.movie).FrameCount(), kStills);
+  EXPECT_EQ(ReadText(w.setup), before);
+}
+
+// A profile that cannot be written (here a folder of that name, which no user may replace)
+// costs the profile only: the movie is made, the setup file completed, and the log says why.
+TEST(AutomatedRun, UnwritableProfileLosesNothingElse) {
+  World w;
+  fs::create_directory(w.profile);
+  WriteText(w.profile + "/inside", "keep");
+  const RunResult run = RunChronoreel(w.dir.Str(), {"/a", "/f=cam.tls", "/i"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(test::ProbeMovie(w.movie).FrameCount(), kStills);
+  EXPECT_EQ(Stored(w.setup, "Compress", "Handler"), "0");
+  EXPECT_NE(run.err.find("cannot write " + w.profile), std::string::npos) << run.err;
+  EXPECT_EQ(ReadText(w.profile + "/inside"), "keep");
+}
+
+// SIGTERM acts as Cancel: here it ends the wait for the command afterwards at once. The
+// movie was finished before the command started, so the run still counts as completed.
+TEST(AutomatedRun, TerminationEndsTheWaitForTheCommand) {
+  World w;
+  const std::string marker = w.dir.File("started");
+  const std::vector<std::string> argv = {CHRONOREEL_EXE, "/a", "/f=cam.tls", "/i",
+                                         "/pgs=sh -c 'echo $$ > " + marker + "; exec sleep 60'"};
+  const std::string log = w.dir.File(".log");
+  Child child;
+  ASSERT_TRUE(child.Start(argv, Environment({}), w.dir.Str(), log));
+  const auto deadline = Clock::now() + std::chrono::seconds(60);
+  while (!fs::exists(marker) && Clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  ASSERT_TRUE(fs::exists(marker)) << ReadText(log);
+  const auto signalled = Clock::now();
+  child.Signal(SIGTERM);
+  EXPECT_EQ(child.Wait(std::chrono::seconds(30)), 0) << ReadText(log);
+  EXPECT_LT(Clock::now() - signalled, std::chrono::seconds(20));
+  EXPECT_EQ(test::ProbeMovie(w.movie).FrameCount(), kStills);
+  // A cancelled wait leaves the command running on its own; the test ends the one it caused.
+  const pid_t command = static_cast<pid_t>(std::atoi(ReadText(marker).c_str()));
+  if (command > 0) ::kill(command, SIGKILL);
+}
+
+// An X server of the test's own (Xvfb), on the display number it picks itself.
+class XServer {
+ public:
+  XServer() {
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0) return;
+    const bool started =
+        server_.Start({"Xvfb", "-displayfd", "3", "-screen", "0", "640x480x24", "-nolisten", "tcp"},
+                      Environment({}), "", "/dev/null", fds[1]);
+    ::close(fds[1]);
+    std::string number;
+    if (started) {
+      // The server writes its display number and a line end once it accepts clients.
+      const auto deadline = Clock::now() + std::chrono::seconds(20);
+      char c = 0;
+      ::fcntl(fds[0], F_SETFL, O_NONBLOCK);
+      while (Clock::now() < deadline) {
+        const ssize_t n = ::read(fds[0], &c, 1);
+        if (n == 1 && c == '\n') break;
+        if (n == 1) {
+          number.push_back(c);
+        } else if (n == 0) {
+          break;
+        } else {
+          std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+      }
+    }
+    ::close(fds[0]);
+    if (!number.empty()) display_ = ":" + number;
+  }
+
+  // Empty when no server could be started.
+  const std::string& Display() const { return display_; }
+
+ private:
+  Child server_;
+  std::string display_;
+};
+
+bool OnPath(const std::string& program) {
+  const char* path = std::getenv("PATH");
+  std::stringstream dirs(path != nullptr ? path : "");
+  for (std::string dir; std::getline(dirs, dir, ':');) {
+    if (!dir.empty() && ::access((dir + "/" + program).c_str(), X_OK) == 0) return true;
+  }
+  return false;
+}
+
+// With a display, an automated run given /n= holds a hidden window whose caption is "QZ"
+// and the instance number in at least three digits, for the length of the run. The command
+// afterwards runs inside the run, so it lists the windows that exist at that moment.
+TEST(AutomatedRunWithDisplay, InstanceWindowCarriesTheNumber) {
+  if (!OnPath("Xvfb") || !OnPath("xwininfo")) GTEST_SKIP() << "needs Xvfb and xwininfo";
+  XServer x;
+  if (x.Display().empty()) GTEST_SKIP() << "Xvfb did not start";
+  struct Case {
+    std::vector<std::string> switches;
+    const char* caption;  // nullptr: no instance window
+  };
+  const Case cases[] = {
+      {{"/n=7"}, "\"QZ007\""},
+      {{"/N=1234"}, "\"QZ1234\""},
+      {{"/n=6.5"}, "\"QZ006\""},  // halves round to even
+      {{}, nullptr},
+      {{"/n=abc"}, nullptr},
+  };
+  for (const Case& c : cases) {
+    World w;
+    const std::string listing = w.dir.File("windows.txt");
+    std::vector<std::string> switches = {"/a", "/f=cam.tls", "/i",
+                                         "/pgs=sh -c 'xwininfo -root -tree > " + listing + "'"};
+    switches.insert(switches.end(), c.switches.begin(), c.switches.end());
+    const RunResult run = RunChronoreel(w.dir.Str(), switches, {"DISPLAY=" + x.Display()});
+    const std::string name = c.switches.empty() ? "no /n=" : c.switches[0];
+    ASSERT_EQ(run.status, 0) << name << ": " << run.err;
+    EXPECT_EQ(test::ProbeMovie(w.movie).FrameCount(), kStills) << name;
+    const std::string windows = ReadText(listing);
+    ASSERT_FALSE(windows.empty()) << name << ": " << run.err;
+    if (c.caption != nullptr) {
+      EXPECT_NE(windows.find(c.caption), std::string::npos) << name << ":\n" << windows;
+    } else {
+      EXPECT_EQ(windows.find("\"QZ"), std::string::npos) << name << ":\n" << windows;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace chronoreel
