@@ -53,6 +53,16 @@ void CancelOnSignals(chronoreel::MovieGen& movie) {
 int main(int argc, char** argv) {
   using namespace chronoreel;
   try {
+    switch (RequestedInformation(argc, argv)) {
+      case ProgramRequest::kHelp:
+        std::fputs(UsageText(), stdout);
+        return kExitCompleted;
+      case ProgramRequest::kVersion:
+        std::printf("chronoreel %s\n", CHRONOREEL_VERSION);
+        return kExitCompleted;
+      case ProgramRequest::kRun:
+        break;
+    }
     const std::string cwd = CurrentDirectory();
     const CommandLineValues cmd = ProcessCommandLine(JoinArguments(argc - 1, argv + 1), cwd);
 #ifdef CHRONOREEL_WITH_UI
@@ -71,6 +81,8 @@ int main(int argc, char** argv) {
     }
     ConsoleHost host(cmd.ShowProgress);
     Application app(host, cwd);
+    // A dry run leaves every file as it was, the profile and the setup file included.
+    if (cmd.DryRun) app.ini.SetReadOnly(true);
     app.docs.LoadSetup();
     app.state.cmd = cmd;
     CancelOnSignals(app.movie);

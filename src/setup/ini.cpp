@@ -96,6 +96,7 @@ struct INI::Impl {
   std::unordered_map<std::string, size_t> first_section;
   std::string eol = kNewFileLineEnd;
   bool dirty = false;
+  bool read_only = false;
   std::string read_error;  // set when the file exists but could not be read
   std::string last_error;
 
@@ -433,7 +434,16 @@ void INI::SetKey(const std::string& section, const std::string& key, const std::
 
 bool INI::Flush() {
   if (!impl_->dirty) return true;
+  if (impl_->read_only) {
+    // Changes stay in memory, where the settings already are; the file stays as it was.
+    impl_->dirty = false;
+    return true;
+  }
   return impl_->Write();
+}
+
+void INI::SetReadOnly(bool read_only) {
+  impl_->read_only = read_only;
 }
 
 const std::string& INI::LastError() const {

@@ -36,6 +36,8 @@ class INI {
   // not be written; the changes stay pending then.
   bool Flush();
   const std::string& LastError() const;
+  // From now on no file is written: Flush() keeps changes in memory only (a dry run).
+  void SetReadOnly(bool read_only);
   // True when SetKey changed something that Flush() has not written yet.
   bool Pending() const;
 

@@ -105,6 +105,8 @@ int RunWithDisplay(int& argc, char** argv, const std::string& profile_dir, const
   try {
     QtHost host;
     Application app(host, profile_dir);
+    // A dry run leaves every file as it was, the profile and the setup file included.
+    if (cmd.AutomatedRun && cmd.DryRun) app.ini.SetReadOnly(true);
     app.docs.LoadSetup();
     app.state.cmd = cmd;
     if (cmd.AutomatedRun) {
