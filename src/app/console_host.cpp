@@ -1,5 +1,7 @@
 #include "app/console_host.h"
 
+#include "app/core/utility.h"
+
 #include <unistd.h>
 
 #include <chrono>
@@ -54,8 +56,8 @@ std::unique_ptr<ProgressWindow> ConsoleHost::CreateProgressWindow(std::function<
 }
 
 void ConsoleHost::Write(const std::string& status, const std::string& frame, bool final_line) {
-  std::string line = status;
-  if (!frame.empty()) line += (line.empty() ? "" : "  ") + frame;
+  std::string line = PrintableText(status);
+  if (!frame.empty()) line += (line.empty() ? "" : "  ") + PrintableText(frame);
   if (terminal_) {
     std::string padded = line;
     if (padded.size() < last_width_) padded.append(last_width_ - padded.size(), ' ');
@@ -68,7 +70,7 @@ void ConsoleHost::Write(const std::string& status, const std::string& frame, boo
     // below that stage's line.
     if (status == last_status_ && !final_line) return;
     FlushLabel();
-    std::fprintf(out_, "%s\n", status.c_str());
+    std::fprintf(out_, "%s\n", PrintableText(status).c_str());
     last_status_ = status;
   }
   std::fflush(out_);
@@ -76,7 +78,7 @@ void ConsoleHost::Write(const std::string& status, const std::string& frame, boo
 
 void ConsoleHost::FlushLabel() {
   if (terminal_ || pending_label_.empty()) return;
-  std::fprintf(out_, "  %s\n", pending_label_.c_str());
+  std::fprintf(out_, "  %s\n", PrintableText(pending_label_).c_str());
   pending_label_.clear();
   std::fflush(out_);
 }
@@ -93,14 +95,17 @@ void ConsoleHost::EndLine() {
 
 MessageAnswer ConsoleHost::ShowMessage(const MessageBoxRequest& request) {
   EndLine();
-  std::string text = request.text;
-  for (char& c : text) {
-    if (c == '\r') c = '\n';
+  // CR and LF part the lines of a message box; any other control byte came with a name.
+  std::string text;
+  size_t from = 0;
+  for (size_t end; (end = request.text.find_first_of("\r\n", from)) != std::string::npos; from = end + 1) {
+    text += PrintableText(request.text.substr(from, end - from)) + "\n";
   }
+  text += PrintableText(request.text.substr(from));
   if (request.title.empty()) {
     std::fprintf(out_, "chronoreel: %s\n", text.c_str());
   } else {
-    std::fprintf(out_, "chronoreel: %s: %s\n", request.title.c_str(), text.c_str());
+    std::fprintf(out_, "chronoreel: %s: %s\n", PrintableText(request.title).c_str(), text.c_str());
   }
   std::fflush(out_);
   switch (request.buttons) {

@@ -10,6 +10,7 @@
 #include <filesystem>
 
 #include "app/core/error_report.h"
+#include "app/core/utility.h"
 #include "time/date_time.h"
 
 namespace chronoreel {
@@ -46,21 +47,6 @@ class OutputLock {
   bool busy_ = false;
 };
 
-// Names may hold any byte; a report must not let one forge lines or drive the terminal.
-std::string Printable(const std::string& text) {
-  std::string out;
-  for (unsigned char c : text) {
-    if (c < 0x20 || c == 0x7F) {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\x%02X", c);
-      out += escaped;
-    } else {
-      out.push_back(static_cast<char>(c));
-    }
-  }
-  return out;
-}
-
 // Lists the first and the last few of many lines, and says how many were left out.
 template <typename Line>
 void PrintEnds(std::FILE* out, size_t count, size_t shown_at_each_end, Line line) {
@@ -90,20 +76,20 @@ int ReportDryRun(Application& app) {
       break;
     case MovieGen::DryRunResult::End::Frames:
       std::fprintf(out, "Frames: %zu, into %s\n", r.frame_paths.size(),
-                   Printable(app.movie.OutputAVIPath()).c_str());
+                   PrintableText(app.movie.OutputAVIPath()).c_str());
       PrintEnds(out, r.frame_paths.size(), 5, [&](size_t i) {
         std::fprintf(out, "  %6zu  %s  %s\n", i + 1, FormatDateTime(r.frame_times[i], "YYYY-MM-DD HH:MM:SS").c_str(),
-                     Printable(r.frame_paths[i]).c_str());
+                     PrintableText(r.frame_paths[i]).c_str());
       });
       break;
   }
   if (app.movie.DeleteOldImages()) {
     std::fprintf(out, "Stills that would be deleted: %zu\n", r.would_delete.size());
     PrintEnds(out, r.would_delete.size(), 5,
-              [&](size_t i) { std::fprintf(out, "  %s\n", Printable(r.would_delete[i]).c_str()); });
+              [&](size_t i) { std::fprintf(out, "  %s\n", PrintableText(r.would_delete[i]).c_str()); });
   }
   if (!r.command.empty() && r.end == MovieGen::DryRunResult::End::Frames) {
-    std::fprintf(out, "Command afterwards: %s\n", Printable(r.command).c_str());
+    std::fprintf(out, "Command afterwards: %s\n", PrintableText(r.command).c_str());
   }
   std::fflush(out);
   app.Shutdown();

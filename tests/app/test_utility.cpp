@@ -143,3 +143,25 @@ TEST(DelayTest, ClockCountsLocalTime) {
 
 }  // namespace
 }  // namespace chronoreel
+
+namespace chronoreel {
+namespace {
+
+TEST(PrintableTextTest, OnlyControlBytesAreEscaped) {
+  const struct {
+    std::string in;
+    std::string out;
+  } cases[] = {
+      {"", ""},
+      {"garden 2026.jpg", "garden 2026.jpg"},
+      {"a\nb", "a\\x0Ab"},
+      {"\r\t\x1b[0m", "\\x0D\\x09\\x1B[0m"},
+      {std::string("nul\0byte", 8), "nul\\x00byte"},
+      {"del\x7f", "del\\x7F"},
+      {"caf\xc3\xa9 \xff", "caf\xc3\xa9 \xff"},  // UTF-8 and stray bytes pass unchanged
+  };
+  for (const auto& c : cases) EXPECT_EQ(PrintableText(c.in), c.out) << c.in;
+}
+
+}  // namespace
+}  // namespace chronoreel

@@ -1,5 +1,7 @@
 #include "app/core/utility.h"
 
+#include <cstdio>
+
 #include <time.h>
 
 #include <cmath>
@@ -53,6 +55,21 @@ void Delay(Host& host, double seconds) {
   ErrorTrap trap("modMain", "Delay");
   Delay(host, seconds, SecondsSinceMidnight,
         [](std::chrono::milliseconds duration) { std::this_thread::sleep_for(duration); });
+}
+
+std::string PrintableText(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (unsigned char c : text) {
+    if (c < 0x20 || c == 0x7F) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\x%02X", c);
+      out += escaped;
+    } else {
+      out.push_back(static_cast<char>(c));
+    }
+  }
+  return out;
 }
 
 }  // namespace chronoreel

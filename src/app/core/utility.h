@@ -1,6 +1,7 @@
 #pragma once
 #include <chrono>
 #include <functional>
+#include <string>
 #include <vector>
 
 #include "app/core/host.h"
@@ -34,5 +35,9 @@ void Delay(Host& host, double seconds, const SecondsSinceMidnightSource& timer, 
 
 // Seconds since local midnight of the system clock, with fractions.
 double SecondsSinceMidnight();
+
+// Text for a terminal or a log: control bytes (a file name may hold any) become \xNN, so
+// that a name can neither forge a line nor drive the terminal. Other bytes pass unchanged.
+std::string PrintableText(const std::string& text);
 
 }  // namespace chronoreel
