@@ -17,6 +17,8 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 
+#include "engine/container.h"
+
 namespace chronoreel {
 
 namespace {
@@ -73,6 +75,13 @@ void StoreCompressionChoice(MovieGen& movie, const CompressionChoice& choice) {
   movie.SetCompressQuality(r.dwQuality);
   movie.SetCompressHandler(r.fccHandler);
   movie.SetCompressType(r.fccType);
+}
+
+std::vector<EncoderInfo> EncodersForOutput(const std::string& output_path) {
+  std::vector<EncoderInfo> encoders = ListAviEncoders();
+  const std::string muxer = ContainerForPath(output_path);
+  std::erase_if(encoders, [&muxer](const EncoderInfo& e) { return !EncoderFitsContainer(e.name, muxer); });
+  return encoders;
 }
 
 OptionList ParseParameterBlock(const std::vector<uint8_t>& block) {

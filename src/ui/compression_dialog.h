@@ -1,8 +1,8 @@
 #pragma once
-// The compression options: the encoders of the linked FFmpeg that an AVI file takes, the
-// quality, key-frame and data-rate choices and the encoder's own options. The choice is the
-// compression record with its two byte blocks; encoder options travel in the parameter
-// block as "key=value" lines.
+// The compression options: the encoders of the linked FFmpeg that the movie's container
+// takes, the quality, key-frame and data-rate choices and the encoder's own options. The
+// choice is the compression record with its two byte blocks; encoder options travel in the
+// parameter block as "key=value" lines.
 #include <cstdint>
 #include <string>
 #include <utility>
@@ -39,6 +39,10 @@ CompressionChoice CurrentCompression(const MovieGen& movie);
 
 // Stores a choice: the format block, the parameter block, then the record's values.
 void StoreCompressionChoice(MovieGen& movie, const CompressionChoice& choice);
+
+// The encoders offered for a movie at this path: those whose output the container chosen by
+// the path's ending can hold, in the order of ListAviEncoders.
+std::vector<EncoderInfo> EncodersForOutput(const std::string& output_path);
 
 using OptionList = std::vector<std::pair<std::string, std::string>>;
 // "key=value" lines (LF or CRLF; a final NUL ends the text); lines without "=" are skipped.

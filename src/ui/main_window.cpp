@@ -39,6 +39,8 @@ namespace {
 
 constexpr const char* kFpsList[] = {"60", "30", "24", "20", "15", "12", "10", "6", "5", "3", "2", "1"};
 constexpr int kFpsFallbackIndex = 2;  // "24"
+// By StampPosition.
+constexpr const char* kStampCorners[] = {"Top left", "Top right", "Bottom left", "Bottom right"};
 
 // Numbers as the user reads them: the locale's decimal comma where it has one, but no digit
 // grouping and no digits of other scripts, so that the text reads back as the same number.
@@ -285,6 +287,15 @@ QWidget* MainWindow::BuildInput() {
   grid->addWidget(txtImageFilter, 2, 1, 1, 2);
   ConnectText(txtImageFilter, "txtImageFilter_Change",
               [this](const QString& text) { app_.movie.SetImageFilter(TrimBlanks(text)); });
+  chkIncludeSubfolders = new QCheckBox("Include subfolders", this);
+  chkIncludeSubfolders->setObjectName("chkIncludeSubfolders");
+  chkIncludeSubfolders->setToolTip("Also the stills in every folder below, such as dated folders "
+                                   "(2026/12/08).");
+  connect(chkIncludeSubfolders, &QCheckBox::toggled, this, [this](bool checked) {
+    ErrorTrap trap("frmMain", "chkIncludeSubfolders_Click");
+    if (!updating_) app_.movie.SetIncludeSubfolders(checked);
+  });
+  grid->addWidget(chkIncludeSubfolders, 2, 3);
 
   chkDeleteOlderImages = new QCheckBox("Delete Images Older Than", this);
   chkDeleteOlderImages->setObjectName("chkDeleteOlderImages");
@@ -377,13 +388,16 @@ QWidget* MainWindow::BuildOutput() {
   heading->setFont(bold);
   grid->addWidget(heading, 0, 0, 1, 2);
 
-  grid->addWidget(NewLabel("lblOutputPath", "Output AVI Path (i.e. c:\\mymovie.avi):"), 1, 0, 1, 2);
+  QLabel* path_label = NewLabel("lblOutputPath", "Output Movie Path (.avi, .mp4, .mov, .mkv or .webm):");
+  grid->addWidget(path_label, 1, 0, 1, 2);
   txtOutputPath = NewText("txtOutputPath", "");
   auto* browse = new QPushButton("Browse", this);
   browse->setObjectName("cmdBrowseOutputPath");
   connect(browse, &QPushButton::clicked, this, [this] { cmdBrowseOutputPath_Click(); });
   grid->addWidget(txtOutputPath, 2, 0);
   grid->addWidget(browse, 2, 1);
+  txtOutputPath->setToolTip("The ending chooses the container: .mp4, .m4v, .mov, .mkv or .webm; "
+                            "any other writes AVI.");
   ConnectText(txtOutputPath, "txtOutputPath_Change",
               [this](const QString& text) { app_.movie.SetOutputAVIPath(TrimBlanks(text)); });
 
@@ -408,9 +422,19 @@ QWidget* MainWindow::BuildOutput() {
     if (!updating_) app_.movie.SetMovieFPS(Str2Lng(cmbFPS->itemText(index).toStdString()));
   });
   fps_row->addWidget(cmbFPS);
+  fps_row->addSpacing(fontMetrics().horizontalAdvance("0000"));
+  fps_row->addWidget(NewLabel("lblDeflickerFrames", "Deflicker over"));
+  txtDeflickerFrames = NewText("txtDeflickerFrames", "0");
+  txtDeflickerFrames->setMaximumWidth(fontMetrics().horizontalAdvance("000000") + 12);
+  txtDeflickerFrames->setToolTip("Evens out the brightness over this many frames (2 to 129); 0 is off.");
+  fps_row->addWidget(txtDeflickerFrames);
+  fps_row->addWidget(NewLabel("lblDeflickerUnit", "frames (0 = off)"));
   fps_row->addStretch();
+  ConnectText(txtDeflickerFrames, "txtDeflickerFrames_Change",
+              [this](const QString& text) { app_.movie.SetDeflickerFrames(Str2Lng(text.toStdString())); });
   grid->addLayout(fps_row, 6, 0, 1, 2);
-  grid->setRowStretch(7, 1);
+  grid->addWidget(BuildDateStamp(), 7, 0, 1, 2);
+  grid->setRowStretch(8, 1);
   grid->setColumnStretch(0, 1);
   return box;
 }
@@ -457,6 +481,7 @@ QWidget* MainWindow::BuildTimeStamps() {
   auto* layout = new QVBoxLayout(group);
   layout->addWidget(NewOption(optTimeStamp, "optTimeStamp", 0, "Use the file's last modified date"));
   layout->addWidget(NewOption(optTimeStamp, "optTimeStamp", 1, "Use YYMMDDHHMMSSdd naming"));
+  layout->addWidget(NewOption(optTimeStamp, "optTimeStamp", 2, "Use the capture time in the picture (EXIF)"));
   OptionClick("optTimeStamp_Click", optTimeStamp, [this](int i) {
     if (!updating_) app_.movie.SetTimeStampOption(i);
   });
@@ -491,6 +516,38 @@ QWidget* MainWindow::BuildImageInterval() {
   });
   ConnectText(txtDuplicateCount, "txtDuplicateCount_Change",
               [this](const QString& text) { app_.movie.SetDuplicateCount(Str2Lng(text.toStdString())); });
+  return group;
+}
+
+QWidget* MainWindow::BuildDateStamp() {
+  auto* group = new QGroupBox("Date stamp", this);
+  group->setObjectName("fraDateStamp");
+  auto* grid = new QGridLayout(group);
+  grid->addWidget(NewLabel("lblStampText", "Text (e.g. %Y-%m-%d %H:%M; empty for none):"), 0, 0, 1, 5);
+  txtStampText = NewText("txtStampText", "");
+  txtStampText->setToolTip("The tags of the post-generation command and the still's own time in "
+                           "strftime fields: %Y %m %d %H %M %S, %b, %A ...");
+  grid->addWidget(txtStampText, 1, 0, 1, 5);
+  ConnectText(txtStampText, "txtStampText_Change",
+              [this](const QString& text) { app_.movie.SetStampText(TrimBlanks(text)); });
+
+  grid->addWidget(NewLabel("lblStampPosition", "Corner:"), 2, 0);
+  cboStampPosition = new QComboBox(this);
+  cboStampPosition->setObjectName("cboStampPosition");
+  for (const char* corner : kStampCorners) cboStampPosition->addItem(corner);
+  connect(cboStampPosition, &QComboBox::activated, this, [this](int index) {
+    ErrorTrap trap("frmMain", "cboStampPosition_Click");
+    if (!updating_) app_.movie.SetStampPosition(index);
+  });
+  grid->addWidget(cboStampPosition, 2, 1);
+  grid->addWidget(NewLabel("lblStampSize", "Height:"), 2, 2, Qt::AlignRight);
+  txtStampSize = NewText("txtStampSize", "5");
+  txtStampSize->setMaximumWidth(fontMetrics().horizontalAdvance("000000") + 12);
+  grid->addWidget(txtStampSize, 2, 3);
+  grid->addWidget(NewLabel("lblStampSizeUnit", "% of the movie (1 to 50)"), 2, 4);
+  grid->setColumnStretch(4, 1);
+  ConnectText(txtStampSize, "txtStampSize_Change",
+              [this](const QString& text) { app_.movie.SetStampSize(Str2Dbl(text.toStdString())); });
   return group;
 }
 
@@ -567,6 +624,11 @@ void MainWindow::UpdateSetupControls() {
   SetText(txtDuplicateCount, QString::number(m.DuplicateCount()));
 
   if (QAbstractButton* b = optTimeStamp->button(m.TimeStampOption())) b->setChecked(true);
+  chkIncludeSubfolders->setChecked(m.IncludeSubfolders());
+  SetText(txtStampText, QString::fromStdString(m.StampText()));
+  cboStampPosition->setCurrentIndex(std::clamp(m.StampPosition(), 0, 3));
+  SetText(txtStampSize, NumberText(m.StampSize()));
+  SetText(txtDeflickerFrames, QString::number(m.DeflickerFrames()));
   SetText(txtOutputPath, QString::fromStdString(m.OutputAVIPath()));
   if (QAbstractButton* b = optMovieSize->button(m.MovieSizeOption())) b->setChecked(true);
   SetText(txtMovieWidth, QString::number(m.MovieSizeWidth()));
@@ -631,7 +693,7 @@ void MainWindow::cmdBrowseOutputPath_Click() {
   ErrorTrap trap("frmMain", "cmdBrowseOutputPath_Click");
   FileChoice choice;
   choice.title = "Output AVI File Selection";
-  choice.filter = "AVI (*.avi)";
+  choice.filter = "Movies (*.avi *.mp4 *.m4v *.mov *.mkv *.webm);;AVI (*.avi)";
   choice.default_suffix = "avi";
   choice.initial = txtOutputPath->text().toStdString();
   choice.kind = FileChoice::Kind::Save;
@@ -641,7 +703,9 @@ void MainWindow::cmdBrowseOutputPath_Click() {
 
 void MainWindow::cmdShowCompressionOptions_Click() {
   ErrorTrap trap("frmMain", "cmdShowCompressionOptions_Click");
-  CompressionDialog dialog(ListAviEncoders(), CurrentCompression(app_.movie), this);
+  // Only what the container of the current output path can hold is offered.
+  CompressionDialog dialog(EncodersForOutput(app_.movie.OutputAVIPath()), CurrentCompression(app_.movie),
+                           this);
   if (dialog.exec() == QDialog::Accepted) StoreCompressionChoice(app_.movie, dialog.Choice());
 }
 

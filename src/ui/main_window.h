@@ -64,6 +64,7 @@ class MainWindow : public QMainWindow {
   QWidget* BuildMovieSize();
   QWidget* BuildTimeStamps();
   QWidget* BuildImageInterval();
+  QWidget* BuildDateStamp();
 
   QLineEdit* NewText(const char* name, const char* initial);
   QLabel* NewLabel(const char* name, const char* caption);
@@ -88,6 +89,7 @@ class MainWindow : public QMainWindow {
 
   QLineEdit* txtImageDirectory = nullptr;
   QLineEdit* txtImageFilter = nullptr;
+  QCheckBox* chkIncludeSubfolders = nullptr;
   QCheckBox* chkDeleteOlderImages = nullptr;
   QLineEdit* txtDeleteOlderImagesHours = nullptr;
   QButtonGroup* optUseTimeFilter = nullptr;
@@ -106,6 +108,10 @@ class MainWindow : public QMainWindow {
   QLineEdit* txtImageInterval = nullptr;
   QLineEdit* txtDuplicateCount = nullptr;
   QLabel* lblDuplicateCount = nullptr;
+  QLineEdit* txtDeflickerFrames = nullptr;
+  QLineEdit* txtStampText = nullptr;
+  QComboBox* cboStampPosition = nullptr;
+  QLineEdit* txtStampSize = nullptr;
   QCheckBox* chkMovieDirection = nullptr;
   QPushButton* cmdMakeMovie = nullptr;
   QList<QWidget*> time_filter_widgets_;  // enabled only with "Use Start to Stop Time:"

@@ -44,8 +44,9 @@ void TakeScreenshots(Application& app, QtHost& host, MainWindow& window, const s
   // A setup as a user would have it: sunrise to sunset of one camera, two frames a minute.
   MovieGen& m = app.movie;
   m.SetStillDirectory("/srv/webcam/garden");
-  m.SetOutputAVIPath("/srv/www/garden-today.avi");
-  m.SetPostGenerationShell("cp \"<outpath>\" \"/srv/www/archive/garden<date>.avi\"");
+  m.SetIncludeSubfolders(true);
+  m.SetOutputAVIPath("/srv/www/garden-today.mp4");
+  m.SetPostGenerationShell("cp \"<outpath>\" \"/srv/www/archive/garden<date>.mp4\"");
   m.SetDeleteOldImages(true);
   m.SetDeleteOldImagesHours(168);
   m.SetTimeOption(1);
@@ -53,7 +54,11 @@ void TakeScreenshots(Application& app, QtHost& host, MainWindow& window, const s
   m.SetStartTimeSunriseRelative(-0.5);
   m.SetStopTimeOption(5);
   m.SetStopTimeSunsetRelative(0.5);
-  m.SetTimeStampOption(1);
+  m.SetTimeStampOption(2);
+  m.SetStampText("Garden  %Y-%m-%d %H:%M");
+  m.SetStampPosition(3);
+  m.SetStampSize(5);
+  m.SetDeflickerFrames(8);
   m.SetImageIntervalOption(1);
   m.SetImagesPerHour(120);
   m.SetMovieFPS(30);
@@ -74,10 +79,11 @@ void TakeScreenshots(Application& app, QtHost& host, MainWindow& window, const s
 
   QTimer::singleShot(300, [&folder] {
     auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
-    // An encoder with options of its own shows more of the dialog than "DIB ".
+    // An encoder with options of its own shows more of the dialog than the first entry.
     if (auto* list = dialog != nullptr ? dialog->findChild<QComboBox*>("cmbCompressor") : nullptr) {
-      const int mjpeg = list->findText("MJPG", Qt::MatchContains);
-      if (mjpeg >= 0) list->setCurrentIndex(mjpeg);
+      int pick = list->findText("H264", Qt::MatchStartsWith);
+      if (pick < 0) pick = list->findText("MJPG", Qt::MatchStartsWith);
+      if (pick >= 0) list->setCurrentIndex(pick);
     }
     Save(dialog, folder, "compression.png");
     if (dialog != nullptr) dialog->reject();
@@ -90,6 +96,9 @@ void TakeScreenshots(Application& app, QtHost& host, MainWindow& window, const s
     app.movie.SetImageFilter("*.jpg");
     app.movie.SetTimeOption(0);
     app.movie.SetTimeStampOption(0);
+    app.movie.SetIncludeSubfolders(false);
+    app.movie.SetStampText("%Y-%m-%d %H:%M:%S");
+    app.movie.SetDeflickerFrames(0);
     app.movie.SetImageIntervalOption(0);
     app.movie.SetMovieSizeOption(0);
     app.movie.SetMovieFPS(2);

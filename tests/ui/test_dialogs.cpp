@@ -2,6 +2,7 @@
 // about box, and the start-up helpers.
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -217,6 +218,45 @@ TEST(CompressionDialog, ChoiceDescribesTheControls) {
   EXPECT_EQ(Child<QComboBox>(&reopened, "cmbCompressor")->currentIndex(), mjpeg);
   EXPECT_EQ(Child<QTableWidget>(&reopened, "tblOptions")->item(0, 1)->text(), "7");
   EXPECT_EQ(reopened.Choice().parms, choice.parms);
+}
+
+TEST(CompressionDialog, EncodersOfferedFollowTheOutputContainer) {
+  const std::vector<EncoderInfo> all = ListAviEncoders();
+  auto offered = [](const std::string& path, const std::string& encoder) {
+    const std::vector<EncoderInfo> list = EncodersForOutput(path);
+    return std::any_of(list.begin(), list.end(), [&](const EncoderInfo& e) { return e.name == encoder; });
+  };
+  const struct {
+    const char* path;
+    const char* encoder;
+    bool offered;
+  } cases[] = {
+      {"/www/cam.avi", "rawvideo", true},    {"/www/cam", "rawvideo", true},
+      {"/www/cam.AVI", "mjpeg", true},       {"/www/cam.mp4", "rawvideo", false},
+      {"/www/cam.mp4", "mpeg4", true},       {"/www/cam.M4V", "mpeg4", true},
+      {"/www/cam.MOV", "rawvideo", true},    {"/www/cam.mkv", "mpeg4", true},
+      {"/www/cam.webm", "mpeg4", false},     {"/www/cam.webm", "mjpeg", false},
+      {"/www/cam.webm", "rawvideo", false},  {"/www/v2.mp4/cam", "rawvideo", true},  // a folder's dot
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.path) + " " + c.encoder);
+    const bool linked =
+        std::any_of(all.begin(), all.end(), [&](const EncoderInfo& e) { return e.name == c.encoder; });
+    if (!linked) continue;  // this FFmpeg has no such encoder
+    EXPECT_EQ(offered(c.path, c.encoder), c.offered);
+  }
+
+  // An AVI file takes every encoder; any other container keeps the same order.
+  EXPECT_EQ(EncodersForOutput("/www/cam.avi").size(), all.size());
+  for (const char* path : {"/www/cam.mp4", "/www/cam.mkv", "/www/cam.webm"}) {
+    const std::vector<EncoderInfo> some = EncodersForOutput(path);
+    auto next = all.begin();
+    for (const EncoderInfo& e : some) {
+      next = std::find_if(next, all.end(), [&](const EncoderInfo& a) { return a.name == e.name; });
+      ASSERT_NE(next, all.end()) << path << ": " << e.name << " out of order";
+      ++next;
+    }
+  }
 }
 
 // ---- splash and about ----

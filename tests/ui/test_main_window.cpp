@@ -29,6 +29,7 @@
 #include "app/application.h"
 #include "support/temp_dir.h"
 #include "time/date_time.h"
+#include "ui/compression_dialog.h"
 #include "ui/main_window.h"
 #include "ui/qt_host.h"
 #include "ui_test_main.h"
@@ -118,6 +119,9 @@ struct NumberEdit {
 
 DateTime Civil(int y, int mo, int d, int h, int mi, int s) { return *DateTimeFromCivil(y, mo, d, h, mi, s); }
 
+double StampSizeOf(const MovieGen& m) { return m.StampSize(); }
+double DeflickerOf(const MovieGen& m) { return m.DeflickerFrames(); }
+
 const NumberEdit kNumberEdits[] = {
     {"txtDeleteOlderImagesHours", "36.5", [](const MovieGen& m) { return m.DeleteOldImagesHours(); }, 36.5, nullptr, nullptr, 0},
     {"txtDeleteOlderImagesHours", "abc", [](const MovieGen& m) { return m.DeleteOldImagesHours(); }, 0, nullptr, nullptr, 0},
@@ -148,6 +152,14 @@ const NumberEdit kNumberEdits[] = {
      "optStopTime_4", [](const MovieGen& m) { return m.StopTimeOption(); }, 4},
     {"txtStopTimeSunsetRelative", "-0.5", [](const MovieGen& m) { return m.StopTimeSunsetRelative(); }, -0.5,
      "optStopTime_5", [](const MovieGen& m) { return m.StopTimeOption(); }, 5},
+    // The stamp's height and the deflicker window are held to their ranges as they are typed.
+    {"txtStampSize", "12.5", StampSizeOf, 12.5, nullptr, nullptr, 0},
+    {"txtStampSize", "75", StampSizeOf, 50, nullptr, nullptr, 0},
+    {"txtStampSize", "abc", StampSizeOf, 1, nullptr, nullptr, 0},
+    {"txtDeflickerFrames", "10", DeflickerOf, 10, nullptr, nullptr, 0},
+    {"txtDeflickerFrames", "1", DeflickerOf, 2, nullptr, nullptr, 0},
+    {"txtDeflickerFrames", "500", DeflickerOf, 129, nullptr, nullptr, 0},
+    {"txtDeflickerFrames", "-3", DeflickerOf, 0, nullptr, nullptr, 0},
 };
 
 TEST_F(MainWindowTest, EachNumberBoxWritesItsSettingAndSelectsItsOption) {
@@ -178,7 +190,8 @@ TEST_F(MainWindowTest, TextBoxesStoreTheirTextWithoutSurroundingBlanks) {
   const TextEdit edits[] = {{"txtImageDirectory", &MovieGen::StillDirectory},
                             {"txtImageFilter", &MovieGen::ImageFilter},
                             {"txtOutputPath", &MovieGen::OutputAVIPath},
-                            {"txtPostGenerationShell", &MovieGen::PostGenerationShell}};
+                            {"txtPostGenerationShell", &MovieGen::PostGenerationShell},
+                            {"txtStampText", &MovieGen::StampText}};
   for (const TextEdit& edit : edits) {
     SCOPED_TRACE(edit.box);
     Type(edit.box, "  /srv/my cam/x  ");
@@ -204,6 +217,12 @@ TEST_F(MainWindowTest, ChecksOptionsAndFramesPerSecondWriteTheirSettings) {
   EXPECT_TRUE(app->movie.DeleteOldImages());
   Find<QRadioButton>("optTimeStamp_1")->click();
   EXPECT_EQ(app->movie.TimeStampOption(), 1);
+  Find<QRadioButton>("optTimeStamp_2")->click();
+  EXPECT_EQ(app->movie.TimeStampOption(), 2);
+  Find<QCheckBox>("chkIncludeSubfolders")->click();
+  EXPECT_TRUE(app->movie.IncludeSubfolders());
+  Find<QCheckBox>("chkIncludeSubfolders")->click();
+  EXPECT_FALSE(app->movie.IncludeSubfolders());
   Find<QRadioButton>("optStopTime_4")->setEnabled(true);
   Find<QRadioButton>("optUseTimeFilter_1")->click();
   Find<QRadioButton>("optStopTime_4")->click();
@@ -216,6 +235,14 @@ TEST_F(MainWindowTest, ChecksOptionsAndFramesPerSecondWriteTheirSettings) {
     fps->setCurrentIndex(pick.index);
     emit fps->activated(pick.index);
     EXPECT_EQ(app->movie.MovieFPS(), pick.fps);
+  }
+
+  auto* corner = Find<QComboBox>("cboStampPosition");
+  ASSERT_EQ(corner->count(), 4);
+  for (const int index : {0, 2, 1, 3}) {
+    corner->setCurrentIndex(index);
+    emit corner->activated(index);
+    EXPECT_EQ(app->movie.StampPosition(), index);
   }
 }
 
@@ -245,6 +272,12 @@ TEST_F(MainWindowTest, UpdateSetupControlsFillsEveryControlAndWritesNothing) {
   m.SetMovieSizeHeight(480);
   m.SetMovieFPS(15);
   m.SetPostGenerationShell("cp <outpath> /www");
+  m.SetTimeStampOption(2);
+  m.SetIncludeSubfolders(true);
+  m.SetStampText("%Y-%m-%d %H:%M <outfile>");
+  m.SetStampPosition(1);
+  m.SetStampSize(7.5);
+  m.SetDeflickerFrames(15);
   app->state.SetupChanged = false;
   window->UpdateSetupControls();
 
@@ -256,20 +289,36 @@ TEST_F(MainWindowTest, UpdateSetupControlsFillsEveryControlAndWritesNothing) {
       {"txtDuplicateCount", "7"},                  {"txtOutputPath", "/out/movie.avi"},
       {"txtMovieWidth", "640"},                    {"txtMovieHeight", "480"},
       {"txtPostGenerationShell", "cp <outpath> /www"},
+      {"txtStampText", "%Y-%m-%d %H:%M <outfile>"}, {"txtStampSize", "7.5"},
+      {"txtDeflickerFrames", "15"},
   };
   for (const auto& t : texts) EXPECT_EQ(Find<QLineEdit>(t.box)->text().toStdString(), t.text) << t.box;
   for (const char* option : {"optUseTimeFilter_1", "optStartTime_4", "optStopTime_3", "optImageInterval_1",
-                             "optTimeStamp_1", "optMovieSize_1"}) {
+                             "optTimeStamp_2", "optMovieSize_1"}) {
     EXPECT_TRUE(Find<QRadioButton>(option)->isChecked()) << option;
   }
   EXPECT_TRUE(Find<QCheckBox>("chkDeleteOlderImages")->isChecked());
   EXPECT_TRUE(Find<QCheckBox>("chkMovieDirection")->isChecked());
+  EXPECT_TRUE(Find<QCheckBox>("chkIncludeSubfolders")->isChecked());
+  EXPECT_EQ(Find<QComboBox>("cboStampPosition")->currentText(), "Top right");
   EXPECT_EQ(Find<QComboBox>("cmbFPS")->currentText(), "15");
   EXPECT_EQ(Find<QComboBox>("cmbFPS")->count(), 12);
   // Filling the boxes must not run their handlers: the options stay as stored.
   EXPECT_EQ(m.StartTimeOption(), 4);
   EXPECT_EQ(m.StopTimeOption(), 3);
+  EXPECT_EQ(m.TimeStampOption(), 2);
   EXPECT_FALSE(app->state.SetupChanged);
+
+  // And back: every new control follows the settings the other way too.
+  m.SetTimeStampOption(0);
+  m.SetIncludeSubfolders(false);
+  m.SetStampText("");
+  m.SetStampPosition(2);
+  window->UpdateSetupControls();
+  EXPECT_TRUE(Find<QRadioButton>("optTimeStamp_0")->isChecked());
+  EXPECT_FALSE(Find<QCheckBox>("chkIncludeSubfolders")->isChecked());
+  EXPECT_TRUE(Find<QLineEdit>("txtStampText")->text().isEmpty());
+  EXPECT_EQ(Find<QComboBox>("cboStampPosition")->currentText(), "Bottom left");
 }
 
 TEST_F(MainWindowTest, FrameRateOutsideTheListShows24AndKeepsItsValue) {
@@ -343,6 +392,9 @@ TEST_F(MainWindowTest, BrowseForOutputWritesTheChosenPath) {
   EXPECT_EQ(app->movie.OutputAVIPath(), dir.File("out.avi"));
   EXPECT_EQ(asked.back().title, "Output AVI File Selection");
   EXPECT_EQ(asked.back().default_suffix, "avi");
+  for (const char* ending : {"*.avi", "*.mp4", "*.m4v", "*.mov", "*.mkv", "*.webm"}) {
+    EXPECT_NE(asked.back().filter.find(ending), std::string::npos) << ending;
+  }
 }
 
 // ---- document commands ----
@@ -526,6 +578,35 @@ TEST_F(MainWindowTest, CompressionCancelChangesNothingAndOkMarksTheSetup) {
   }
 }
 
+TEST_F(MainWindowTest, CompressionListsOnlyTheEncodersTheOutputContainerHolds) {
+  const struct {
+    const char* path;
+    bool offers_uncompressed;
+  } cases[] = {
+      {"/out/movie.avi", true}, {"/out/movie", true},  {"/out/movie.mp4", false},
+      {"/out/Movie.M4V", false}, {"/out/movie.webm", false}, {"/out/v1.mp4/movie", true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.path);
+    Type("txtOutputPath", c.path);
+    QStringList shown;
+    QTimer::singleShot(0, [&shown] {
+      auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+      ASSERT_NE(dialog, nullptr);
+      auto* list = Child<QComboBox>(dialog, "cmbCompressor");
+      for (int i = 0; i < list->count(); ++i) shown << list->itemText(i);
+      dialog->reject();
+    });
+    Find<QPushButton>("cmdShowCompressionOptions")->click();
+    const std::vector<EncoderInfo> expected = EncodersForOutput(c.path);
+    ASSERT_EQ(shown.size(), static_cast<qsizetype>(expected.size()));
+    for (size_t i = 0; i < expected.size(); ++i) {
+      EXPECT_TRUE(shown[static_cast<qsizetype>(i)].startsWith(QString::fromStdString(expected[i].fourcc_text)));
+    }
+    EXPECT_EQ(!shown.isEmpty() && shown[0].startsWith("DIB "), c.offers_uncompressed);
+  }
+}
+
 // ---- anything typed ----
 
 // Texts a user may type or paste anywhere: letters in number boxes, dates that are no dates,
@@ -553,7 +634,7 @@ TEST_F(MainWindowTest, AnyTextInAnyBoxIsSafeAndDatesThatAreNoDatesKeepTheirValue
   Find<QRadioButton>("optUseTimeFilter_1")->click();
   Find<QRadioButton>("optImageInterval_1")->click();
   const QList<QLineEdit*> boxes = window->findChildren<QLineEdit*>();
-  ASSERT_EQ(boxes.size(), 19);  // every text box of the window
+  ASSERT_EQ(boxes.size(), 22);  // every text box of the window
   for (QLineEdit* box : boxes) {
     const QString name = box->objectName();
     ASSERT_TRUE(box->isEnabled()) << name.toStdString();
@@ -586,7 +667,8 @@ std::vector<double> ShownValues(const MovieGen& m) {
           double(m.MovieSizeWidth()),   double(m.MovieSizeHeight()), m.StartTimeRelative(),
           m.StartTimeToday(),           m.StartTimeAbsolute(),       m.StartTimeSunriseRelative(),
           m.StartTimeSunsetRelative(),  m.StopTimeRelative(),        m.StopTimeToday(),
-          m.StopTimeAbsolute(),         m.StopTimeSunriseRelative(), m.StopTimeSunsetRelative()};
+          m.StopTimeAbsolute(),         m.StopTimeSunriseRelative(), m.StopTimeSunsetRelative(),
+          m.StampSize(),                double(m.DeflickerFrames())};
 }
 
 TEST_F(MainWindowTest, EveryShownValueReadsBackAsTheStoredOne) {
@@ -604,6 +686,8 @@ TEST_F(MainWindowTest, EveryShownValueReadsBackAsTheStoredOne) {
     m.SetStartTimeAbsolute(Civil(2099, 12, 31, 23, 59, 59));
     m.SetStopTimeToday(0.5);
     m.SetMovieSizeWidth(1284);
+    m.SetStampSize(12.25);
+    m.SetDeflickerFrames(64);
     window->UpdateSetupControls();
     const std::vector<double> stored = ShownValues(m);
     for (QLineEdit* box : window->findChildren<QLineEdit*>()) {
