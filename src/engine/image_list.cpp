@@ -1,16 +1,22 @@
-// The image list: the stills of StillDirectory that match ImageFilter, each with its time,
-// sorted by time.
+// The image list: the stills of StillDirectory (and, when asked, of its subfolders) that
+// match ImageFilter, each with its time, sorted by time and then by path.
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstddef>
 #include <cstdio>
 #include <filesystem>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <system_error>
+#include <utility>
+#include <vector>
 
 #include "app/core/error_report.h"
+#include "engine/exif_time.h"
 #include "engine/movie_gen.h"
 
 namespace chronoreel {
@@ -107,12 +113,39 @@ void MovieGen::GetFileSpecs() {
   using SteadyClock = std::chrono::steady_clock;
   auto last_ui = SteadyClock::now() - kUiInterval;
 
-  std::error_code ec;
-  fs::directory_iterator it(prefix.empty() ? fs::path(".") : fs::path(prefix), ec);
-  if (!ec) {
-    // Sized for a typical webcam folder at once; the vectors double beyond that.
-    image_paths_.reserve(1024);
-    image_times_.reserve(1024);
+  // Folders still to list, relative to the prefix ("" is the still directory itself, the
+  // others end in '/'). Worked as stacks, not by recursion: a tree can be very deep. Folders
+  // reached through a link wait until the real ones are listed, so that a link into the
+  // tree is the one passed over and each still keeps its real path.
+  std::vector<std::string> real_folders = {""};
+  std::vector<std::string> linked_folders;
+  // Every folder listed, by device and inode: a link back up the tree, or a second link to
+  // one folder, does not list it again.
+  std::set<std::pair<dev_t, ino_t>> visited;
+  // Sized for a typical webcam folder at once; the vectors double beyond that.
+  image_paths_.reserve(1024);
+  image_times_.reserve(1024);
+
+  while (!CancelRequested() && !(real_folders.empty() && linked_folders.empty())) {
+    std::vector<std::string>& from = real_folders.empty() ? linked_folders : real_folders;
+    const std::string relative = std::move(from.back());
+    from.pop_back();
+    const std::string folder = prefix + relative;
+    if (include_subfolders_) {
+      struct stat info {};
+      const char* at = folder.empty() ? "." : folder.c_str();
+      if (::stat(at, &info) == 0 && !visited.emplace(info.st_dev, info.st_ino).second) continue;
+    }
+    std::error_code ec;
+    fs::directory_iterator it(folder.empty() ? fs::path(".") : fs::path(folder), ec);
+    if (ec) {
+      // "No Files Found" alone would hide a missing, unreadable or mistyped folder; a
+      // subfolder that cannot be read is passed over, but the log says so.
+      ReportScanProblem(
+          relative.empty() ? "The still directory could not be read" : "A subfolder could not be read",
+          folder, ec);
+      continue;
+    }
     const fs::directory_iterator end;
     for (; it != end && !CancelRequested(); it.increment(ec)) {
       const fs::directory_entry& entry = *it;
@@ -120,25 +153,38 @@ void MovieGen::GetFileSpecs() {
       size_t slash = native.size();
       while (slash > 0 && !IsSeparator(native[slash - 1])) --slash;
       const std::string_view name = std::string_view(native).substr(slash);
-      if (name.empty() || name.front() == '.') continue;  // hidden
-      if (!MatchesPattern(name, image_filter_)) continue;
+      if (name.empty() || name.front() == '.') continue;  // hidden, files and folders alike
       std::error_code type_ec;
+      if (include_subfolders_ && entry.is_directory(type_ec) && !type_ec) {
+        // The type comes with the listing: only links and folders cost a stat.
+        std::string below = relative;
+        below.append(name);
+        below += '/';
+        std::error_code link_ec;
+        const bool linked = entry.is_symlink(link_ec) || link_ec;
+        (linked ? linked_folders : real_folders).push_back(std::move(below));
+        continue;
+      }
+      if (!MatchesPattern(name, image_filter_)) continue;
       if (!entry.is_regular_file(type_ec) || type_ec) continue;
 
-      std::string path = prefix;
+      std::string path = folder;
       path.append(name);
       std::optional<DateTime> time;
-      if (time_stamp_option_ == 0) {
-        time = FileModifiedTime(path);  // nullopt: the still vanished since it was listed
-      } else {
+      if (time_stamp_option_ == 1) {
         time = TimeFromStillName(name);  // nullopt: no date in the name
+      } else {
+        // Only the capture-time option opens the still; without EXIF data its modified
+        // time stands in. nullopt: the still vanished since it was listed.
+        if (time_stamp_option_ == 2) time = ReadCaptureTime(path);
+        if (!time) time = FileModifiedTime(path);
       }
       if (!time) continue;
 
       const auto now = SteadyClock::now();
       if (now - last_ui >= kUiInterval) {
         last_ui = now;
-        if (progress_) progress_->SetFrameLabel("Found: " + std::string(name));
+        if (progress_) progress_->SetFrameLabel("Found: " + path.substr(prefix.size()));
         host_.ProcessEvents();
       }
       image_times_.push_back(*time);
@@ -146,15 +192,16 @@ void MovieGen::GetFileSpecs() {
     }
     // A read error ends the listing early: the run goes on with what was found, but the
     // log says that the list is short.
-    if (ec) ReportScanProblem("The still directory could not be read to its end", prefix, ec);
-    // The last name found stays on show, whatever the pace above skipped.
-    if (progress_ && !image_paths_.empty()) {
-      const std::string& last = image_paths_.back();
-      progress_->SetFrameLabel("Found: " + last.substr(prefix.size()));
+    if (ec) {
+      ReportScanProblem(relative.empty() ? "The still directory could not be read to its end"
+                                         : "A subfolder could not be read to its end",
+                        folder, ec);
     }
-  } else {
-    // "No Files Found" alone would hide a missing, unreadable or mistyped folder.
-    ReportScanProblem("The still directory could not be read", prefix, ec);
+  }
+  // The last name found stays on show, whatever the pace above skipped.
+  if (progress_ && !image_paths_.empty()) {
+    const std::string& last = image_paths_.back();
+    progress_->SetFrameLabel("Found: " + last.substr(prefix.size()));
   }
 
   if (image_paths_.empty()) {
@@ -199,8 +246,8 @@ void MovieGen::ShellSort() {
       const DateTime t = image_times_[i];
       std::string path = std::move(image_paths_[i]);
       ptrdiff_t j = i - h;
-      // Strictly greater: equal times never pass each other within one pass.
-      while (j >= 0 && image_times_[j] > t) {
+      // Equal times go by path, so that the order never depends on the file system.
+      while (j >= 0 && (image_times_[j] > t || (image_times_[j] == t && image_paths_[j] > path))) {
         image_times_[j + h] = image_times_[j];
         image_paths_[j + h] = std::move(image_paths_[j]);
         j -= h;

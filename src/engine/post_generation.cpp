@@ -9,6 +9,7 @@
 
 #include "app/core/error_report.h"
 #include "app/core/utility.h"
+#include "engine/exif_time.h"
 #include "engine/movie_gen.h"
 #include "engine/shell.h"
 
@@ -203,11 +204,13 @@ void MovieGen::DeleteOldImagesStep() {
     std::error_code ec;
     const fs::file_status st = fs::symlink_status(path, ec);
     if (ec || !fs::exists(st)) continue;  // already gone: nothing left behind
-    if (time_stamp_option_ == 0) {
+    if (time_stamp_option_ != 1) {
       // The camera may have written a new still under the old name since the scan: only a
-      // still that is still old goes.
-      const std::optional<DateTime> now_modified = FileModifiedTime(path);
-      if (now_modified && !IsOldStill(run_time_, *now_modified, delete_old_images_hours_)) continue;
+      // still that is still old goes. The time is taken again as the scan took it.
+      std::optional<DateTime> now_time;
+      if (time_stamp_option_ == 2) now_time = ReadCaptureTime(path);
+      if (!now_time) now_time = FileModifiedTime(path);
+      if (now_time && !IsOldStill(run_time_, *now_time, delete_old_images_hours_)) continue;
     }
     // Only files are stills; a folder that took a still's name is left alone.
     if (fs::is_directory(st)) {

@@ -277,6 +277,12 @@ TEST_P(SortTest, SortsPathsTogetherWithTheirTimes) {
     EXPECT_NEAR(gen.ImageTimes()[i], expected_time.at(name), 1e-9) << name;
   }
   EXPECT_TRUE(std::is_sorted(gen.ImageTimes().begin(), gen.ImageTimes().end()));
+  // Equal times go by path, whatever order the directory gave them in.
+  for (size_t i = 1; i < sorted.size(); ++i) {
+    if (gen.ImageTimes()[i - 1] == gen.ImageTimes()[i]) {
+      EXPECT_LT(gen.ImagePaths()[i - 1], gen.ImagePaths()[i]) << i;
+    }
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, SortTest, ::testing::Values(1, 2, 15, 16, 57, 58, 124, 400));

@@ -197,26 +197,28 @@ TEST_F(PostGenerationTest, UndeletableStillIsPassedOverAndCounted) {
   EXPECT_EQ(gen_.LastRunUndeleted(), 1);
 }
 
-// Times from the files: a still written anew under an old name since the scan is young
-// again and stays.
+// Times from the files (modified, or capture time falling back to it): a still written anew
+// under an old name since the scan is young again and stays.
 TEST_F(PostGenerationTest, StillRewrittenSinceTheScanIsNotDeleted) {
-  gen_.SetTimeStampOption(0);
-  const auto three_days_ago = fs::file_time_type::clock::now() - std::chrono::hours(72);
-  for (const char* name : {"webcam.jpg", "old.jpg"}) {
-    std::ofstream(dir_.File(name)) << "still";
-    fs::last_write_time(dir_.File(name), three_days_ago);
-  }
-  gen_.GetFileSpecs();
-  ASSERT_EQ(gen_.ImagePaths().size(), 2u);
-  std::ofstream(dir_.File("webcam.jpg")) << "a new still";
+  for (const int option : {0, 2}) {
+    gen_.SetTimeStampOption(option);
+    const auto three_days_ago = fs::file_time_type::clock::now() - std::chrono::hours(72);
+    for (const char* name : {"webcam.jpg", "old.jpg"}) {
+      std::ofstream(dir_.File(name)) << "still";
+      fs::last_write_time(dir_.File(name), three_days_ago);
+    }
+    gen_.GetFileSpecs();
+    ASSERT_EQ(gen_.ImagePaths().size(), 2u) << option;
+    std::ofstream(dir_.File("webcam.jpg")) << "a new still";
 
-  gen_.SetRunTime(Clock());
-  gen_.SetDeleteOldImages(true);
-  gen_.SetDeleteOldImagesHours(24);
-  gen_.DeleteOldImagesStep();
-  EXPECT_TRUE(fs::exists(dir_.File("webcam.jpg")));
-  EXPECT_FALSE(fs::exists(dir_.File("old.jpg")));
-  EXPECT_EQ(gen_.LastRunUndeleted(), 0);
+    gen_.SetRunTime(Clock());
+    gen_.SetDeleteOldImages(true);
+    gen_.SetDeleteOldImagesHours(24);
+    gen_.DeleteOldImagesStep();
+    EXPECT_TRUE(fs::exists(dir_.File("webcam.jpg"))) << option;
+    EXPECT_FALSE(fs::exists(dir_.File("old.jpg"))) << option;
+    EXPECT_EQ(gen_.LastRunUndeleted(), 0) << option;
+  }
 }
 
 TEST_F(PostGenerationTest, NothingIsDeletedWhenSwitchedOff) {
