@@ -164,6 +164,8 @@ int main(int argc, char** argv) {
         {"chosen, fast bilinear",
          with([](ComposeTuning& t) { t.shrink_filter = StretchFilter::kFastBilinear; })},
         {"chosen, bicubic", with([](ComposeTuning& t) { t.shrink_filter = StretchFilter::kBicubic; })},
+        {"chosen, one-pass YUV stretch",
+         with([](ComposeTuning& t) { t.planar_stretch = false; })},
         {"chosen, full chroma", with([](ComposeTuning& t) { t.full_chroma = true; })},
         {"chosen, fast DCT", with([](ComposeTuning& t) { t.fast_dct = true; })},
         {"reference (Lanczos)", reference},

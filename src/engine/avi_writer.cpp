@@ -12,15 +12,21 @@
 //  - parameter block: "key=value" lines up to the first NUL, set on the encoder and its
 //    private options before it opens; keys or values it refuses are passed over.
 //  - dwKeyFrameEvery and the format block are not used: every frame is a key frame.
+//  - MJPEG at a fixed quality with no other encoder option is compressed by TurboJPEG,
+//    about three times as fast as libavcodec's encoder, at the JPEG quality whose steps
+//    match the quantiser (JpegQualityForQscale); the packets go to the muxer as they are.
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <turbojpeg.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <string_view>
 #include <utility>
@@ -60,6 +66,12 @@ struct PacketDeleter {
 };
 struct SwsDeleter {
   void operator()(SwsContext* s) const { sws_freeContext(s); }
+};
+struct TjDeleter {
+  void operator()(void* handle) const { tjDestroy(handle); }
+};
+struct TjBufferDeleter {
+  void operator()(unsigned char* buffer) const { tjFree(buffer); }
 };
 struct DictionaryOwner {
   AVDictionary* dict = nullptr;
@@ -134,17 +146,41 @@ bool IsReadOnly(const fs::path& path, const struct stat& st) {
   return access(path.c_str(), W_OK) != 0 || (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
 }
 
+// A run that was killed leaves its temporary movie behind. Each writer holds an flock on
+// its own temporary file, so one that can be locked, and is not brand new (the moment
+// between its creation and its lock), belongs to no living run and goes.
+void RemoveStaleTemporaries(const fs::path& folder, const std::string& stem) {
+  const std::string head = "." + stem + ".chronoreel-";
+  const std::string tail = ".avi";
+  const time_t now = time(nullptr);
+  std::error_code ec;
+  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    if (name.size() != head.size() + 6 + tail.size() || name.compare(0, head.size(), head) != 0 ||
+        name.compare(name.size() - tail.size(), tail.size(), tail) != 0)
+      continue;
+    struct stat st {};
+    if (lstat(it->path().c_str(), &st) != 0 || !S_ISREG(st.st_mode) || now - st.st_mtime < 60) continue;
+    const int fd = open(it->path().c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0) continue;
+    if (flock(fd, LOCK_EX | LOCK_NB) == 0) unlink(it->path().c_str());
+    close(fd);
+  }
+}
+
 }  // namespace
 
 struct AviWriter::Impl {
   std::string output_path;
   std::string temp_path;
+  int temp_lock = -1;  // open on the temporary file with an flock: a living run's file
   std::string error;
   bool opened = false;
   bool finished = false;
   bool finish_result = false;
   bool stream_failed = false;
   bool raw = false;
+  int jpeg_quality = 0;  // > 0: frames are compressed by TurboJPEG at this quality
   int width = 0;
   int height = 0;
   int raw_stride = 0;
@@ -156,6 +192,10 @@ struct AviWriter::Impl {
   std::unique_ptr<AVFrame, FrameDeleter> picture;
   std::unique_ptr<AVPacket, PacketDeleter> packet;
   std::unique_ptr<SwsContext, SwsDeleter> scaler;
+  std::unique_ptr<void, TjDeleter> jpeg;
+  std::unique_ptr<unsigned char, TjBufferDeleter> jpeg_buffer;  // one frame's worst case
+  unsigned long jpeg_capacity = 0;
+  std::vector<uint8_t> raw_rows;  // only for a frame whose rows are padded differently
   AVStream* stream = nullptr;
 
   bool Fail(std::string message) {
@@ -164,6 +204,8 @@ struct AviWriter::Impl {
   }
 
   void ReleaseAll() noexcept {
+    jpeg_buffer.reset();
+    jpeg.reset();
     scaler.reset();
     picture.reset();
     packet.reset();
@@ -173,14 +215,30 @@ struct AviWriter::Impl {
   }
 
   void RemoveTemporary() noexcept {
-    if (temp_path.empty()) return;
-    std::error_code ec;
-    fs::remove(temp_path, ec);
-    temp_path.clear();
+    if (!temp_path.empty()) {
+      std::error_code ec;
+      fs::remove(temp_path, ec);
+      temp_path.clear();
+    }
+    ReleaseTempLock();
   }
 
+  void ReleaseTempLock() noexcept {
+    if (temp_lock >= 0) close(temp_lock);
+    temp_lock = -1;
+  }
+
+  Impl() = default;
+  Impl(const Impl&) = delete;
+  Impl& operator=(const Impl&) = delete;
+  ~Impl() { ReleaseTempLock(); }
+
   bool CreateStream(const FrameView& frame, int32_t fps, const CompressionChoice& choice);
+  bool CreateJpegStream(int32_t handler);
   bool WritePacket(AVPacket* pkt);
+  bool WriteBorrowed(const uint8_t* data, int size);
+  bool WriteRaw(const FrameView& frame);
+  bool WriteJpeg(const FrameView& frame);
   bool Drain();
   bool WriteStreamlessAvi();
 };
@@ -225,6 +283,18 @@ bool AviWriter::Impl::CreateStream(const FrameView& frame, int32_t fps,
       return Fail(prefix + "no encoder for FOURCC '" + FourccToText(handler) + "'");
     const AVCodec* codec = avcodec_find_encoder_by_name(name.c_str());
     if (!codec) return Fail(prefix + "no encoder " + name);
+    const AviCompressOptions& record = choice.record;
+    const bool rate_set = (record.dwFlags & kAviCompressDataRate) && record.dwBytesPerSecond > 0;
+    const bool options_set = std::any_of(parms.begin(), parms.end(),
+                                         [](const auto& kv) { return kv.first != "encoder"; });
+    if (codec->id == AV_CODEC_ID_MJPEG && !rate_set && !options_set &&
+        QscaleForQuality(record.dwQuality) > 0) {
+      jpeg_quality = JpegQualityForQscale(QscaleForQuality(record.dwQuality));
+      if (!CreateJpegStream(handler)) return false;
+      if (const int rc = avformat_write_header(format.get(), &muxer_options.dict); rc < 0)
+        return Fail(prefix + AvError(rc));
+      return true;
+    }
     const AVPixelFormat pix_fmt = ChoosePixelFormat(codec, width, height);
     if (pix_fmt == AV_PIX_FMT_NONE) return Fail(prefix + name + " takes no convertible format");
 
@@ -314,6 +384,75 @@ bool AviWriter::Impl::CreateStream(const FrameView& frame, int32_t fps,
   return true;
 }
 
+bool AviWriter::Impl::CreateJpegStream(int32_t handler) {
+  const std::string prefix = "cannot create the video stream: ";
+  jpeg.reset(tjInitCompress());
+  if (!jpeg) return Fail(prefix + "cannot make the JPEG compressor");
+  // The worst case of a frame, so that TurboJPEG never has to grow the buffer.
+  jpeg_capacity = tjBufSize(width, height, TJSAMP_420);
+  if (jpeg_capacity == static_cast<unsigned long>(-1)) return Fail(prefix + "frame too large");
+  jpeg_buffer.reset(tjAlloc(static_cast<int>(std::min<unsigned long>(jpeg_capacity, INT32_MAX))));
+  if (!jpeg_buffer || jpeg_capacity > INT32_MAX) return Fail(prefix + "out of memory");
+  AVCodecParameters* par = stream->codecpar;
+  par->codec_type = AVMEDIA_TYPE_VIDEO;
+  par->codec_id = AV_CODEC_ID_MJPEG;
+  par->format = AV_PIX_FMT_YUVJ420P;
+  par->width = width;
+  par->height = height;
+  par->bits_per_coded_sample = 24;
+  par->sample_aspect_ratio = AVRational{1, 1};
+  const AVCodecTag* const tags[] = {avformat_get_riff_video_tags(), nullptr};
+  unsigned int tag = 0;
+  if (av_codec_get_id(tags, static_cast<unsigned>(handler)) == AV_CODEC_ID_MJPEG) {
+    tag = static_cast<unsigned>(handler);  // the user's own code for it
+  } else if (!av_codec_get_tag2(tags, AV_CODEC_ID_MJPEG, &tag)) {
+    tag = 0;
+  }
+  par->codec_tag = tag;
+  return true;
+}
+
+// A packet of bytes that stay ours: written at once, never copied or kept by the muxer.
+bool AviWriter::Impl::WriteBorrowed(const uint8_t* data, int size) {
+  AVPacket* pkt = packet.get();
+  pkt->buf = nullptr;
+  pkt->data = const_cast<uint8_t*>(data);
+  pkt->size = size;
+  pkt->pts = pkt->dts = frames_written;
+  pkt->duration = 1;
+  pkt->flags = AV_PKT_FLAG_KEY;
+  pkt->stream_index = stream->index;
+  av_packet_rescale_ts(pkt, codec_time_base, stream->time_base);
+  const int rc = av_write_frame(format.get(), pkt);
+  av_packet_unref(pkt);
+  if (rc < 0) return Fail("cannot write to output " + output_path + ": " + AvError(rc));
+  return true;
+}
+
+bool AviWriter::Impl::WriteRaw(const FrameView& frame) {
+  const int64_t size = int64_t{raw_stride} * height;
+  if (size > INT32_MAX) return Fail("cannot write frame: frame too large");
+  if (frame.stride == raw_stride) return WriteBorrowed(frame.pixels, static_cast<int>(size));
+  raw_rows.resize(static_cast<size_t>(size));
+  for (int row = 0; row < height; ++row) {
+    uint8_t* out = raw_rows.data() + static_cast<ptrdiff_t>(row) * raw_stride;
+    std::memcpy(out, frame.pixels + static_cast<ptrdiff_t>(row) * frame.stride,
+                static_cast<size_t>(width) * 3);
+    std::memset(out + width * 3, 0, static_cast<size_t>(raw_stride - width * 3));
+  }
+  return WriteBorrowed(raw_rows.data(), static_cast<int>(size));
+}
+
+bool AviWriter::Impl::WriteJpeg(const FrameView& frame) {
+  unsigned char* out = jpeg_buffer.get();
+  unsigned long size = jpeg_capacity;
+  if (tjCompress2(jpeg.get(), frame.pixels, width, frame.stride, height, TJPF_BGR, &out, &size,
+                  TJSAMP_420, jpeg_quality, TJFLAG_BOTTOMUP | TJFLAG_NOREALLOC) != 0) {
+    return Fail(std::string("cannot encode frame: ") + tjGetErrorStr2(jpeg.get()));
+  }
+  return WriteBorrowed(out, static_cast<int>(size));
+}
+
 bool AviWriter::Impl::WritePacket(AVPacket* pkt) {
   pkt->stream_index = stream->index;
   av_packet_rescale_ts(pkt, codec_time_base, stream->time_base);
@@ -390,14 +529,16 @@ bool AviWriter::Open(const std::string& output_path) {
   // The temporary name is hidden and unique, so two runs into one folder never collide.
   // Cut long names so the temporary one still fits the file system's name limit.
   const std::string stem = output.filename().string().substr(0, 200);
+  RemoveStaleTemporaries(folder, stem);
   std::string pattern = (folder / ("." + stem + ".chronoreel-XXXXXX.avi")).string();
-  const int fd = mkstemps(pattern.data(), 4);
+  const int fd = mkostemps(pattern.data(), 4, O_CLOEXEC);
   if (fd < 0) return d.Fail(prefix + SystemReason(errno));
   d.temp_path = pattern;
   d.opened = true;  // from here on the temporary file is ours to remove
   // The movie gets the permissions the output had (or a new file's), not mkstemp's 0600.
   fchmod(fd, mode);
-  close(fd);
+  flock(fd, LOCK_EX | LOCK_NB);  // a new file: nobody else holds it
+  d.temp_lock = fd;
 
   AVFormatContext* raw_ctx = nullptr;
   if (const int rc = avformat_alloc_output_context2(&raw_ctx, nullptr, "avi", d.temp_path.c_str());
@@ -432,25 +573,9 @@ bool AviWriter::WriteFrame(const FrameView& frame, int32_t fps,
   }
 
   if (d.raw) {
-    const int size = d.raw_stride * d.height;
-    if (const int rc = av_new_packet(d.packet.get(), size); rc < 0)
-      return d.Fail("cannot write frame: " + AvError(rc));
-    uint8_t* out = d.packet->data;
-    if (frame.stride == d.raw_stride) {
-      std::memcpy(out, frame.pixels, static_cast<size_t>(size));
-    } else {
-      for (int row = 0; row < d.height; ++row) {
-        std::memcpy(out + static_cast<ptrdiff_t>(row) * d.raw_stride,
-                    frame.pixels + static_cast<ptrdiff_t>(row) * frame.stride,
-                    static_cast<size_t>(d.width) * 3);
-        std::memset(out + static_cast<ptrdiff_t>(row) * d.raw_stride + d.width * 3, 0,
-                    static_cast<size_t>(d.raw_stride - d.width * 3));
-      }
-    }
-    d.packet->pts = d.packet->dts = d.frames_written;
-    d.packet->duration = 1;
-    d.packet->flags |= AV_PKT_FLAG_KEY;
-    if (!d.WritePacket(d.packet.get())) return false;
+    if (!d.WriteRaw(frame)) return false;
+  } else if (d.jpeg) {
+    if (!d.WriteJpeg(frame)) return false;
   } else {
     if (const int rc = av_frame_make_writable(d.picture.get()); rc < 0)
       return d.Fail("cannot write frame: " + AvError(rc));
@@ -515,6 +640,7 @@ bool AviWriter::Finish() {
       ok = d.Fail("cannot replace output " + d.output_path + ": " + ec.message());
     } else {
       d.temp_path.clear();
+      d.ReleaseTempLock();
     }
   }
   if (!ok) d.RemoveTemporary();

@@ -188,6 +188,16 @@ int32_t CrfForQuality(int32_t quality) {
   return 51 - static_cast<int32_t>(std::lround((q - 1) * 51.0 / 9999.0));
 }
 
+int32_t JpegQualityForQscale(int32_t qscale) {
+  if (qscale <= 0) return -1;
+  // libavcodec scales its base matrix by qscale / 8, libjpeg its base table by a
+  // percentage (5000 / quality below 50, 200 - 2 * quality from there). Taking the same
+  // factor for both gives movies of about the same size over the whole range.
+  const double percent = 100.0 * qscale / 8.0;
+  const double quality = percent <= 100.0 ? 100.0 - percent / 2.0 : 5000.0 / percent;
+  return std::clamp(static_cast<int32_t>(std::lround(quality)), 1, 100);
+}
+
 std::vector<EncoderInfo> ListAviEncoders() {
   std::vector<EncoderInfo> list;
   list.push_back({kDibFourcc, "DIB ", "rawvideo", "Full Frames (Uncompressed)", false});

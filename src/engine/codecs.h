@@ -48,6 +48,11 @@ QualityScale QualityScaleOf(const std::string& encoder_name);
 int32_t QscaleForQuality(int32_t quality);  // 31..1, or -1
 int32_t CrfForQuality(int32_t quality);     // 51..0, or -1
 
+// The JPEG quality (1..100, as libjpeg scales its tables) that stands in for libavcodec's
+// MJPEG encoder at the fixed quantiser qscale (1..31): a movie compressed with TurboJPEG
+// comes out about the size the setting gives there. -1 for qscale <= 0.
+int32_t JpegQualityForQscale(int32_t qscale);
+
 struct EncoderOption {
   std::string name;
   std::string help;

@@ -130,6 +130,11 @@ struct FrameComposer::Impl {
     bool operator==(const ScalerKey&) const = default;
   } scaler_key;
 
+  // The first pass of a planar stretch (planes to 4:2:0 at the movie size) and its output.
+  SwsHandle resizer;
+  ScalerKey resizer_key;
+  std::vector<uint8_t> resized;
+
   bool EnsureDecoder() {
     if (!decoder) decoder.reset(tjInitDecompress());
     return decoder != nullptr;
@@ -200,10 +205,6 @@ struct FrameComposer::Impl {
   // strides, so the picture lands upright in the bottom-up surface. (libswscale flips a
   // source reliably; a negative target stride corrupts memory in some of its output paths.)
   bool StretchPlanes(const uint8_t* base, const Planes& planes, int width, int height, DIB& to) {
-    const int flags =
-        StretchFlags(width, height, to) | (tuning.full_chroma ? SWS_FULL_CHR_H_INT : 0);
-    SwsContext* context = Scaler({width, height, to.Width(), to.Height(), planes.format, flags});
-    if (context == nullptr) return false;
     const uint8_t* source[4] = {nullptr, nullptr, nullptr, nullptr};
     int source_stride[4] = {0, 0, 0, 0};
     const uint8_t* plane = base;
@@ -212,10 +213,54 @@ struct FrameComposer::Impl {
       source_stride[i] = -planes.strides[i];
       plane += static_cast<size_t>(planes.strides[i]) * planes.heights[i];
     }
+    // The SIMD converter writes whole blocks of 16 pixels and pairs of rows; other sizes
+    // would keep a stale edge, so they take the single pass.
+    const bool blocks = to.Width() % 16 == 0 && to.Height() % 2 == 0;
+    if (tuning.planar_stretch && blocks && !tuning.full_chroma &&
+        tuning.shrink_filter != StretchFilter::kLanczos && planes.format != AV_PIX_FMT_GRAY8) {
+      return StretchPlanesTwice(source, source_stride, planes.format, width, height, to);
+    }
+    const int flags =
+        StretchFlags(width, height, to) | (tuning.full_chroma ? SWS_FULL_CHR_H_INT : 0);
+    SwsContext* context = Scaler({width, height, to.Width(), to.Height(), planes.format, flags});
+    if (context == nullptr) return false;
     uint8_t* const target[4] = {to.DIBPtr(), nullptr, nullptr, nullptr};
     const int target_stride[4] = {to.Stride(), 0, 0, 0};
     return sws_scale(context, source, source_stride, 0, height, target, target_stride) ==
            to.Height();
+  }
+
+  // libswscale's scaled BGR24 output is plain C and costs more than the decode; its planar
+  // scaler and its unscaled YUV-to-BGR converter are SIMD. So: planes to 4:2:0 at the movie
+  // size, then to BGR at that size. (Colour is shared by each 2x2 block either way.)
+  bool StretchPlanesTwice(const uint8_t* const source[4], const int source_stride[4],
+                          AVPixelFormat format, int width, int height, DIB& to) {
+    const int w = to.Width(), h = to.Height();
+    const ScalerKey key{width, height, w, h, format, StretchFlags(width, height, to)};
+    if (!resizer || !(key == resizer_key)) {
+      resizer_key = key;
+      resizer.reset(sws_getContext(width, height, format, w, h, AV_PIX_FMT_YUV420P, key.flags,
+                                   nullptr, nullptr, nullptr));
+    }
+    if (!resizer) return false;
+    // Rows padded to 64 bytes for the SIMD paths; the buffer only grows.
+    const int luma_stride = (w + 63) & ~63, chroma_stride = ((w + 1) / 2 + 63) & ~63;
+    const int chroma_height = (h + 1) / 2;
+    const size_t luma_bytes = static_cast<size_t>(luma_stride) * h;
+    const size_t chroma_bytes = static_cast<size_t>(chroma_stride) * chroma_height;
+    if (resized.size() < luma_bytes + 2 * chroma_bytes) resized.resize(luma_bytes + 2 * chroma_bytes);
+    uint8_t* const middle[4] = {resized.data(), resized.data() + luma_bytes,
+                                resized.data() + luma_bytes + chroma_bytes, nullptr};
+    const int middle_stride[4] = {luma_stride, chroma_stride, chroma_stride, 0};
+    if (sws_scale(resizer.get(), source, source_stride, 0, height, middle, middle_stride) != h) {
+      return false;
+    }
+    SwsContext* converter = Scaler({w, h, w, h, AV_PIX_FMT_YUV420P, SWS_POINT});
+    if (converter == nullptr) return false;
+    const uint8_t* const from[4] = {middle[0], middle[1], middle[2], nullptr};
+    uint8_t* const target[4] = {to.DIBPtr(), nullptr, nullptr, nullptr};
+    const int target_stride[4] = {to.Stride(), 0, 0, 0};
+    return sws_scale(converter, from, middle_stride, 0, h, target, target_stride) == h;
   }
 };
 
@@ -233,13 +278,18 @@ const DecodeInfo& FrameComposer::LastDecode() const { return impl_->last; }
 
 bool FrameComposer::Compose(const std::string& path, int32_t& movie_width, int32_t& movie_height,
                             DIB& frame, DIB& decode) {
-  const FileOwner file(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  // Non-blocking: a pipe that took a still's name must not hold the run until someone
+  // writes to it. Reads of a regular file are not affected.
+  const FileOwner file(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   if (file.get() < 0) return false;
   struct stat info {};
   // Folders and devices are no stills.
   if (fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_size <= 0) return false;
   const auto length = static_cast<uint64_t>(info.st_size);
-  if (length > std::numeric_limits<unsigned long>::max() ||
+  // Far beyond the largest still that could decode (DIB::kMaxPixels): such a file is not
+  // read into memory at all.
+  constexpr uint64_t kMaxStillBytes = uint64_t{1} << 30;
+  if (length > kMaxStillBytes || length > std::numeric_limits<unsigned long>::max() ||
       length > std::numeric_limits<size_t>::max() / 2) {
     return false;
   }

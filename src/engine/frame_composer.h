@@ -26,6 +26,7 @@ struct ComposeTuning {
   bool fast_dct = false;    // TurboJPEG's faster, less accurate inverse DCT (full size only)
   bool full_chroma = false;  // YUV stretch: colour at every pixel rather than every second
   StretchFilter shrink_filter = StretchFilter::kArea;
+  bool planar_stretch = true;  // YUV stretch in two SIMD passes: scale the planes, then to BGR
 };
 
 // What the last successful decode did.

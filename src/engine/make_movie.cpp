@@ -3,11 +3,14 @@
 #include <chrono>
 #include <cstdio>
 #include <span>
+#include <string>
+#include <vector>
 
 #include "app/core/error_report.h"
 #include "app/core/utility.h"
 #include "engine/avi_writer.h"
 #include "engine/frame_composer.h"
+#include "engine/frame_pipeline.h"
 #include "engine/movie_gen.h"
 
 namespace chronoreel {
@@ -142,9 +145,16 @@ void MovieGen::MakeMovie() {
 
   bool wrote_movie = false;
   {
-    FrameComposer composer;
+    // The stills in writing order: workers read and decode the next ones while this
+    // thread writes the current frame and keeps the window alive.
+    const size_t m = frame_paths_.size();
+    std::vector<std::string> writing_order;
+    if (run_direction_ != 1) writing_order.assign(frame_paths_.rbegin(), frame_paths_.rend());
+    const std::span<const std::string> stills =
+        run_direction_ == 1 ? std::span<const std::string>(frame_paths_) : writing_order;
+    FramePipeline pipeline(stills, movie_width_, movie_height_, FramePipeline::DefaultWorkers());
     AviWriter writer;
-    const bool decoder_ready = composer.Init();
+    const bool decoder_ready = pipeline.Start();
     if (decoder_ready) {
       if (progress_) {
         progress_->SetStatus("Status: Opening AVI");
@@ -175,7 +185,6 @@ void MovieGen::MakeMovie() {
       compression.parms = HeldBytes(ParmsPointer(), compression.record.cbParms, ParmsHeld());
       const int32_t fps = MovieFPS();
 
-      const size_t m = frame_paths_.size();
       const std::string of_m = " of " + std::to_string(m);
       auto last_ui = std::chrono::steady_clock::time_point{};
       for (size_t k = 0; k < m; ++k) {
@@ -189,7 +198,6 @@ void MovieGen::MakeMovie() {
           abort_run();
           return;
         }
-        const size_t index = run_direction_ == 1 ? k : m - 1 - k;
         const auto now = std::chrono::steady_clock::now();
         const bool ui_due = k == 0 || k + 1 == m || now - last_ui >= kUiInterval;
         if (ui_due) last_ui = now;
@@ -197,13 +205,25 @@ void MovieGen::MakeMovie() {
           progress_->SetFrameLabel("Frame: " + std::to_string(k + 1) + of_m);
           progress_->Refresh();
         }
-        if (!composer.Compose(frame_paths_[index], movie_width_, movie_height_, frame_surface_,
-                              decode_surface_)) {
+        const DIB* frame = pipeline.Take(k);
+        if (frame == nullptr) {
+          pipeline.Release(k);
           continue;  // a still that does not decode gives no frame
         }
-        const FrameView view = frame_surface_.View();
+        movie_width_ = pipeline.MovieWidth();
+        movie_height_ = pipeline.MovieHeight();
+        const FrameView view = frame->View();
         if (progress_ && ui_due) progress_->ShowFrame(view);
-        if (!writer.WriteFrame(view, fps, compression)) {
+        const bool written = writer.WriteFrame(view, fps, compression);
+        pipeline.Release(k);
+        if (!written) {
+          // No message box on this path; an unattended run's log still learns why (a full
+          // disk, most often).
+          if (state_.cmd.AutomatedRun) {
+            std::fprintf(stderr, "chronoreel: the movie could not be written: %s\n",
+                         writer.Error().c_str());
+            std::fflush(stderr);
+          }
           abort_run();
           return;
         }

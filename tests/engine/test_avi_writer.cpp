@@ -4,6 +4,7 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstring>
 #include <filesystem>
@@ -408,6 +409,139 @@ TEST(AviWriterCompressionTest, QualityAndDataRateMoveTheSizeTheRightWay) {
     if (!HasEncoder(c.fourcc)) continue;
     TempDir dir("avi-size");
     EXPECT_LT(MovieBytes(dir, c, false) * 3 / 2, MovieBytes(dir, c, true));
+  }
+}
+
+// A camera-like picture: smooth light with a little grain.
+TestFrame Scene(int w, int h, int seed) {
+  TestFrame f(w, h);
+  uint32_t s = 2463534242u + seed;
+  for (int y = 0; y < h; ++y) {
+    for (int x = 0; x < w; ++x) {
+      s ^= s << 13;
+      s ^= s >> 17;
+      s ^= s << 5;
+      const int grain = static_cast<int>(s % 5) - 2;
+      uint8_t* p = f.pixels.data() + static_cast<size_t>(y) * f.stride + x * 3;
+      p[0] = static_cast<uint8_t>(std::clamp(60 + x * 120 / w + grain, 0, 255));
+      p[1] = static_cast<uint8_t>(std::clamp(90 + y * 100 / h + grain, 0, 255));
+      p[2] = static_cast<uint8_t>(std::clamp(200 - (x + y) * 80 / (w + h) + grain, 0, 255));
+    }
+  }
+  return f;
+}
+
+// MJPEG at a fixed quality with nothing else asked is compressed by TurboJPEG; a data rate,
+// the encoder's default quality or any encoder option need libavcodec's encoder, which
+// signs every frame "Lavc". Either way the movie holds MJPEG key frames of the picture.
+TEST(AviWriterCompressionTest, MjpegTakesTheFastPathOnlyWhenNothingElseIsAsked) {
+  if (!HasEncoder("MJPG")) GTEST_SKIP();
+  const struct {
+    const char* name;
+    int32_t quality;
+    const char* parms;
+    int32_t bytes_per_second;  // > 0: a data rate
+    bool libavcodec;
+  } cases[] = {
+      {"fixed quality", 8000, "", 0, false},
+      {"encoder named", 8000, "encoder=mjpeg", 0, false},
+      {"default quality", 0, "", 0, true},
+      {"encoder option", 8000, "huffman=default", 0, true},
+      {"data rate", 8000, "", 20000, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir("avi-mjpeg");
+    const std::string out = dir.File("m.avi");
+    CompressionChoice choice = Choice("MJPG", c.quality, c.parms);
+    if (c.bytes_per_second > 0) {
+      choice.record.dwFlags = kAviCompressDataRate;
+      choice.record.dwBytesPerSecond = c.bytes_per_second;
+    }
+    AviWriter w;
+    ASSERT_TRUE(w.Open(out));
+    const Bgr top{20, 220, 230}, bottom{200, 40, 40};
+    for (int k = 0; k < 3; ++k)
+      ASSERT_TRUE(w.WriteFrame(TwoTone(64, 48, top, bottom).View(), 15, choice)) << w.Error();
+    ASSERT_TRUE(w.Finish()) << w.Error();
+    EXPECT_EQ(ReadAll(out).find("Lavc") != std::string::npos, c.libavcodec);
+    const test::ProbedMovie movie = test::ProbeMovie(out);
+    EXPECT_EQ(movie.codec_name, "mjpeg");
+    EXPECT_EQ(movie.codec_tag, static_cast<uint32_t>(FourccFromText("MJPG")));
+    ASSERT_EQ(movie.FrameCount(), 3);
+    for (bool key : movie.key_flags) EXPECT_TRUE(key);
+    const auto frames = test::DecodeAllFrames(out);
+    ASSERT_EQ(frames.size(), 3u);
+    double got[3];
+    frames[2].MeanColour(4, 2, 60, 20, got);
+    EXPECT_NEAR(got[0], top.b, 12);
+    EXPECT_NEAR(got[2], top.r, 12);
+    frames[2].MeanColour(4, 28, 60, 46, got);
+    EXPECT_NEAR(got[0], bottom.b, 12);
+    EXPECT_NEAR(got[2], bottom.r, 12);
+  }
+}
+
+// The quality setting means much the same on both paths: TurboJPEG's movie shrinks as the
+// setting falls and stays within a small factor of libavcodec's at the same setting (it
+// quantises without libavcodec's dead zone, so it keeps more grain and is the larger).
+TEST(AviWriterCompressionTest, MjpegQualityMeansMuchTheSameOnBothPaths) {
+  if (!HasEncoder("MJPG")) GTEST_SKIP();
+  uintmax_t previous = 0;
+  for (int32_t quality : {9500, 7700, 3000}) {
+    SCOPED_TRACE(quality);
+    uintmax_t bytes[2] = {0, 0};
+    for (int path = 0; path < 2; ++path) {
+      TempDir dir("avi-mjpeg-size");
+      const std::string out = dir.File("m.avi");
+      AviWriter w;
+      ASSERT_TRUE(w.Open(out));
+      // An option the encoder does not know still sends the frames through libavcodec.
+      const CompressionChoice choice = Choice("MJPG", quality, path == 0 ? "" : "nosuchkey=1");
+      for (int k = 0; k < 4; ++k)
+        ASSERT_TRUE(w.WriteFrame(Scene(320, 240, k).View(), 15, choice)) << w.Error();
+      ASSERT_TRUE(w.Finish()) << w.Error();
+      bytes[path] = fs::file_size(out);
+    }
+    const double ratio = static_cast<double>(bytes[0]) / static_cast<double>(bytes[1]);
+    EXPECT_GT(ratio, 0.5) << bytes[0] << " vs " << bytes[1];
+    EXPECT_LT(ratio, 2.5) << bytes[0] << " vs " << bytes[1];
+    if (previous != 0) {
+      EXPECT_LT(bytes[0], previous);
+    }
+    previous = bytes[0];
+  }
+}
+
+// Uncompressed rows go into the file as they are; rows padded beyond 4 bytes are cut back.
+TEST(AviWriterCompressionTest, UncompressedFramesWithWideRowsKeepTheirPicture) {
+  const Bgr top{0, 0, 240}, bottom{240, 0, 0};
+  for (int extra : {0, 8, 64}) {
+    SCOPED_TRACE(extra);
+    const TestFrame tight = TwoTone(30, 20, top, bottom);
+    const int stride = tight.stride + extra;
+    std::vector<uint8_t> wide(static_cast<size_t>(stride) * tight.height, 0x55);
+    for (int y = 0; y < tight.height; ++y)
+      std::memcpy(wide.data() + static_cast<size_t>(y) * stride,
+                  tight.pixels.data() + static_cast<size_t>(y) * tight.stride, tight.stride);
+    TempDir dir("avi-wide");
+    const std::string out = dir.File("w.avi");
+    AviWriter w;
+    ASSERT_TRUE(w.Open(out));
+    for (int k = 0; k < 2; ++k)
+      ASSERT_TRUE(w.WriteFrame(FrameView{wide.data(), 30, 20, stride}, 10, Choice("DIB ")));
+    ASSERT_TRUE(w.Finish()) << w.Error();
+    const auto frames = test::DecodeAllFrames(out);
+    ASSERT_EQ(frames.size(), 2u);
+    for (const auto& f : frames) {
+      double got[3];
+      f.MeanColour(0, 0, 30, 8, got);
+      EXPECT_EQ(got[2], 240);
+      EXPECT_EQ(got[0], 0);
+      f.MeanColour(0, 12, 30, 20, got);
+      EXPECT_EQ(got[0], 240);
+      EXPECT_EQ(got[2], 0);
+    }
   }
 }
 

@@ -50,6 +50,25 @@ TEST(QualityTest, EndsAndDirectionOfTheScales) {
   }
 }
 
+// The JPEG quality that stands in for libavcodec's MJPEG quantiser: the best quantiser is
+// near the top of the JPEG scale, the worst near its bottom, and the mapping never turns.
+TEST(QualityTest, JpegQualityFollowsTheQuantiser) {
+  const struct {
+    int32_t qscale, quality;
+  } cases[] = {{0, -1}, {-3, -1}, {1, 94}, {2, 88}, {8, 50}, {13, 31}, {31, 13}, {40, 10}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.qscale);
+    EXPECT_EQ(JpegQualityForQscale(c.qscale), c.quality);
+  }
+  for (int32_t q = 2; q <= 31; ++q) {
+    EXPECT_LE(JpegQualityForQscale(q), JpegQualityForQscale(q - 1)) << q;
+    EXPECT_GE(JpegQualityForQscale(q), 1);
+  }
+  EXPECT_LT(JpegQualityForQscale(31), JpegQualityForQscale(8));
+  EXPECT_LT(JpegQualityForQscale(8), JpegQualityForQscale(1));
+  EXPECT_GE(JpegQualityForQscale(1000000), 1);
+}
+
 TEST(EncoderListTest, UncompressedFirstAndEveryEntryResolvesToItself) {
   const auto list = ListAviEncoders();
   ASSERT_FALSE(list.empty());

@@ -276,9 +276,11 @@ INSTANTIATE_TEST_SUITE_P(
 // Every speed lever on or off, and every shrink filter, gives the same upright picture in
 // the right colours, for each chroma layout and for odd sizes whose planes are padded.
 TEST(ComposeTuningPaths, AllGiveTheSamePicture) {
-  // dct_scaling, yuv_stretch, fast_dct, full_chroma, shrink_filter
+  // dct_scaling, yuv_stretch, fast_dct, full_chroma, shrink_filter, planar_stretch
   const ComposeTuning tunings[] = {
       {},
+      {true, true, false, false, StretchFilter::kArea, false},
+      {true, true, false, false, StretchFilter::kBilinear, false},
       {false, false, false, false, StretchFilter::kArea},
       {true, false, false, false, StretchFilter::kArea},
       {false, true, false, false, StretchFilter::kArea},

@@ -13,6 +13,7 @@
 #include "engine/movie_gen.h"
 #include "support/fake_host.h"
 #include "support/jpeg_maker.h"
+#include "support/probe_movie.h"
 #include "support/temp_dir.h"
 #include "time/sun.h"
 
@@ -399,6 +400,35 @@ TEST_F(MakeMovieTest, StillsThatNeverDecodeStillRunTheCommand) {
   gen_.MakeMovie();
   EXPECT_TRUE(fs::exists(Marker()));
   EXPECT_EQ(ProbeMovie(Output()).frames, -1);  // a file without a video stream
+}
+
+// Stills are read ahead of the frame being written: one that does not decode still gives
+// no frame, the frames after it close up in order, and the counter still counts every still.
+TEST_F(MakeMovieTest, UndecodableStillsInTheMiddleCloseUp) {
+  for (int i = 0; i < 6; ++i) {
+    const std::string path = dir_.File("in/0612071" + std::to_string(i) + "0000.jpg");
+    if (i == 1 || i == 2) {
+      std::ofstream(path) << "not a picture";
+    } else {
+      WriteFlatJpeg(path, 32, 24, kColors[i % 4]);
+    }
+  }
+  gen_.SetClock([] { return *DateTimeFromCivil(2006, 12, 7, 16, 0, 0); });
+  gen_.MakeMovie();
+
+  const auto labels = host_.Labels();
+  EXPECT_EQ(labels.back(), "Frame: 6 of 6");
+  const auto frames = test::DecodeAllFrames(Output());
+  ASSERT_EQ(frames.size(), 4u);
+  const uint32_t expected[] = {kColors[0], kColors[3], kColors[0], kColors[1]};
+  for (size_t k = 0; k < frames.size(); ++k) {
+    double bgr[3];
+    frames[k].MeanColour(4, 4, 28, 20, bgr);
+    EXPECT_NEAR(bgr[2], (expected[k] >> 16) & 0xff, 12) << k;
+    EXPECT_NEAR(bgr[1], (expected[k] >> 8) & 0xff, 12) << k;
+    EXPECT_NEAR(bgr[0], expected[k] & 0xff, 12) << k;
+  }
+  EXPECT_TRUE(gen_.LastRunCompleted());
 }
 
 struct SizeCase {

@@ -1,0 +1,49 @@
+#pragma once
+// Composes the frames of a run ahead of the caller on worker threads, so that reading and
+// decoding the next stills overlaps the encoding of the current frame. Frames come back
+// strictly in writing order and each one is exactly what FrameComposer makes of its still
+// on its own, including the movie size fixed by the first still whose header reads.
+// Everything the user sees (labels, preview, cancel checks) stays with the caller.
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+
+#include "bitmap/dib.h"
+#include "engine/frame_composer.h"
+
+namespace chronoreel {
+
+class FramePipeline {
+ public:
+  // `stills` in writing order; they must outlive the pipeline. movie_width 0: the size
+  // comes from the first still (as FrameComposer::Compose). `workers` threads compose;
+  // 0 composes on the calling thread inside Take.
+  FramePipeline(std::span<const std::string> stills, int32_t movie_width, int32_t movie_height,
+                int workers, const ComposeTuning& tuning = {});
+  ~FramePipeline();  // stops the workers; a frame being composed is finished, then dropped
+  FramePipeline(const FramePipeline&) = delete;
+  FramePipeline& operator=(const FramePipeline&) = delete;
+
+  // Makes every decoder and starts the workers. False when a decoder cannot be made.
+  bool Start();
+
+  // Frame k (taken in order 0, 1, 2, ... with a Release between): waits for it and
+  // returns its surface, or nullptr when that still gives no frame. The surface stays
+  // the caller's until Release.
+  const DIB* Take(size_t k);
+  void Release(size_t k);
+
+  // The movie size as fixed so far (0 x 0 until a still fixed it).
+  int32_t MovieWidth() const;
+  int32_t MovieHeight() const;
+
+  // Worker threads a run uses on this machine: one fewer than the cores, at least one.
+  static int DefaultWorkers();
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace chronoreel
