@@ -29,10 +29,13 @@ class ScratchPath {
   std::string path_;
 };
 
-// /tmp/chronoreel-fuzz-<tag>-<pid><suffix>: distinct per process, so parallel jobs never
-// share a scratch file.
+// <memory folder>/chronoreel-fuzz-<tag>-<pid><suffix>: distinct per process, so parallel
+// jobs never share a scratch file. /dev/shm when there is one: the setup file is synced on
+// every save, which on a disk would make a long run crawl.
 inline std::string ScratchName(std::string_view tag, std::string_view suffix = "") {
-  std::string name = "/tmp/chronoreel-fuzz-";
+  std::error_code ec;
+  std::string name =
+      std::filesystem::is_directory("/dev/shm", ec) ? "/dev/shm/chronoreel-fuzz-" : "/tmp/chronoreel-fuzz-";
   name.append(tag);
   name += '-';
   name += std::to_string(static_cast<long>(::getpid()));

@@ -73,7 +73,7 @@ for t in "${targets[@]}"; do
   [ -d "$here/corpus/$t" ] && cp -n "$here/corpus/$t"/* "$work/corpus/" 2>/dev/null
   before=$(ls "$work" | grep -cE '^(crash|leak|timeout|oom)-' || true)
 
-  args=(-rss_limit_mb=2048 -timeout=10 -print_final_stats=1 "-artifact_prefix=$work/")
+  args=(-rss_limit_mb=2048 -timeout=30 -print_final_stats=1 "-artifact_prefix=$work/")
   if [ -n "$seconds" ]; then
     args+=("-max_total_time=$seconds")
   else

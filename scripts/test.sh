@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test: first the normal build, then the
 # build with AddressSanitizer and UndefinedBehaviorSanitizer.
-#   scripts/test.sh           both builds
+#   scripts/test.sh           both builds, then every fuzz target for a minute
 #   scripts/test.sh --quick   the normal build only
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -22,6 +22,10 @@ if [ "${1:-}" != "--quick" ]; then
   export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
   scripts/build.sh build-asan -DCHRONOREEL_WERROR=ON -DCHRONOREEL_SANITIZE=ON
   (cd build-asan && ctest --output-on-failure -j"$jobs" --timeout 900) || status=1
+
+  # Every fuzz target for a bounded time (FUZZ_SECONDS each), after its kept findings.
+  echo "== fuzzing =="
+  scripts/fuzz.sh --seconds "${FUZZ_SECONDS:-60}" || status=1
 fi
 
 if [ $status -eq 0 ]; then echo "test.sh: all tests passed"; else echo "test.sh: some tests FAILED"; fi

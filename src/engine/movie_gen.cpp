@@ -2,7 +2,9 @@
 // changed; the compression record and its two byte blocks.
 #include "engine/movie_gen.h"
 
+#include <algorithm>
 #include <cmath>
+#include <limits>
 
 #include "app/core/error_report.h"
 #include "app/core/utility.h"
@@ -57,8 +59,11 @@ void MovieGen::SetDeleteOldImages(bool value) {
 
 void MovieGen::SetDeleteOldImagesHours(double value) {
   ErrorTrap trap("MovieGen", "DeleteOldImagesHours_Let");
-  // Held in single precision, so the comparison is too.
-  const float narrowed = static_cast<float>(value);
+  // Held in single precision, so the comparison is too. Past the float range a value keeps
+  // its meaning at the largest float: an infinity would be saved as text that reads back
+  // as 0 hours, and then every still would count as old.
+  constexpr double kLargest = std::numeric_limits<float>::max();
+  const float narrowed = static_cast<float>(std::clamp(value, -kLargest, kLargest));
   if (narrowed == delete_old_images_hours_) return;
   delete_old_images_hours_ = narrowed;
   MarkChanged();
