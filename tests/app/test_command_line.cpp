@@ -1,6 +1,7 @@
 // The command line of unattended runs: quoting, switch recognition, values as typed, and
 // the resets that keep overrides to automated runs.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -27,7 +28,9 @@ std::string Expand(std::string text, const std::string& dir) {
 class CommandLineTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    dir_ = new std::string((fs::path(::testing::TempDir()) / "chronoreel_cmdline").string());
+    // CTest runs the tests of this suite as parallel processes: each needs its own folder.
+    dir_ = new std::string(
+        (fs::path(::testing::TempDir()) / ("chronoreel_cmdline_" + std::to_string(::getpid()))).string());
     fs::remove_all(*dir_);
     fs::create_directories(fs::path(*dir_) / "folder.tls");
     fs::create_directories(fs::path(*dir_) / "with blank");

@@ -1,5 +1,6 @@
 // Text <-> number rules of the stored files, and the locale-dependent display format.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <clocale>
@@ -262,7 +263,9 @@ TEST(ConversionsTest, FractionalPart) {
 class CommaLocaleTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    const std::filesystem::path dir = std::filesystem::path(::testing::TempDir()) / "chronoreel_locales";
+    // Tests run as parallel processes; each compiles the locale into a folder of its own.
+    dir_ = std::filesystem::path(::testing::TempDir()) / ("chronoreel_locales_" + std::to_string(::getpid()));
+    const std::filesystem::path& dir = dir_;
     std::filesystem::create_directories(dir);
     const std::string command = "localedef -i de_DE -f UTF-8 '" + (dir / "de_DE.UTF-8").string() + "' >/dev/null 2>&1";
     if (!std::filesystem::exists(dir / "de_DE.UTF-8")) (void)std::system(command.c_str());
@@ -274,7 +277,12 @@ class CommaLocaleTest : public ::testing::Test {
   void TearDown() override {
     std::setlocale(LC_NUMERIC, "C");
     unsetenv("LOCPATH");
+    std::error_code ignored;
+    std::filesystem::remove_all(dir_, ignored);
   }
+
+ private:
+  std::filesystem::path dir_;
 };
 
 TEST_F(CommaLocaleTest, StoredTextKeepsThePoint) {
