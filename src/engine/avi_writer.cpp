@@ -12,6 +12,11 @@
 //  - parameter block: "key=value" lines up to the first NUL, set on the encoder and its
 //    private options before it opens; keys or values it refuses are passed over.
 //  - dwKeyFrameEvery and the format block are not used: every frame is a key frame.
+//  - MP4, MOV, Matroska and WebM: the same encoders where the container holds them (checked
+//    at Open), with the codec's own tag; uncompressed frames go through the rawvideo
+//    encoder (top-down rows). H.264 in MP4 and MOV is yuv420p, the height padded to even
+//    with the last row, and the index goes first (+faststart) so the movie plays while it
+//    loads.
 //  - MJPEG at a fixed quality with no other encoder option is compressed by TurboJPEG,
 //    about three times as fast as libavcodec's encoder, at the JPEG quality whose steps
 //    match the quantiser (JpegQualityForQscale); the packets go to the muxer as they are.
@@ -22,6 +27,7 @@
 #include <turbojpeg.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <algorithm>
 #include <cstdint>
@@ -33,6 +39,7 @@
 #include <vector>
 
 #include "engine/codecs.h"
+#include "engine/container.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -149,9 +156,9 @@ bool IsReadOnly(const fs::path& path, const struct stat& st) {
 // A run that was killed leaves its temporary movie behind. Each writer holds an flock on
 // its own temporary file, so one that can be locked, and is not brand new (the moment
 // between its creation and its lock), belongs to no living run and goes.
-void RemoveStaleTemporaries(const fs::path& folder, const std::string& stem) {
+void RemoveStaleTemporaries(const fs::path& folder, const std::string& stem,
+                             const std::string& tail) {
   const std::string head = "." + stem + ".chronoreel-";
-  const std::string tail = ".avi";
   const time_t now = time(nullptr);
   std::error_code ec;
   for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
@@ -168,10 +175,33 @@ void RemoveStaleTemporaries(const fs::path& folder, const std::string& stem) {
   }
 }
 
+// The temporary file's ending: the output's own for the newer containers (a file left by a
+// killed run still says what it holds), ".avi" as always otherwise.
+std::string TemporarySuffix(const std::string& output_path, const std::string& muxer) {
+  if (IsAviContainer(muxer)) return ".avi";
+  std::string ext = fs::path(output_path).extension().string();
+  for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return ext;
+}
+
+bool IsMp4Family(const std::string& muxer) { return muxer == "mp4" || muxer == "mov"; }
+
+// The encoder a compression record asks for: "rawvideo" for uncompressed frames, "" when
+// the linked FFmpeg has none for its code.
+std::string EncoderNameFor(const CompressionChoice& choice,
+                           const std::vector<std::pair<std::string, std::string>>& parms) {
+  if (IsUncompressedFourcc(choice.record.fccHandler)) return "rawvideo";
+  std::string preferred;
+  for (const auto& [key, value] : parms)
+    if (key == "encoder") preferred = value;
+  return EncoderNameForFourcc(choice.record.fccHandler, preferred);
+}
+
 }  // namespace
 
 struct AviWriter::Impl {
   std::string output_path;
+  std::string muxer = "avi";  // FFmpeg's name of the container
   std::string temp_path;
   int temp_lock = -1;  // open on the temporary file with an flock: a living run's file
   std::string error;
@@ -183,6 +213,7 @@ struct AviWriter::Impl {
   int jpeg_quality = 0;  // > 0: frames are compressed by TurboJPEG at this quality
   int width = 0;
   int height = 0;
+  int coded_height = 0;  // the encoder's height: height, or one more to make it even
   int raw_stride = 0;
   int32_t frames_written = 0;
   AVRational codec_time_base{1, 1};
@@ -249,8 +280,10 @@ bool AviWriter::Impl::CreateStream(const FrameView& frame, int32_t fps,
   if (fps <= 0) return Fail(prefix + "frame rate " + std::to_string(fps));
   width = frame.width;
   height = frame.height;
+  coded_height = height;
   codec_time_base = AVRational{1, fps};
   const int32_t handler = choice.record.fccHandler;
+  const bool avi = IsAviContainer(muxer);
 
   stream = avformat_new_stream(format.get(), nullptr);
   if (!stream) return Fail(prefix + "out of memory");
@@ -260,7 +293,8 @@ bool AviWriter::Impl::CreateStream(const FrameView& frame, int32_t fps,
   if (!packet) return Fail(prefix + "out of memory");
 
   DictionaryOwner muxer_options;
-  if (IsUncompressedFourcc(handler)) {
+  if (IsMp4Family(muxer)) av_dict_set(&muxer_options.dict, "movflags", "+faststart", 0);
+  if (avi && IsUncompressedFourcc(handler)) {
     // The DIB rows go into the file as they are: bottom-up, padded to 4 bytes.
     raw = true;
     raw_stride = (width * 3 + 3) & ~3;
@@ -275,10 +309,7 @@ bool AviWriter::Impl::CreateStream(const FrameView& frame, int32_t fps,
     av_dict_set(&muxer_options.dict, "flipped_raw_rgb", "1", 0);
   } else {
     const auto parms = ParseParms(choice.parms);
-    std::string preferred;
-    for (const auto& [key, value] : parms)
-      if (key == "encoder") preferred = value;
-    const std::string name = EncoderNameForFourcc(handler, preferred);
+    const std::string name = EncoderNameFor(choice, parms);
     if (name.empty())
       return Fail(prefix + "no encoder for FOURCC '" + FourccToText(handler) + "'");
     const AVCodec* codec = avcodec_find_encoder_by_name(name.c_str());
@@ -295,14 +326,24 @@ bool AviWriter::Impl::CreateStream(const FrameView& frame, int32_t fps,
         return Fail(prefix + AvError(rc));
       return true;
     }
-    const AVPixelFormat pix_fmt = ChoosePixelFormat(codec, width, height);
+    AVPixelFormat pix_fmt = ChoosePixelFormat(codec, width, height);
+    if (IsMp4Family(muxer) && codec->id == AV_CODEC_ID_H264 && codec->pix_fmts && width % 2 == 0) {
+      // What every player and browser decodes; 4:2:0 needs an even height (movie widths
+      // are multiples of 4 already).
+      for (const AVPixelFormat* f = codec->pix_fmts; *f != AV_PIX_FMT_NONE; ++f) {
+        if (*f == AV_PIX_FMT_YUV420P) {
+          pix_fmt = AV_PIX_FMT_YUV420P;
+          coded_height = height + (height % 2);
+        }
+      }
+    }
     if (pix_fmt == AV_PIX_FMT_NONE) return Fail(prefix + name + " takes no convertible format");
 
     encoder.reset(avcodec_alloc_context3(codec));
     if (!encoder) return Fail(prefix + "out of memory");
     AVCodecContext* ctx = encoder.get();
     ctx->width = width;
-    ctx->height = height;
+    ctx->height = coded_height;
     ctx->pix_fmt = pix_fmt;
     ctx->time_base = codec_time_base;
     ctx->framerate = AVRational{fps, 1};
@@ -363,14 +404,14 @@ bool AviWriter::Impl::CreateStream(const FrameView& frame, int32_t fps,
       return Fail(prefix + AvError(rc));
     // Keep the user's own code (XVID, DIVX, ...) when it names the same codec.
     const AVCodecTag* const tags[] = {avformat_get_riff_video_tags(), nullptr};
-    if (av_codec_get_id(tags, static_cast<unsigned>(handler)) == codec->id)
+    if (avi && av_codec_get_id(tags, static_cast<unsigned>(handler)) == codec->id)
       stream->codecpar->codec_tag = static_cast<unsigned>(handler);
 
     picture.reset(av_frame_alloc());
     if (!picture) return Fail(prefix + "out of memory");
     picture->format = pix_fmt;
     picture->width = width;
-    picture->height = height;
+    picture->height = coded_height;
     if (const int rc = av_frame_get_buffer(picture.get(), 0); rc < 0)
       return Fail(prefix + AvError(rc));
     scaler.reset(sws_getContext(width, height, AV_PIX_FMT_BGR24, width, height, pix_fmt,
@@ -401,6 +442,10 @@ bool AviWriter::Impl::CreateJpegStream(int32_t handler) {
   par->height = height;
   par->bits_per_coded_sample = 24;
   par->sample_aspect_ratio = AVRational{1, 1};
+  if (!IsAviContainer(muxer)) {
+    par->codec_tag = 0;  // the container's own tag for MJPEG
+    return true;
+  }
   const AVCodecTag* const tags[] = {avformat_get_riff_video_tags(), nullptr};
   unsigned int tag = 0;
   if (av_codec_get_id(tags, static_cast<unsigned>(handler)) == AV_CODEC_ID_MJPEG) {
@@ -508,11 +553,18 @@ AviWriter::~AviWriter() {
   }
 }
 
-bool AviWriter::Open(const std::string& output_path) {
+bool AviWriter::Open(const std::string& output_path, const CompressionChoice* compression) {
   Impl& d = *impl_;
   if (d.opened) return d.Fail("cannot open output " + output_path + ": already open");
   d.output_path = output_path;
+  d.muxer = ContainerForPath(output_path);
   const std::string prefix = "cannot open output " + output_path + ": ";
+  if (compression && !IsAviContainer(d.muxer)) {
+    // Known before anything is written; AVI takes whatever it always took.
+    const std::string encoder = EncoderNameFor(*compression, ParseParms(compression->parms));
+    if (!encoder.empty() && !EncoderFitsContainer(encoder, d.muxer))
+      return d.Fail(prefix + "the " + d.muxer + " container cannot hold " + encoder);
+  }
   const fs::path output(output_path);
   fs::path folder = output.parent_path();
   if (folder.empty()) folder = ".";
@@ -529,9 +581,10 @@ bool AviWriter::Open(const std::string& output_path) {
   // The temporary name is hidden and unique, so two runs into one folder never collide.
   // Cut long names so the temporary one still fits the file system's name limit.
   const std::string stem = output.filename().string().substr(0, 200);
-  RemoveStaleTemporaries(folder, stem);
-  std::string pattern = (folder / ("." + stem + ".chronoreel-XXXXXX.avi")).string();
-  const int fd = mkostemps(pattern.data(), 4, O_CLOEXEC);
+  const std::string suffix = TemporarySuffix(output_path, d.muxer);
+  RemoveStaleTemporaries(folder, stem, suffix);
+  std::string pattern = (folder / ("." + stem + ".chronoreel-XXXXXX" + suffix)).string();
+  const int fd = mkostemps(pattern.data(), static_cast<int>(suffix.size()), O_CLOEXEC);
   if (fd < 0) return d.Fail(prefix + SystemReason(errno));
   d.temp_path = pattern;
   d.opened = true;  // from here on the temporary file is ours to remove
@@ -541,7 +594,7 @@ bool AviWriter::Open(const std::string& output_path) {
   d.temp_lock = fd;
 
   AVFormatContext* raw_ctx = nullptr;
-  if (const int rc = avformat_alloc_output_context2(&raw_ctx, nullptr, "avi", d.temp_path.c_str());
+  if (const int rc = avformat_alloc_output_context2(&raw_ctx, nullptr, d.muxer.c_str(), d.temp_path.c_str());
       rc < 0 || !raw_ctx) {
     d.RemoveTemporary();
     return d.Fail(prefix + AvError(rc));
@@ -585,6 +638,13 @@ bool AviWriter::WriteFrame(const FrameView& frame, int32_t fps,
     const int src_stride[4] = {-frame.stride, 0, 0, 0};
     sws_scale(d.scaler.get(), src, src_stride, 0, frame.height, d.picture->data,
               d.picture->linesize);
+    if (d.coded_height > d.height) {
+      // The padding row repeats the last one (4:2:0: the chroma rows already cover it).
+      uint8_t* luma = d.picture->data[0];
+      const ptrdiff_t pitch = d.picture->linesize[0];
+      std::memcpy(luma + pitch * d.height, luma + pitch * (d.height - 1),
+                  static_cast<size_t>(d.width));
+    }
     d.picture->pts = d.frames_written;
     // The mpegvideo encoders take a fixed quantiser from each frame, not from the context.
     if (d.encoder->flags & AV_CODEC_FLAG_QSCALE) d.picture->quality = d.encoder->global_quality;
@@ -608,7 +668,8 @@ bool AviWriter::Finish() {
   if (d.stream_failed || !d.format) {
     ok = false;  // nothing worth keeping: the earlier movie stays
   } else if (!d.stream) {
-    ok = d.WriteStreamlessAvi();
+    ok = IsAviContainer(d.muxer) ? d.WriteStreamlessAvi()
+                                 : d.Fail("cannot finish output " + d.output_path + ": no frame");
   } else {
     if (d.encoder) {
       avcodec_send_frame(d.encoder.get(), nullptr);

@@ -1,6 +1,7 @@
 #pragma once
-// The movie file: one video stream in an AVI container through libavformat and a
-// libavcodec encoder chosen by the FOURCC of the compression record. The file is written
+// The movie file: one video stream through libavformat and a libavcodec encoder chosen by
+// the FOURCC of the compression record. The container follows the output path's ending
+// (ContainerForPath): AVI unless it names MP4, MOV, Matroska or WebM. The file is written
 // under a temporary name in the output folder and renamed over the output path once it is
 // finished (index and trailer written), on a normal end and on an abort alike.
 #include <cstdint>
@@ -27,8 +28,9 @@ class AviWriter {
   AviWriter& operator=(const AviWriter&) = delete;
 
   // Opens the temporary file beside output_path. False on failure, with the reason in
-  // Error(); an output that exists and may not be replaced fails here too.
-  bool Open(const std::string& output_path);
+  // Error(); an output that exists and may not be replaced fails here too, and so does a
+  // `compression` whose encoder the container cannot hold.
+  bool Open(const std::string& output_path, const CompressionChoice* compression = nullptr);
 
   // Creates the stream (the first call), then writes one key frame of 24-bit bottom-up BGR.
   // False: the stream could not be created or the frame not written (the run aborts).
@@ -36,8 +38,9 @@ class AviWriter {
 
   // Finishes the file and renames it over the output path. False when that failed; the
   // temporary file is then removed and an earlier movie stays. Without any frame the
-  // movie is an AVI file with no stream (it replaces the output); after a failed stream
-  // creation nothing replaces it and the result is false.
+  // movie is an AVI file with no stream (it replaces the output; other containers cannot
+  // be written empty and fail); after a failed stream creation nothing replaces it and the
+  // result is false.
   bool Finish();
 
   int32_t FramesWritten() const;

@@ -1,4 +1,5 @@
 #include "engine/codecs.h"
+#include "engine/container.h"
 
 #include <algorithm>
 #include <cctype>
@@ -196,6 +197,13 @@ int32_t JpegQualityForQscale(int32_t qscale) {
   const double percent = 100.0 * qscale / 8.0;
   const double quality = percent <= 100.0 ? 100.0 - percent / 2.0 : 5000.0 / percent;
   return std::clamp(static_cast<int32_t>(std::lround(quality)), 1, 100);
+}
+
+std::vector<EncoderInfo> ListContainerEncoders(const std::string& muxer) {
+  std::vector<EncoderInfo> list = ListAviEncoders();
+  if (IsAviContainer(muxer)) return list;
+  std::erase_if(list, [&muxer](const EncoderInfo& e) { return !EncoderFitsContainer(e.name, muxer); });
+  return list;
 }
 
 std::vector<EncoderInfo> ListAviEncoders() {

@@ -27,6 +27,9 @@ enum class QualityScale {
 // Uncompressed first ("DIB "), then every other encoder in FFmpeg's order. Hardware and
 // experimental encoders are left out: they need devices or flags a movie run cannot give.
 std::vector<EncoderInfo> ListAviEncoders();
+// The encoders of that list a container can hold (muxer as ContainerForPath names it);
+// for AVI the whole list.
+std::vector<EncoderInfo> ListContainerEncoders(const std::string& muxer);
 
 // "MJPG" -> the little-endian code the record stores; shorter text is padded with blanks,
 // longer text is cut at four characters.

@@ -28,6 +28,9 @@ bool EncoderFitsContainer(const std::string& encoder_name, const std::string& mu
   const AVCodec* codec = avcodec_find_encoder_by_name(encoder_name.c_str());
   const AVOutputFormat* format = av_guess_format(muxer.c_str(), nullptr, nullptr);
   if (codec == nullptr || format == nullptr) return false;
+  // Matroska's muxer accepts raw RGB frames in its tables but refuses them when the stream
+  // is made (only a VFW wrapper could hold them).
+  if (codec->id == AV_CODEC_ID_RAWVIDEO && muxer != "avi" && muxer != "mov") return false;
   // AVI takes any codec that has a code; the others answer for themselves. A muxer that
   // cannot tell (a negative answer) is not trusted with the movie.
   return avformat_query_codec(format, codec->id, FF_COMPLIANCE_NORMAL) == 1;

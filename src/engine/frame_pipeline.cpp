@@ -152,7 +152,7 @@ bool FramePipeline::Start() {
   return true;
 }
 
-const DIB* FramePipeline::Take(size_t k) {
+DIB* FramePipeline::Take(size_t k) {
   Impl& d = *impl_;
   if (k >= d.stills.size()) return nullptr;
   if (d.worker_count == 0) {

@@ -30,8 +30,8 @@ class FramePipeline {
 
   // Frame k (taken in order 0, 1, 2, ... with a Release between): waits for it and
   // returns its surface, or nullptr when that still gives no frame. The surface stays
-  // the caller's until Release.
-  const DIB* Take(size_t k);
+  // the caller's, to read and change, until Release.
+  DIB* Take(size_t k);
   void Release(size_t k);
 
   // The movie size as fixed so far (0 x 0 until a still fixed it).

@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -9,9 +10,11 @@
 #include "app/core/error_report.h"
 #include "app/core/utility.h"
 #include "engine/avi_writer.h"
+#include "engine/deflicker.h"
 #include "engine/frame_composer.h"
 #include "engine/frame_pipeline.h"
 #include "engine/movie_gen.h"
+#include "engine/stamp.h"
 
 namespace chronoreel {
 
@@ -160,7 +163,11 @@ void MovieGen::MakeMovie() {
         progress_->SetStatus("Status: Opening AVI");
         progress_->Refresh();
       }
-      if (!writer.Open(output_avi_path_)) {
+      CompressionChoice compression;
+      compression.record = *CompressOptionsPointer();
+      compression.format = HeldBytes(FormatPointer(), compression.record.cbFormat, FormatHeld());
+      compression.parms = HeldBytes(ParmsPointer(), compression.record.cbParms, ParmsHeld());
+      if (!writer.Open(output_avi_path_, &compression)) {
         ReportAviError(writer.Error());
         CloseProgress();
         return;
@@ -179,11 +186,21 @@ void MovieGen::MakeMovie() {
       };
 
       // 10. Frame loop.
-      CompressionChoice compression;
-      compression.record = *CompressOptionsPointer();
-      compression.format = HeldBytes(FormatPointer(), compression.record.cbFormat, FormatHeld());
-      compression.parms = HeldBytes(ParmsPointer(), compression.record.cbParms, ParmsHeld());
       const int32_t fps = MovieFPS();
+
+      // The composed frame is evened out first, then stamped, so the text keeps its colour.
+      Deflicker deflicker(deflicker_frames_);
+      std::optional<FrameStamper> stamper;
+      if (!stamp_text_.empty()) {
+        stamper.emplace();
+        if (!stamper->Ready()) {
+          // The movie is still worth having without its stamp.
+          std::fprintf(stderr, "chronoreel: the date stamp is left out: %s\n",
+                       stamper->Error().c_str());
+          std::fflush(stderr);
+          stamper.reset();
+        }
+      }
 
       const std::string of_m = " of " + std::to_string(m);
       auto last_ui = std::chrono::steady_clock::time_point{};
@@ -205,13 +222,24 @@ void MovieGen::MakeMovie() {
           progress_->SetFrameLabel("Frame: " + std::to_string(k + 1) + of_m);
           progress_->Refresh();
         }
-        const DIB* frame = pipeline.Take(k);
+        DIB* frame = pipeline.Take(k);
         if (frame == nullptr) {
           pipeline.Release(k);
           continue;  // a still that does not decode gives no frame
         }
         movie_width_ = pipeline.MovieWidth();
         movie_height_ = pipeline.MovieHeight();
+        if (deflicker.Enabled()) {
+          deflicker.Apply(frame->DIBPtr(), frame->Width(), frame->Height(), frame->Stride());
+        }
+        if (stamper) {
+          const DateTime still_time = frame_times_[run_direction_ == 1 ? k : m - 1 - k];
+          // The still's fields first: a '%' that a tag brings in (a path) stays as it is.
+          const std::string text = ExpandShellTags(
+              FrameStamper::FormatStillTime(stamp_text_, still_time), run_time_, output_avi_path_);
+          stamper->Draw(frame->DIBPtr(), frame->Width(), frame->Height(), frame->Stride(), text,
+                        stamp_position_, stamp_size_);
+        }
         const FrameView view = frame->View();
         if (progress_ && ui_due) progress_->ShowFrame(view);
         const bool written = writer.WriteFrame(view, fps, compression);

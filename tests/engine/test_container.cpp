@@ -30,7 +30,8 @@ TEST(ContainerTest, EncodersFitTheirContainers) {
   } cases[] = {
       {"mpeg4", "mp4", true},      {"mpeg4", "matroska", true}, {"mjpeg", "mov", true},
       {"rawvideo", "mp4", false},  {"mpeg4", "webm", false},    {"no-such-encoder", "mp4", false},
-      {"mpeg4", "no-such-muxer", false},
+      {"mpeg4", "no-such-muxer", false}, {"rawvideo", "matroska", false}, {"rawvideo", "mov", true},
+      {"rawvideo", "avi", true},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(EncoderFitsContainer(c.encoder, c.muxer), c.fits) << c.encoder << " in " << c.muxer;
