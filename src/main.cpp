@@ -1,6 +1,4 @@
 // chronoreel: makes time-lapse movies from webcam stills, in a window or unattended.
-#include <atomic>
-#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -29,23 +27,6 @@ bool AskedForAutomatedRun(int argc, char** argv) {
     if (a == "/a" || a == "/A") return true;
   }
   return false;
-}
-
-// SIGTERM and SIGINT act as Cancel: the run stops at its next cancel point and keeps the
-// movie written so far.
-std::atomic<chronoreel::MovieGen*> g_running_movie{nullptr};
-
-extern "C" void OnTerminate(int) {
-  if (chronoreel::MovieGen* movie = g_running_movie.load()) movie->SetCancelMovie(true);
-}
-
-void CancelOnSignals(chronoreel::MovieGen& movie) {
-  g_running_movie.store(&movie);
-  struct sigaction action {};
-  action.sa_handler = OnTerminate;
-  sigemptyset(&action.sa_mask);
-  sigaction(SIGTERM, &action, nullptr);
-  sigaction(SIGINT, &action, nullptr);
 }
 
 }  // namespace
@@ -85,10 +66,7 @@ int main(int argc, char** argv) {
     if (cmd.DryRun) app.ini.SetReadOnly(true);
     app.docs.LoadSetup();
     app.state.cmd = cmd;
-    CancelOnSignals(app.movie);
-    const int status = RunAutomated(app);
-    g_running_movie.store(nullptr);
-    return status;
+    return RunAutomated(app);
   } catch (...) {
     ReportCurrentException("modMain", "Main");
   }

@@ -4,7 +4,9 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -96,10 +98,42 @@ int ReportDryRun(Application& app) {
   return r.end == MovieGen::DryRunResult::End::Cancelled ? kExitEndedEarly : kExitCompleted;
 }
 
+// SIGTERM and SIGINT act as Cancel, with a display or without: the run stops at its next
+// cancel point and keeps the movie written so far.
+std::atomic<MovieGen*> g_running_movie{nullptr};
+
+extern "C" void OnTerminate(int) {
+  if (MovieGen* movie = g_running_movie.load()) movie->SetCancelMovie(true);
+}
+
+class CancelOnSignals {
+ public:
+  explicit CancelOnSignals(MovieGen& movie) {
+    g_running_movie.store(&movie);
+    struct sigaction action {};
+    action.sa_handler = OnTerminate;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGTERM, &action, &old_term_);
+    sigaction(SIGINT, &action, &old_int_);
+  }
+  ~CancelOnSignals() {
+    sigaction(SIGTERM, &old_term_, nullptr);
+    sigaction(SIGINT, &old_int_, nullptr);
+    g_running_movie.store(nullptr);
+  }
+  CancelOnSignals(const CancelOnSignals&) = delete;
+  CancelOnSignals& operator=(const CancelOnSignals&) = delete;
+
+ private:
+  struct sigaction old_term_ {};
+  struct sigaction old_int_ {};
+};
+
 }  // namespace
 
 int RunAutomated(Application& app) {
   ErrorTrap trap("modMain", "Main");
+  const CancelOnSignals cancel_on_signals(app.movie);
   app.state.CurrentFile = app.state.cmd.SetupFileArgument;
   app.docs.LoadFile();
   app.ApplyOverrides();

@@ -79,7 +79,8 @@ std::vector<std::string> EntriesStartingWith(const std::string& dir, const std::
 // Killed and reaped if the test leaves before it ends.
 class Program {
  public:
-  Program(const std::vector<std::string>& switches, const std::string& cwd)
+  // with_display: the run sees Qt's offscreen platform, as a run started from a desktop does.
+  Program(const std::vector<std::string>& switches, const std::string& cwd, bool with_display = false)
       : log_("/tmp/chronoreel-faults-" + std::to_string(::getpid()) + "-" + std::to_string(++count_) + ".err") {
     std::vector<std::string> argv = {CHRONOREEL_EXE};
     argv.insert(argv.end(), switches.begin(), switches.end());
@@ -97,6 +98,12 @@ class Program {
       ::dup2(err, 2);
       ::unsetenv("DISPLAY");
       ::unsetenv("WAYLAND_DISPLAY");
+      // CTest hands every test the offscreen platform; most runs are the scheduler's, with no display.
+      if (with_display) {
+        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+      } else {
+        ::unsetenv("QT_QPA_PLATFORM");
+      }
       ::execv(args[0], args.data());
       ::_exit(127);
     }
@@ -570,6 +577,30 @@ TEST_F(AutomatedFaults, TerminationSignalCancelsAndKeepsTheMovieSoFar) {
     EXPECT_TRUE(EntriesStartingWith(folder, ".cam.avi.chronoreel-").empty());
     EXPECT_FALSE(fs::exists(folder + "/command-ran")) << "an aborted run ran the command";
   }
+}
+
+// With a display the run shows a progress window instead of writing to standard error, but a
+// signal still cancels it the same way.
+TEST_F(AutomatedFaults, TerminationSignalCancelsARunWithADisplayToo) {
+  constexpr int kFrames = 400;
+  MakeStills(Path("stills"), kFrames);
+  const std::string folder = Path("out-display");
+  fs::create_directories(folder);
+  const std::string movie = folder + "/cam.avi";
+  SetupOptions options;
+  options.handler = kMjpgHandler;
+  WriteText(folder + "/cam.tls", SetupText(Path("stills"), movie, options));
+
+  FolderWatch watch(folder);
+  Program run({"/a", "/f=" + folder + "/cam.tls"}, Home(), /*with_display=*/true);
+  ASSERT_TRUE(watch.WaitFor(".cam.avi.chronoreel-", 64 * 1024, seconds(120)));
+  run.Signal(SIGTERM);
+  EXPECT_EQ(run.Wait(), 1) << "ended by signal " << run.TermSignal();
+  const test::ProbedMovie probe = test::ProbeMovie(movie);
+  EXPECT_TRUE(probe.opened) << probe.error;
+  EXPECT_GE(probe.FrameCount(), 1);
+  EXPECT_LT(probe.FrameCount(), kFrames);
+  EXPECT_TRUE(EntriesStartingWith(folder, ".cam.avi.chronoreel-").empty());
 }
 
 }  // namespace
