@@ -4,7 +4,6 @@
 
 #include "app/core/error_report.h"
 #include "engine/movie_gen.h"
-#include "time/clock.h"
 
 namespace chronoreel {
 
@@ -17,12 +16,7 @@ bool MovieGen::IsOldStill(DateTime run_time, DateTime still_time, float hours) {
 MovieGen::DryRunResult MovieGen::DryRun() {
   ErrorTrap trap("MovieGen", "DryRun");
   DryRunResult result;
-  cancel_.store(false, std::memory_order_relaxed);
-  run_direction_ = movie_direction_;
-  run_time_ = now_ ? now_() : Clock();
-  ComputeWindow();
-  frame_paths_.clear();
-  frame_times_.clear();
+  StartRun();
 
   GetFileSpecs();
   result.stills_found = static_cast<int32_t>(image_paths_.size());

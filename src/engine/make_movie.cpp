@@ -72,6 +72,15 @@ void MovieGen::ReportAviError(const std::string& reason) {
   }
 }
 
+void MovieGen::StartRun() {
+  cancel_.store(false, std::memory_order_relaxed);
+  run_direction_ = movie_direction_;
+  run_time_ = now_ ? now_() : Clock();
+  ComputeWindow();
+  frame_paths_.clear();
+  frame_times_.clear();
+}
+
 void MovieGen::MakeMovie() {
   ErrorTrap trap("MovieGen", "MakeMovie");
   last_run_completed_ = false;
@@ -79,12 +88,7 @@ void MovieGen::MakeMovie() {
   const bool show_progress = state_.cmd.ShowProgress;
 
   // 1. Start.
-  cancel_.store(false, std::memory_order_relaxed);
-  run_direction_ = movie_direction_;
-  run_time_ = now_ ? now_() : Clock();
-  ComputeWindow();
-  frame_paths_.clear();
-  frame_times_.clear();
+  StartRun();
 
   // 2. Progress window.
   progress_.reset();

@@ -238,6 +238,8 @@ class MovieGen {
 
  private:
   void MarkChanged() noexcept { state_.SetupChanged = true; }
+  // The start of a run and of a dry run: cancel cleared, run time read once, time window.
+  void StartRun();
 
   ProgramState& state_;
   Sun& sun_;

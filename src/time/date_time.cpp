@@ -27,15 +27,7 @@ int DaysInMonth(int64_t year, int month) {
   return kDays[month - 1];
 }
 
-// Proleptic Gregorian civil date <-> days since 1970-01-01 (the era-based method).
-int64_t DaysFromCivil(int64_t y, int64_t m, int64_t d) {
-  y -= m <= 2;
-  const int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const int64_t yoe = y - era * 400;
-  const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + doe - 719468;
-}
+// Civil date from days since 1970-01-01 (the era-based method; DaysFromCivil is the inverse).
 
 void CivilFromDays(int64_t z, int& year, int& month, int& day) {
   z += 719468;
@@ -185,6 +177,15 @@ std::optional<DateTime> ParseUsDate(Scanner& s) {
 }
 
 }  // namespace
+
+int64_t DaysFromCivil(int64_t y, int64_t m, int64_t d) {
+  y -= m <= 2;
+  const int64_t era = (y >= 0 ? y : y - 399) / 400;
+  const int64_t yoe = y - era * 400;
+  const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+  const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + doe - 719468;
+}
 
 std::optional<DateTime> DateTimeFromCivil(int year, int month, int day, int hour, int minute,
                                           double second) {

@@ -1,6 +1,7 @@
 #pragma once
 // The date-time value: days since 30 December 1899, the fraction being the time of day,
 // always local time (a 64-bit float).
+#include <cstdint>
 #include <ctime>
 #include <filesystem>
 #include <optional>
@@ -24,6 +25,9 @@ struct CivilTime {
 // 0-23, minute and second 0-59) gives its value; anything else gives nullopt.
 std::optional<DateTime> DateTimeFromCivil(int year, int month, int day, int hour = 0,
                                           int minute = 0, double second = 0.0);
+// Days since 1970-01-01 of a proleptic Gregorian date (any year, month 1-12).
+int64_t DaysFromCivil(int64_t y, int64_t m, int64_t d);
+
 // The civil date and time of a value; the seconds are rounded to the millisecond (a
 // round-up carries, so second is never 60). The day is floor(value), so before
 // 1899-12-30 the fraction is still the time of day: -0.25 is 1899-12-29 18:00 (the old
