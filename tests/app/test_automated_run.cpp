@@ -122,6 +122,9 @@ std::vector<std::string> Environment(const std::vector<std::string>& extra) {
     const std::string entry = *e;
     const std::string name = entry.substr(0, entry.find('='));
     if (name == "DISPLAY" || name == "WAYLAND_DISPLAY" || name == "QT_QPA_PLATFORM") continue;
+    bool replaced = false;  // a variable in `extra` takes the place of the inherited one
+    for (const std::string& x : extra) replaced = replaced || x.compare(0, name.size() + 1, name + "=") == 0;
+    if (replaced) continue;
     env.push_back(entry);
   }
   env.insert(env.end(), extra.begin(), extra.end());
@@ -525,7 +528,12 @@ TEST(AutomatedRunWithDisplay, InstanceWindowCarriesTheNumber) {
     std::vector<std::string> switches = {"/a", "/f=cam.tls", "/i",
                                          "/pgs=sh -c 'xwininfo -root -tree > " + listing + "'"};
     switches.insert(switches.end(), c.switches.begin(), c.switches.end());
-    const RunResult run = RunChronoreel(w.dir.Str(), switches, {"DISPLAY=" + x.Display()});
+    // libxkbcommon-x11 hands strndup a name without its NUL; the sanitizer's strict string
+    // checks would fail the run inside Xlib's keyboard set-up, which is not ours.
+    const char* asan = std::getenv("ASAN_OPTIONS");
+    const std::string asan_options =
+        "ASAN_OPTIONS=" + std::string(asan != nullptr ? asan : "") + ":strict_string_checks=0";
+    const RunResult run = RunChronoreel(w.dir.Str(), switches, {"DISPLAY=" + x.Display(), asan_options});
     const std::string name = c.switches.empty() ? "no /n=" : c.switches[0];
     ASSERT_EQ(run.status, 0) << name << ": " << run.err;
     EXPECT_EQ(test::ProbeMovie(w.movie).FrameCount(), kStills) << name;
