@@ -39,6 +39,7 @@
 #include "support/jpeg_maker.h"
 #include "support/probe_movie.h"
 #include "support/temp_dir.h"
+#include "support/text_file.h"
 #include "time/sun.h"
 
 namespace chronoreel {
@@ -51,18 +52,6 @@ using std::chrono::seconds;
 
 constexpr char kMjpgHandler[] = "1196444237";  // "MJPG": small frames, a long frame loop
 
-std::string ReadText(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-void WriteText(const std::string& path, const std::string& text) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << text;
-  if (!out) throw std::runtime_error("cannot write " + path);
-}
 
 // Names of the folder's entries that start with `prefix`.
 std::vector<std::string> EntriesStartingWith(const std::string& dir, const std::string& prefix) {

@@ -25,6 +25,7 @@
 #include "support/jpeg_maker.h"
 #include "support/probe_movie.h"
 #include "support/temp_dir.h"
+#include "support/text_file.h"
 
 extern char** environ;
 
@@ -34,17 +35,6 @@ namespace {
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
-std::string ReadText(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-void WriteText(const std::string& path, const std::string& text) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << text;
-}
 
 // A value as it stands in a profile file, without writing anything back.
 std::string Stored(const std::string& path, const std::string& section, const std::string& key) {
