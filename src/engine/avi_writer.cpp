@@ -138,6 +138,19 @@ AVPixelFormat ChoosePixelFormat(const AVCodec* codec, int width, int height) {
   return odd ? best : usable.front();
 }
 
+// Full-range (JPEG) luma and chroma to video range, rounded: 0-255 to 16-235 and 16-240.
+struct RangeTables {
+  uint8_t luma[256];
+  uint8_t chroma[256];
+  RangeTables() {
+    for (int v = 0; v < 256; ++v) {
+      luma[v] = static_cast<uint8_t>(16 + (v * 219 + 127) / 255);
+      const int c = (v - 128) * 224;
+      chroma[v] = static_cast<uint8_t>(128 + (c >= 0 ? (c + 127) / 255 : -((-c + 127) / 255)));
+    }
+  }
+};
+
 std::string SystemReason(int err) { return std::strerror(err); }
 
 // umask can only be read by setting it; the run is the only thread that creates files.
@@ -264,7 +277,9 @@ struct AviWriter::Impl {
   Impl& operator=(const Impl&) = delete;
   ~Impl() { ReleaseTempLock(); }
 
-  bool CreateStream(const FrameView& frame, int32_t fps, const CompressionChoice& choice);
+  bool CreateStream(int frame_width, int frame_height, int32_t fps, const CompressionChoice& choice);
+  bool EnsureStream(int frame_width, int frame_height, int32_t fps, const CompressionChoice& choice);
+  bool SendPicture();
   bool CreateJpegStream(int32_t handler);
   bool WritePacket(AVPacket* pkt);
   bool WriteBorrowed(const uint8_t* data, int size);
@@ -274,12 +289,12 @@ struct AviWriter::Impl {
   bool WriteStreamlessAvi();
 };
 
-bool AviWriter::Impl::CreateStream(const FrameView& frame, int32_t fps,
+bool AviWriter::Impl::CreateStream(int frame_width, int frame_height, int32_t fps,
                                    const CompressionChoice& choice) {
   const std::string prefix = "cannot create the video stream: ";
   if (fps <= 0) return Fail(prefix + "frame rate " + std::to_string(fps));
-  width = frame.width;
-  height = frame.height;
+  width = frame_width;
+  height = frame_height;
   coded_height = height;
   codec_time_base = AVRational{1, fps};
   const int32_t handler = choice.record.fccHandler;
@@ -608,6 +623,39 @@ bool AviWriter::Open(const std::string& output_path, const CompressionChoice* co
   return true;
 }
 
+bool AviWriter::Impl::EnsureStream(int frame_width, int frame_height, int32_t fps,
+                                   const CompressionChoice& choice) {
+  if (!opened || finished || !format) return Fail("cannot write frame: no open output");
+  if (stream_failed) return false;
+  if (!stream) {
+    if (!CreateStream(frame_width, frame_height, fps, choice)) {
+      stream_failed = true;
+      return false;
+    }
+  } else if (frame_width != width || frame_height != height) {
+    return Fail("cannot write frame: size changed");
+  }
+  return true;
+}
+
+// The picture is filled in; the encoder takes it as a key frame.
+bool AviWriter::Impl::SendPicture() {
+  if (coded_height > height) {
+    // The padding row repeats the last one (4:2:0: the chroma rows already cover it).
+    uint8_t* luma = picture->data[0];
+    const ptrdiff_t pitch = picture->linesize[0];
+    std::memcpy(luma + pitch * height, luma + pitch * (height - 1), static_cast<size_t>(width));
+  }
+  picture->pts = frames_written;
+  // The mpegvideo encoders take a fixed quantiser from each frame, not from the context.
+  if (encoder->flags & AV_CODEC_FLAG_QSCALE) picture->quality = encoder->global_quality;
+  picture->pict_type = AV_PICTURE_TYPE_I;
+  picture->key_frame = 1;
+  if (const int rc = avcodec_send_frame(encoder.get(), picture.get()); rc < 0)
+    return Fail("cannot encode frame: " + AvError(rc));
+  return Drain();
+}
+
 bool AviWriter::WriteFrame(const FrameView& frame, int32_t fps,
                            const CompressionChoice& compression) {
   Impl& d = *impl_;
@@ -615,15 +663,7 @@ bool AviWriter::WriteFrame(const FrameView& frame, int32_t fps,
   if (d.stream_failed) return false;
   if (!frame.pixels || frame.width <= 0 || frame.height <= 0 || frame.stride < frame.width * 3)
     return d.Fail("cannot write frame: no picture");
-
-  if (!d.stream) {
-    if (!d.CreateStream(frame, fps, compression)) {
-      d.stream_failed = true;
-      return false;
-    }
-  } else if (frame.width != d.width || frame.height != d.height) {
-    return d.Fail("cannot write frame: size changed");
-  }
+  if (!d.EnsureStream(frame.width, frame.height, fps, compression)) return false;
 
   if (d.raw) {
     if (!d.WriteRaw(frame)) return false;
@@ -638,24 +678,70 @@ bool AviWriter::WriteFrame(const FrameView& frame, int32_t fps,
     const int src_stride[4] = {-frame.stride, 0, 0, 0};
     sws_scale(d.scaler.get(), src, src_stride, 0, frame.height, d.picture->data,
               d.picture->linesize);
-    if (d.coded_height > d.height) {
-      // The padding row repeats the last one (4:2:0: the chroma rows already cover it).
-      uint8_t* luma = d.picture->data[0];
-      const ptrdiff_t pitch = d.picture->linesize[0];
-      std::memcpy(luma + pitch * d.height, luma + pitch * (d.height - 1),
-                  static_cast<size_t>(d.width));
-    }
-    d.picture->pts = d.frames_written;
-    // The mpegvideo encoders take a fixed quantiser from each frame, not from the context.
-    if (d.encoder->flags & AV_CODEC_FLAG_QSCALE) d.picture->quality = d.encoder->global_quality;
-    d.picture->pict_type = AV_PICTURE_TYPE_I;
-    d.picture->key_frame = 1;
-    if (const int rc = avcodec_send_frame(d.encoder.get(), d.picture.get()); rc < 0)
-      return d.Fail("cannot encode frame: " + AvError(rc));
-    if (!d.Drain()) return false;
+    if (!d.SendPicture()) return false;
   }
   ++d.frames_written;
   return true;
+}
+
+bool AviWriter::Prepare(int32_t width, int32_t height, int32_t fps,
+                        const CompressionChoice& compression) {
+  if (width <= 0 || height <= 0) return impl_->Fail("cannot write frame: no picture");
+  return impl_->EnsureStream(width, height, fps, compression);
+}
+
+bool AviWriter::TakesPlanes() const {
+  const Impl& d = *impl_;
+  if (!d.stream || d.stream_failed || d.raw) return false;
+  if (d.jpeg) return true;
+  return d.encoder && d.picture && d.encoder->pix_fmt == AV_PIX_FMT_YUV420P &&
+         d.coded_height == d.height;
+}
+
+bool AviWriter::WritePlanes(const FramePlanes& planes) {
+  Impl& d = *impl_;
+  if (!d.opened || d.finished || !d.format) return d.Fail("cannot write frame: no open output");
+  if (d.stream_failed) return false;
+  if (!TakesPlanes()) return d.Fail("cannot write frame: the stream takes no planes");
+  if (planes.width != d.width || planes.height != d.height)
+    return d.Fail("cannot write frame: size changed");
+  const uint8_t* planes_in[3] = {planes.Plane(0), planes.Plane(1), planes.Plane(2)};
+
+  if (d.jpeg) {
+    unsigned char* out = d.jpeg_buffer.get();
+    unsigned long size = d.jpeg_capacity;
+    if (tjCompressFromYUVPlanes(d.jpeg.get(), planes_in, d.width, planes.strides, d.height,
+                                TJSAMP_420, &out, &size, d.jpeg_quality, TJFLAG_NOREALLOC) != 0) {
+      return d.Fail(std::string("cannot encode frame: ") + tjGetErrorStr2(d.jpeg.get()));
+    }
+    if (!d.WriteBorrowed(out, static_cast<int>(size))) return false;
+  } else {
+    if (const int rc = av_frame_make_writable(d.picture.get()); rc < 0)
+      return d.Fail("cannot write frame: " + AvError(rc));
+    // The planes span the full 0-255 range (JPEG's); the encoders expect video range.
+    static const RangeTables tables;
+    for (int i = 0; i < 3; ++i) {
+      const uint8_t* table = i == 0 ? tables.luma : tables.chroma;
+      const int columns = i == 0 ? d.width : (d.width + 1) / 2;
+      for (int row = 0; row < planes.Rows(i); ++row) {
+        const uint8_t* in = planes_in[i] + static_cast<ptrdiff_t>(row) * planes.strides[i];
+        uint8_t* out = d.picture->data[i] + static_cast<ptrdiff_t>(row) * d.picture->linesize[i];
+        for (int x = 0; x < columns; ++x) out[x] = table[in[x]];
+      }
+    }
+    if (!d.SendPicture()) return false;
+  }
+  ++d.frames_written;
+  return true;
+}
+
+bool AviWriter::MayTakePlanes(const CompressionChoice& compression) {
+  if (IsUncompressedFourcc(compression.record.fccHandler)) return false;
+  const std::string name = EncoderNameFor(compression, ParseParms(compression.parms));
+  const AVCodec* codec = name.empty() ? nullptr : avcodec_find_encoder_by_name(name.c_str());
+  if (codec == nullptr) return false;
+  if (codec->id == AV_CODEC_ID_MJPEG) return true;
+  return codec->pix_fmts != nullptr && codec->pix_fmts[0] == AV_PIX_FMT_YUV420P;
 }
 
 bool AviWriter::Finish() {

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "app/core/host.h"
+#include "engine/frame_composer.h"
 #include "engine/movie_gen.h"
 
 namespace chronoreel {
@@ -35,6 +36,21 @@ class AviWriter {
   // Creates the stream (the first call), then writes one key frame of 24-bit bottom-up BGR.
   // False: the stream could not be created or the frame not written (the run aborts).
   bool WriteFrame(const FrameView& frame, int32_t fps, const CompressionChoice& compression);
+
+  // Makes the stream for frames of this size now rather than with the first frame. False:
+  // it could not be made (as WriteFrame).
+  bool Prepare(int32_t width, int32_t height, int32_t fps, const CompressionChoice& compression);
+
+  // After Prepare: whether WritePlanes takes the frames (MJPEG through TurboJPEG and the
+  // encoders that work in 4:2:0), which saves two colour conversions a frame.
+  bool TakesPlanes() const;
+
+  // Writes one key frame given as planes of the stream's size. Only when TakesPlanes().
+  bool WritePlanes(const FramePlanes& planes);
+
+  // Whether the stream this compression makes is likely to take planes: a hint to compose
+  // into planes, before any frame exists. TakesPlanes has the last word.
+  static bool MayTakePlanes(const CompressionChoice& compression);
 
   // Finishes the file and renames it over the output path. False when that failed; the
   // temporary file is then removed and an earlier movie stays. Without any frame the

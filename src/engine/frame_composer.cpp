@@ -113,7 +113,68 @@ Planes PlanesFor(int subsampling, int colorspace, int width, int height) {
   return planes;
 }
 
+// JPEG's YCbCr is BT.601 over the full 0-255 range.
+bool SetJpegColourspace(SwsContext* context) {
+  const int* coefficients = sws_getCoefficients(SWS_CS_ITU601);
+  return sws_setColorspaceDetails(context, coefficients, 1, coefficients, 1, 0, 1 << 16, 1 << 16) >= 0;
+}
+
 }  // namespace
+
+void FramePlanes::Resize(int32_t w, int32_t h) {
+  width = w;
+  height = h;
+  // Rows padded to 64 bytes for the SIMD paths.
+  strides[0] = (w + 63) & ~63;
+  strides[1] = strides[2] = ((w + 1) / 2 + 63) & ~63;
+  const size_t total = static_cast<size_t>(strides[0]) * Rows(0) + 2 * static_cast<size_t>(strides[1]) * Rows(1);
+  if (bytes.size() < total) bytes.resize(total);
+}
+
+uint8_t* FramePlanes::Plane(int plane) {
+  return const_cast<uint8_t*>(static_cast<const FramePlanes&>(*this).Plane(plane));
+}
+
+const uint8_t* FramePlanes::Plane(int plane) const {
+  size_t offset = 0;
+  for (int i = 0; i < plane; ++i) offset += static_cast<size_t>(strides[i]) * Rows(i);
+  return bytes.data() + offset;
+}
+
+struct PlanesConverter::Impl {
+  SwsHandle converter;
+  int width = 0, height = 0;
+};
+
+PlanesConverter::PlanesConverter() : impl_(std::make_unique<Impl>()) {}
+
+PlanesConverter::~PlanesConverter() = default;
+
+bool PlanesConverter::Convert(const FramePlanes& planes, DIB& to) {
+  const int w = planes.width, h = planes.height;
+  if (w <= 0 || h <= 0) return false;
+  if (to.Width() != w || to.Height() != h) to.SetWidthHeight(w, h);
+  if (!to.HasSurface()) return false;
+  Impl& d = *impl_;
+  if (!d.converter || d.width != w || d.height != h) {
+    d.converter.reset(sws_getContext(w, h, AV_PIX_FMT_YUV420P, w, h, AV_PIX_FMT_BGR24, SWS_POINT,
+                                     nullptr, nullptr, nullptr));
+    if (d.converter && !SetJpegColourspace(d.converter.get())) d.converter.reset();
+    d.width = w;
+    d.height = h;
+  }
+  if (!d.converter) return false;
+  // Top-down planes, read from their last row up into the bottom-up surface.
+  const uint8_t* from[4] = {nullptr, nullptr, nullptr, nullptr};
+  int from_stride[4] = {0, 0, 0, 0};
+  for (int i = 0; i < 3; ++i) {
+    from[i] = planes.Plane(i) + static_cast<ptrdiff_t>(planes.Rows(i) - 1) * planes.strides[i];
+    from_stride[i] = -planes.strides[i];
+  }
+  uint8_t* const target[4] = {to.DIBPtr(), nullptr, nullptr, nullptr};
+  const int target_stride[4] = {to.Stride(), 0, 0, 0};
+  return sws_scale(d.converter.get(), from, from_stride, 0, h, target, target_stride) == h;
+}
 
 struct FrameComposer::Impl {
   TjHandle decoder;
@@ -130,10 +191,12 @@ struct FrameComposer::Impl {
     bool operator==(const ScalerKey&) const = default;
   } scaler_key;
 
-  // The first pass of a planar stretch (planes to 4:2:0 at the movie size) and its output.
+  // The first pass of a planar stretch (planes to 4:2:0 at the movie size), its output when
+  // the caller keeps none, and the second pass (to BGR).
   SwsHandle resizer;
   ScalerKey resizer_key;
-  std::vector<uint8_t> resized;
+  FramePlanes resized;
+  PlanesConverter converter;
 
   bool EnsureDecoder() {
     if (!decoder) decoder.reset(tjInitDecompress());
@@ -168,13 +231,8 @@ struct FrameComposer::Impl {
     scaler.reset(sws_getContext(key.source_width, key.source_height, key.source_format,
                                 key.target_width, key.target_height, AV_PIX_FMT_BGR24, key.flags,
                                 nullptr, nullptr, nullptr));
-    if (scaler && key.source_format != AV_PIX_FMT_BGR24) {
-      // JPEG's YCbCr is BT.601 over the full 0-255 range.
-      const int* coefficients = sws_getCoefficients(SWS_CS_ITU601);
-      if (sws_setColorspaceDetails(scaler.get(), coefficients, 1, coefficients, 1, 0, 1 << 16,
-                                   1 << 16) < 0) {
-        scaler.reset();
-      }
+    if (scaler && key.source_format != AV_PIX_FMT_BGR24 && !SetJpegColourspace(scaler.get())) {
+      scaler.reset();
     }
     return scaler.get();
   }
@@ -204,13 +262,18 @@ struct FrameComposer::Impl {
   // Planes are top-down. They are read from their last row upwards through negative
   // strides, so the picture lands upright in the bottom-up surface. (libswscale flips a
   // source reliably; a negative target stride corrupts memory in some of its output paths.)
-  bool StretchPlanes(const uint8_t* base, const Planes& planes, int width, int height, DIB& to) {
+  bool StretchPlanes(const uint8_t* base, const Planes& planes, int width, int height, DIB& to,
+                     FramePlanes* keep) {
     const uint8_t* source[4] = {nullptr, nullptr, nullptr, nullptr};
     int source_stride[4] = {0, 0, 0, 0};
+    const uint8_t* top_down[4] = {nullptr, nullptr, nullptr, nullptr};
+    int top_down_stride[4] = {0, 0, 0, 0};
     const uint8_t* plane = base;
     for (int i = 0; i < planes.count; ++i) {
       source[i] = plane + static_cast<size_t>(planes.rows[i] - 1) * planes.strides[i];
       source_stride[i] = -planes.strides[i];
+      top_down[i] = plane;
+      top_down_stride[i] = planes.strides[i];
       plane += static_cast<size_t>(planes.strides[i]) * planes.heights[i];
     }
     // The SIMD converter writes whole blocks of 16 pixels and pairs of rows; other sizes
@@ -218,7 +281,7 @@ struct FrameComposer::Impl {
     const bool blocks = to.Width() % 16 == 0 && to.Height() % 2 == 0;
     if (tuning.planar_stretch && blocks && !tuning.full_chroma &&
         tuning.shrink_filter != StretchFilter::kLanczos && planes.format != AV_PIX_FMT_GRAY8) {
-      return StretchPlanesTwice(source, source_stride, planes.format, width, height, to);
+      return StretchPlanesTwice(top_down, top_down_stride, planes.format, width, height, to, keep);
     }
     const int flags =
         StretchFlags(width, height, to) | (tuning.full_chroma ? SWS_FULL_CHR_H_INT : 0);
@@ -232,9 +295,10 @@ struct FrameComposer::Impl {
 
   // libswscale's scaled BGR24 output is plain C and costs more than the decode; its planar
   // scaler and its unscaled YUV-to-BGR converter are SIMD. So: planes to 4:2:0 at the movie
-  // size, then to BGR at that size. (Colour is shared by each 2x2 block either way.)
+  // size, then to BGR at that size. (Colour is shared by each 2x2 block either way.) The
+  // source planes come top-down, and so do the 4:2:0 ones; the second pass turns them over.
   bool StretchPlanesTwice(const uint8_t* const source[4], const int source_stride[4],
-                          AVPixelFormat format, int width, int height, DIB& to) {
+                          AVPixelFormat format, int width, int height, DIB& to, FramePlanes* keep) {
     const int w = to.Width(), h = to.Height();
     const ScalerKey key{width, height, w, h, format, StretchFlags(width, height, to)};
     if (!resizer || !(key == resizer_key)) {
@@ -243,24 +307,18 @@ struct FrameComposer::Impl {
                                    nullptr, nullptr, nullptr));
     }
     if (!resizer) return false;
-    // Rows padded to 64 bytes for the SIMD paths; the buffer only grows.
-    const int luma_stride = (w + 63) & ~63, chroma_stride = ((w + 1) / 2 + 63) & ~63;
-    const int chroma_height = (h + 1) / 2;
-    const size_t luma_bytes = static_cast<size_t>(luma_stride) * h;
-    const size_t chroma_bytes = static_cast<size_t>(chroma_stride) * chroma_height;
-    if (resized.size() < luma_bytes + 2 * chroma_bytes) resized.resize(luma_bytes + 2 * chroma_bytes);
-    uint8_t* const middle[4] = {resized.data(), resized.data() + luma_bytes,
-                                resized.data() + luma_bytes + chroma_bytes, nullptr};
-    const int middle_stride[4] = {luma_stride, chroma_stride, chroma_stride, 0};
-    if (sws_scale(resizer.get(), source, source_stride, 0, height, middle, middle_stride) != h) {
+    FramePlanes& middle = keep != nullptr ? *keep : resized;
+    middle.Resize(w, h);
+    uint8_t* const target[4] = {middle.Plane(0), middle.Plane(1), middle.Plane(2), nullptr};
+    const int target_stride[4] = {middle.strides[0], middle.strides[1], middle.strides[2], 0};
+    if (sws_scale(resizer.get(), source, source_stride, 0, height, target, target_stride) != h) {
       return false;
     }
-    SwsContext* converter = Scaler({w, h, w, h, AV_PIX_FMT_YUV420P, SWS_POINT});
-    if (converter == nullptr) return false;
-    const uint8_t* const from[4] = {middle[0], middle[1], middle[2], nullptr};
-    uint8_t* const target[4] = {to.DIBPtr(), nullptr, nullptr, nullptr};
-    const int target_stride[4] = {to.Stride(), 0, 0, 0};
-    return sws_scale(converter, from, middle_stride, 0, h, target, target_stride) == h;
+    if (keep != nullptr) {
+      keep->filled = true;
+      return true;
+    }
+    return converter.Convert(middle, to);
   }
 };
 
@@ -277,7 +335,7 @@ void FrameComposer::SetTuning(const ComposeTuning& tuning) { impl_->tuning = tun
 const DecodeInfo& FrameComposer::LastDecode() const { return impl_->last; }
 
 bool FrameComposer::Compose(const std::string& path, int32_t& movie_width, int32_t& movie_height,
-                            DIB& frame, DIB& decode) {
+                            DIB& frame, DIB& decode, FramePlanes* planes) {
   // Non-blocking: a pipe that took a still's name must not hold the run until someone
   // writes to it. Reads of a regular file are not affected.
   const FileOwner file(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
@@ -304,11 +362,13 @@ bool FrameComposer::Compose(const std::string& path, int32_t& movie_width, int32
     got += static_cast<size_t>(n);
   }
   if (got == 0) return false;
-  return ComposeBytes(still.data(), got, movie_width, movie_height, frame, decode);
+  return ComposeBytes(still.data(), got, movie_width, movie_height, frame, decode, planes);
 }
 
 bool FrameComposer::ComposeBytes(const uint8_t* data, size_t size, int32_t& movie_width,
-                                 int32_t& movie_height, DIB& frame, DIB& decode) {
+                                 int32_t& movie_height, DIB& frame, DIB& decode,
+                                 FramePlanes* planes) {
+  if (planes != nullptr) planes->filled = false;
   if (data == nullptr || size == 0 || size > std::numeric_limits<unsigned long>::max()) {
     return false;
   }
@@ -362,23 +422,24 @@ bool FrameComposer::ComposeBytes(const uint8_t* data, size_t size, int32_t& movi
 
   // YUV planes skip TurboJPEG's colour conversion and let libswscale convert while it
   // stretches, one pass instead of two. They fit in the decode surface's BGR buffer.
-  const Planes planes = impl.tuning.yuv_stretch
+  const Planes still_planes = impl.tuning.yuv_stretch
                             ? PlanesFor(subsampling, colorspace, decoded_width, decoded_height)
                             : Planes{};
   const int64_t capacity = int64_t{decode.Stride()} * decode.Height();
-  if (planes.count > 0 && planes.bytes <= capacity) {
+  if (still_planes.count > 0 && still_planes.bytes <= capacity) {
     unsigned char* plane_ptrs[3] = {decode.DIBPtr(), nullptr, nullptr};
-    for (int i = 1; i < planes.count; ++i) {
-      plane_ptrs[i] = plane_ptrs[i - 1] + static_cast<size_t>(planes.strides[i - 1]) *
-                                              planes.heights[i - 1];
+    for (int i = 1; i < still_planes.count; ++i) {
+      plane_ptrs[i] = plane_ptrs[i - 1] + static_cast<size_t>(still_planes.strides[i - 1]) *
+                                              still_planes.heights[i - 1];
     }
-    int strides[3] = {planes.strides[0], planes.strides[1], planes.strides[2]};
+    int strides[3] = {still_planes.strides[0], still_planes.strides[1], still_planes.strides[2]};
     const int result = tjDecompressToYUVPlanes(
         impl.decoder.get(), data, jpeg_size, plane_ptrs, decoded_width, strides, decoded_height,
         impl.DecodeFlags(denominator) & ~TJFLAG_BOTTOMUP);
     if (!impl.Succeeded(result)) return false;
     // Stretched to fill the frame; the still's aspect ratio is not kept.
-    if (!impl.StretchPlanes(decode.DIBPtr(), planes, decoded_width, decoded_height, frame)) {
+    if (!impl.StretchPlanes(decode.DIBPtr(), still_planes, decoded_width, decoded_height, frame,
+                            planes)) {
       return false;
     }
     impl.last = info;

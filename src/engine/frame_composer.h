@@ -37,6 +37,37 @@ struct DecodeInfo {
   bool yuv = false;               // decoded to YUV planes and converted while stretching
 };
 
+// A frame as 4:2:0 planes at the movie size: BT.601 over the full 0-255 range (JPEG's own),
+// rows top-down, each row padded to 64 bytes. A stretched still can stop here when the
+// writer takes such planes; the BGR surface is then made only when someone looks at it.
+struct FramePlanes {
+  int32_t width = 0, height = 0;
+  int strides[3] = {0, 0, 0};
+  bool filled = false;  // the last composition stopped at the planes
+  std::vector<uint8_t> bytes;
+
+  void Resize(int32_t w, int32_t h);  // the buffer only grows
+  int Rows(int plane) const { return plane == 0 ? height : (height + 1) / 2; }
+  uint8_t* Plane(int plane);
+  const uint8_t* Plane(int plane) const;
+};
+
+// Makes a frame's BGR surface from its planes, exactly as the composer itself does.
+class PlanesConverter {
+ public:
+  PlanesConverter();
+  ~PlanesConverter();
+  PlanesConverter(const PlanesConverter&) = delete;
+  PlanesConverter& operator=(const PlanesConverter&) = delete;
+
+  // `to` is sized to the planes when it is not already.
+  bool Convert(const FramePlanes& planes, DIB& to);
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
 class FrameComposer {
  public:
   FrameComposer();
@@ -50,12 +81,14 @@ class FrameComposer {
   // Composes the still at `path` into `frame`. When movie_width is 0 (size from the first
   // image) the still fixes movie_width (rounded up to a multiple of 4) and movie_height.
   // False: the still gives no frame (unreadable, not a JPEG, undecodable, too large).
+  // With `planes`, a still stretched through 4:2:0 planes stops there (planes->filled):
+  // `frame` then has the movie size but not the picture (PlanesConverter makes it).
   bool Compose(const std::string& path, int32_t& movie_width, int32_t& movie_height, DIB& frame,
-               DIB& decode);
+               DIB& decode, FramePlanes* planes = nullptr);
 
   // The same from bytes already in memory.
   bool ComposeBytes(const uint8_t* data, size_t size, int32_t& movie_width, int32_t& movie_height,
-                    DIB& frame, DIB& decode);
+                    DIB& frame, DIB& decode, FramePlanes* planes = nullptr);
 
   const ComposeTuning& Tuning() const;
   void SetTuning(const ComposeTuning& tuning);

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <exception>
 #include <mutex>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -24,6 +25,7 @@ enum class SlotState { kFree, kComposing, kReady };
 
 struct Slot {
   DIB frame;
+  FramePlanes planes;
   SlotState state = SlotState::kFree;
   size_t index = 0;
   bool composed = false;
@@ -40,6 +42,8 @@ struct Worker {
 struct FramePipeline::Impl {
   std::span<const std::string> stills;
   ComposeTuning tuning;
+  bool keep_planes = false;
+  PlanesConverter converter;  // the caller's, for MakeSurface
   size_t slot_count = 1;
   std::unique_ptr<Slot[]> slots;
   std::vector<std::unique_ptr<Worker>> workers;
@@ -82,7 +86,8 @@ struct FramePipeline::Impl {
       lock.unlock();
       bool composed = false;
       try {
-        composed = worker.composer.Compose(stills[k], w, h, slot.frame, worker.decode);
+        composed = worker.composer.Compose(stills[k], w, h, slot.frame, worker.decode,
+                                           keep_planes ? &slot.planes : nullptr);
       } catch (...) {
         lock.lock();
         if (!failure) failure = std::current_exception();
@@ -158,7 +163,8 @@ DIB* FramePipeline::Take(size_t k) {
   if (d.worker_count == 0) {
     Slot& slot = d.slots[0];
     int32_t w = d.width, h = d.height;
-    slot.composed = d.own_composer.Compose(d.stills[k], w, h, slot.frame, d.own_decode);
+    slot.composed = d.own_composer.Compose(d.stills[k], w, h, slot.frame, d.own_decode,
+                                           d.keep_planes ? &slot.planes : nullptr);
     if (d.width == 0 && w != 0) {
       d.width = w;
       d.height = h;
@@ -184,6 +190,26 @@ void FramePipeline::Release(size_t k) {
     slot.state = SlotState::kFree;
   }
   d.work_ready.notify_all();
+}
+
+void FramePipeline::KeepPlanes(bool keep) {
+  // For measuring: CHRONOREEL_KEEP_PLANES=0 makes every frame in BGR.
+  const char* text = std::getenv("CHRONOREEL_KEEP_PLANES");
+  impl_->keep_planes = keep && !(text && std::string_view(text) == "0");
+}
+
+// The slot of frame k is the caller's between Take and Release: no lock needed.
+const FramePlanes* FramePipeline::Planes(size_t k) {
+  Impl& d = *impl_;
+  const Slot& slot = d.worker_count == 0 ? d.slots[0] : d.SlotFor(k);
+  return slot.composed && slot.planes.filled ? &slot.planes : nullptr;
+}
+
+bool FramePipeline::MakeSurface(size_t k) {
+  Impl& d = *impl_;
+  Slot& slot = d.worker_count == 0 ? d.slots[0] : d.SlotFor(k);
+  if (!slot.composed || !slot.planes.filled) return slot.composed;
+  return d.converter.Convert(slot.planes, slot.frame);
 }
 
 int32_t FramePipeline::MovieWidth() const {

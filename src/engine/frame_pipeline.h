@@ -25,6 +25,10 @@ class FramePipeline {
   FramePipeline(const FramePipeline&) = delete;
   FramePipeline& operator=(const FramePipeline&) = delete;
 
+  // Before Start: stills stretched through 4:2:0 planes stop there (for a writer that takes
+  // planes), and their surfaces are made only on request (MakeSurface).
+  void KeepPlanes(bool keep);
+
   // Makes every decoder and starts the workers. False when a decoder cannot be made.
   bool Start();
 
@@ -33,6 +37,12 @@ class FramePipeline {
   // the caller's, to read and change, until Release.
   DIB* Take(size_t k);
   void Release(size_t k);
+
+  // After Take(k): frame k's planes when the still stopped at them, else nullptr.
+  const FramePlanes* Planes(size_t k);
+  // Makes frame k's surface from its planes (once is enough), on the calling thread. False
+  // when it cannot.
+  bool MakeSurface(size_t k);
 
   // The movie size as fixed so far (0 x 0 until a still fixed it).
   int32_t MovieWidth() const;

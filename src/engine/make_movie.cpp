@@ -159,7 +159,15 @@ void MovieGen::MakeMovie() {
     if (run_direction_ != 1) writing_order.assign(frame_paths_.rbegin(), frame_paths_.rend());
     const std::span<const std::string> stills =
         run_direction_ == 1 ? std::span<const std::string>(frame_paths_) : writing_order;
+    CompressionChoice compression;
+    compression.record = *CompressOptionsPointer();
+    compression.format = HeldBytes(FormatPointer(), compression.record.cbFormat, FormatHeld());
+    compression.parms = HeldBytes(ParmsPointer(), compression.record.cbParms, ParmsHeld());
     FramePipeline pipeline(stills, movie_width_, movie_height_, FramePipeline::DefaultWorkers());
+    // Frames that go to the writer untouched can stay as the planes the decoder made; a
+    // deflickered or stamped frame is worked on in BGR from the start.
+    const bool touched = Deflicker(deflicker_frames_).Enabled() || !stamp_text_.empty();
+    pipeline.KeepPlanes(!touched && AviWriter::MayTakePlanes(compression));
     AviWriter writer;
     const bool decoder_ready = pipeline.Start();
     if (decoder_ready) {
@@ -167,10 +175,6 @@ void MovieGen::MakeMovie() {
         progress_->SetStatus("Status: Opening AVI");
         progress_->Refresh();
       }
-      CompressionChoice compression;
-      compression.record = *CompressOptionsPointer();
-      compression.format = HeldBytes(FormatPointer(), compression.record.cbFormat, FormatHeld());
-      compression.parms = HeldBytes(ParmsPointer(), compression.record.cbParms, ParmsHeld());
       if (!writer.Open(output_avi_path_, &compression)) {
         ReportAviError(writer.Error());
         CloseProgress();
@@ -233,10 +237,24 @@ void MovieGen::MakeMovie() {
         }
         movie_width_ = pipeline.MovieWidth();
         movie_height_ = pipeline.MovieHeight();
-        if (deflicker.Enabled()) {
+        // A frame still in planes goes to the writer as it is when the stream takes planes
+        // and nothing draws on it; its surface is made only for the preview.
+        const FramePlanes* planes = pipeline.Planes(k);
+        bool planes_out = false;
+        bool written = true;
+        if (planes != nullptr) {
+          written = writer.Prepare(planes->width, planes->height, fps, compression);
+          planes_out = written && writer.TakesPlanes() && !deflicker.Enabled() && !stamper;
+          const bool surface_needed = !planes_out || (progress_ && ui_due);
+          if (written && surface_needed && !pipeline.MakeSurface(k)) {
+            pipeline.Release(k);
+            continue;  // no picture: as a still that does not decode
+          }
+        }
+        if (written && deflicker.Enabled()) {
           deflicker.Apply(frame->DIBPtr(), frame->Width(), frame->Height(), frame->Stride());
         }
-        if (stamper) {
+        if (written && stamper) {
           const DateTime still_time = frame_times_[run_direction_ == 1 ? k : m - 1 - k];
           // The still's fields first: a '%' that a tag brings in (a path) stays as it is.
           const std::string text = ExpandShellTags(
@@ -245,8 +263,8 @@ void MovieGen::MakeMovie() {
                         stamp_position_, stamp_size_);
         }
         const FrameView view = frame->View();
-        if (progress_ && ui_due) progress_->ShowFrame(view);
-        const bool written = writer.WriteFrame(view, fps, compression);
+        if (written && progress_ && ui_due) progress_->ShowFrame(view);
+        if (written) written = planes_out ? writer.WritePlanes(*planes) : writer.WriteFrame(view, fps, compression);
         pipeline.Release(k);
         if (!written) {
           // No message box on this path; an unattended run's log still learns why (a full

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cmath>
 #include <csignal>
 #include <cstring>
 #include <filesystem>
@@ -170,6 +171,112 @@ INSTANTIATE_TEST_SUITE_P(Codecs, AviCodecTest,
                                            CodecCase{"H264", "h264", 10},
                                            CodecCase{"FFV1", "ffv1", 0},
                                            CodecCase{"HFYU", "huffyuv", 0}),
+                         [](const auto& param_info) {
+                           std::string n = param_info.param.fourcc;
+                           return n == "DIB " ? std::string("DIB") : n;
+                         });
+
+// ---- frames handed over as 4:2:0 planes ----
+
+// The planes of a frame in JPEG's own colours (BT.601, full range), chroma averaged over
+// each 2x2 block, rows top-down.
+FramePlanes PlanesOf(const TestFrame& f) {
+  FramePlanes p;
+  p.Resize(f.width, f.height);
+  auto at = [&](int x, int y_top, int channel) {
+    return double(f.pixels[static_cast<size_t>(f.height - 1 - y_top) * f.stride + x * 3 + channel]);
+  };
+  for (int y = 0; y < f.height; ++y) {
+    for (int x = 0; x < f.width; ++x) {
+      const double b = at(x, y, 0), g = at(x, y, 1), r = at(x, y, 2);
+      p.Plane(0)[y * p.strides[0] + x] = static_cast<uint8_t>(std::lround(0.299 * r + 0.587 * g + 0.114 * b));
+    }
+  }
+  for (int y = 0; y < p.Rows(1); ++y) {
+    for (int x = 0; x < (f.width + 1) / 2; ++x) {
+      double cb = 0, cr = 0;
+      for (int dy = 0; dy < 2; ++dy) {
+        for (int dx = 0; dx < 2; ++dx) {
+          const int px = std::min(2 * x + dx, f.width - 1), py = std::min(2 * y + dy, f.height - 1);
+          const double b = at(px, py, 0), g = at(px, py, 1), r = at(px, py, 2);
+          cb += 128 - 0.168736 * r - 0.331264 * g + 0.5 * b;
+          cr += 128 + 0.5 * r - 0.418688 * g - 0.081312 * b;
+        }
+      }
+      p.Plane(1)[y * p.strides[1] + x] = static_cast<uint8_t>(std::clamp(std::lround(cb / 4), 0L, 255L));
+      p.Plane(2)[y * p.strides[2] + x] = static_cast<uint8_t>(std::clamp(std::lround(cr / 4), 0L, 255L));
+    }
+  }
+  p.filled = true;
+  return p;
+}
+
+struct PlanesCase {
+  const char* fourcc;
+  int32_t quality;
+  bool takes;  // the stream takes planes
+};
+
+void PrintTo(const PlanesCase& c, std::ostream* os) { *os << '"' << c.fourcc << "\" " << c.quality; }
+
+class AviPlanesTest : public ::testing::TestWithParam<PlanesCase> {};
+
+// Streams that take planes decode to the same colours as from BGR, the right way up; the
+// others say so before a frame is written, and refuse planes rather than misread them.
+TEST_P(AviPlanesTest, PlanesDecodeToThePictureOrAreRefused) {
+  const PlanesCase& c = GetParam();
+  if (std::string(c.fourcc) != "DIB " && !HasEncoder(c.fourcc)) GTEST_SKIP();
+  TempDir dir("avi-planes");
+  const std::string out = dir.File("movie.avi");
+  const CompressionChoice choice = Choice(c.fourcc, c.quality);
+  EXPECT_EQ(AviWriter::MayTakePlanes(choice), c.takes);
+  const std::vector<Bgr> colours = {{0, 0, 220}, {0, 200, 0}, {210, 30, 30}, {128, 128, 128}};
+  const Bgr top{20, 220, 230}, bottom{200, 40, 40};
+  {
+    AviWriter w;
+    ASSERT_TRUE(w.Open(out)) << w.Error();
+    ASSERT_TRUE(w.Prepare(64, 48, 15, choice)) << w.Error();
+    ASSERT_EQ(w.TakesPlanes(), c.takes);
+    if (!c.takes) {
+      EXPECT_FALSE(w.WritePlanes(PlanesOf(Flat(64, 48, colours[0]))));
+      EXPECT_FALSE(w.Error().empty());
+      EXPECT_EQ(w.FramesWritten(), 0);
+      return;
+    }
+    EXPECT_FALSE(w.WritePlanes(PlanesOf(Flat(32, 48, colours[0])))) << "another size";
+    for (const Bgr& colour : colours) ASSERT_TRUE(w.WritePlanes(PlanesOf(Flat(64, 48, colour)))) << w.Error();
+    ASSERT_TRUE(w.WritePlanes(PlanesOf(TwoTone(64, 48, top, bottom)))) << w.Error();
+    ASSERT_TRUE(w.WriteFrame(TwoTone(64, 48, top, bottom).View(), 15, choice)) << "BGR still goes";
+    ASSERT_TRUE(w.Finish()) << w.Error();
+  }
+  const test::ProbedMovie movie = test::ProbeMovie(out);
+  ASSERT_TRUE(movie.opened) << movie.error;
+  ASSERT_EQ(movie.FrameCount(), 6);
+  for (int k = 0; k < movie.FrameCount(); ++k) EXPECT_TRUE(movie.key_flags[k]) << "packet " << k;
+  const auto frames = test::DecodeAllFrames(out);
+  ASSERT_EQ(frames.size(), 6u);
+  auto expect_near = [&](const test::DecodedFrame& f, int y0, int y1, Bgr want, const char* what) {
+    double got[3];
+    f.MeanColour(4, y0, 60, y1, got);
+    EXPECT_NEAR(got[0], want.b, 6) << what;
+    EXPECT_NEAR(got[1], want.g, 6) << what;
+    EXPECT_NEAR(got[2], want.r, 6) << what;
+  };
+  for (size_t k = 0; k < colours.size(); ++k)
+    expect_near(frames[k], 4, 44, colours[k], ("frame " + std::to_string(k)).c_str());
+  for (size_t k : {4u, 5u}) {
+    expect_near(frames[k], 2, 20, top, "top half");
+    expect_near(frames[k], 28, 46, bottom, "bottom half");
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Codecs, AviPlanesTest,
+                         ::testing::Values(PlanesCase{"MJPG", 7700, true},
+                                           PlanesCase{"FMP4", 7700, true},
+                                           PlanesCase{"XVID", 8000, true},
+                                           PlanesCase{"H264", 0, true},
+                                           PlanesCase{"HFYU", 8000, false},
+                                           PlanesCase{"DIB ", 0, false}),
                          [](const auto& param_info) {
                            std::string n = param_info.param.fourcc;
                            return n == "DIB " ? std::string("DIB") : n;

@@ -5,6 +5,7 @@
 #include <turbojpeg.h>
 
 #include <climits>
+#include <cstring>
 #include <cstdlib>
 #include <random>
 #include <string>
@@ -318,6 +319,54 @@ TEST(ComposeTuningPaths, AllGiveTheSamePicture) {
         EXPECT_TRUE(RowsAre(frame, 0, height / 2 - margin, top));
         EXPECT_TRUE(RowsAre(frame, height / 2 + margin, height, bottom));
       }
+    }
+  }
+}
+
+// A frame kept as planes must become, once converted, exactly the surface the composer
+// makes when it keeps none; stills that take another path leave the planes unfilled and
+// the surface made.
+TEST(ComposePlanes, ConvertedPlanesAreTheSurfaceTheComposerMakes) {
+  struct Case {
+    int still_width, still_height;
+    int32_t movie_width, movie_height;
+    JpegSubsampling layout;
+    bool planes;  // the still stops at the planes
+  };
+  const Case cases[] = {
+      {1280, 720, 640, 480, JpegSubsampling::k420, true},   // shrink, full decode
+      {1920, 1080, 640, 480, JpegSubsampling::k420, true},  // shrink, decoded at 1/2
+      {96, 64, 64, 48, JpegSubsampling::k422, true},
+      {40, 30, 64, 48, JpegSubsampling::k444, true},        // grow
+      {64, 48, 64, 48, JpegSubsampling::k420, false},       // same size: straight into BGR
+      {96, 64, 100, 48, JpegSubsampling::k420, false},      // width not a multiple of 16
+      {96, 64, 64, 48, JpegSubsampling::kGray, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::Message() << c.still_width << "x" << c.still_height << " -> "
+                                      << c.movie_width << "x" << c.movie_height);
+    const std::vector<uint8_t> jpeg =
+        MakeSplitJpeg(c.still_width, c.still_height, 0x20C040, 0xD0A020, {90, c.layout});
+    FrameComposer plain, planar;
+    DIB want, frame, decode, decode2;
+    int32_t w1 = c.movie_width, h1 = c.movie_height, w2 = w1, h2 = h1;
+    ASSERT_TRUE(plain.ComposeBytes(jpeg.data(), jpeg.size(), w1, h1, want, decode));
+    FramePlanes planes;
+    ASSERT_TRUE(planar.ComposeBytes(jpeg.data(), jpeg.size(), w2, h2, frame, decode2, &planes));
+    ASSERT_EQ(planes.filled, c.planes);
+    if (c.planes) {
+      EXPECT_EQ(planes.width, c.movie_width);
+      EXPECT_EQ(planes.height, c.movie_height);
+      PlanesConverter converter;
+      ASSERT_TRUE(converter.Convert(planes, frame));
+    }
+    ASSERT_EQ(frame.Width(), want.Width());
+    ASSERT_EQ(frame.Height(), want.Height());
+    for (int y = 0; y < want.Height(); ++y) {
+      ASSERT_EQ(0, std::memcmp(frame.DIBPtr() + static_cast<size_t>(y) * frame.Stride(),
+                               want.DIBPtr() + static_cast<size_t>(y) * want.Stride(),
+                               static_cast<size_t>(want.Width()) * 3))
+          << "row " << y;
     }
   }
 }

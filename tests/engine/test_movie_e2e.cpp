@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -54,13 +55,13 @@ int LevelOf(double value) {
 }
 
 // The still index a decoded frame shows, or -1 (unreadable, or the wrong way up).
-int StillShown(const test::DecodedFrame& frame) {
-  if (frame.width != kWidth || frame.height != kHeight) return -1;
+int StillShown(const test::DecodedFrame& frame, int width = kWidth, int height = kHeight) {
+  if (frame.width != width || frame.height != height) return -1;
   int codes[2];
   for (int half = 0; half < 2; ++half) {
     double bgr[3];
-    const int y0 = half == 0 ? 4 : kHeight / 2 + 4;
-    frame.MeanColour(8, y0, kWidth - 8, y0 + kHeight / 2 - 8, bgr);
+    const int y0 = half == 0 ? 4 : height / 2 + 4;
+    frame.MeanColour(8, y0, width - 8, y0 + height / 2 - 8, bgr);
     const int r = LevelOf(bgr[2]), g = LevelOf(bgr[1]), b = LevelOf(bgr[0]);
     if (r < 0 || g < 0 || b < 0) return -1;
     const int red_bit = half == 0 ? r : r - 2;
@@ -250,6 +251,61 @@ INSTANTIATE_TEST_SUITE_P(
       const std::string n = param_info.param.fourcc;
       return n == "DIB " ? std::string("DIB") : n;
     });
+
+// Stills stretched to a movie size of their own: where the stream takes them, frames go to
+// the writer as the decoder's planes, and the preview still shows each frame's picture.
+TEST_F(MovieE2eTest, StretchedStillsKeepTheirOrderAndPictureOnEveryPath) {
+  struct Case {
+    const char* fourcc;
+    int32_t quality;
+  };
+  const Case cases[] = {{"FMP4", 7700}, {"MJPG", 7700}, {"HFYU", 8000}};
+  constexpr int kMovieWidth = 64, kMovieHeight = 48;
+  state_.cmd.ShowProgress = true;
+  host_.probe_x = kMovieWidth / 2;
+  host_.probe_y = 4;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.fourcc);
+    if (EncoderNameForFourcc(FourccFromText(c.fourcc)).empty()) continue;
+    host_.log.clear();
+    gen_.SetCompressHandler(FourccFromText(c.fourcc));
+    gen_.SetCompressQuality(c.quality);
+    gen_.SetCompressFlags(0);
+    gen_.SetMovieSizeOption(1);
+    gen_.SetMovieSizeWidth(kMovieWidth);
+    gen_.SetMovieSizeHeight(kMovieHeight);
+    gen_.SetImageIntervalOption(1);
+    gen_.SetImagesPerHour(30);  // one still in twelve
+    gen_.MakeMovie();
+    ASSERT_TRUE(gen_.LastRunCompleted());
+    std::vector<int> expected;
+    for (int i = 0; i < kStills; ++i) {
+      if (i % 12 == 0) expected.push_back(i);
+    }
+    ASSERT_EQ(gen_.FramePaths().size(), expected.size());
+    const std::vector<test::DecodedFrame> frames = test::DecodeAllFrames(gen_.OutputAVIPath());
+    ASSERT_EQ(frames.size(), expected.size());
+    int wrong = 0;
+    for (size_t k = 0; k < frames.size(); ++k) {
+      const int shown = StillShown(frames[k], kMovieWidth, kMovieHeight);
+      if (shown != expected[k] && ++wrong <= 3) {
+        ADD_FAILURE() << "frame " << k << " shows still " << shown << ", expected " << expected[k];
+      }
+    }
+    EXPECT_EQ(wrong, 0);
+    // The first frame is always previewed: the top half of the first still.
+    const std::vector<std::string> previews = host_.Lines("frame:");
+    ASSERT_FALSE(previews.empty());
+    const uint32_t want = HalfColour(expected[0] / 32, true);
+    char text[32];
+    std::snprintf(text, sizeof text, "%dx%d:", kMovieWidth, kMovieHeight);
+    ASSERT_EQ(previews[0].rfind(text, 0), 0u) << previews[0];
+    const uint32_t got = static_cast<uint32_t>(std::stoul(previews[0].substr(std::strlen(text)), nullptr, 16));
+    for (int shift : {0, 8, 16}) {
+      EXPECT_NEAR(int(got >> shift & 0xFF), int(want >> shift & 0xFF), 30) << previews[0];
+    }
+  }
+}
 
 }  // namespace
 }  // namespace chronoreel
