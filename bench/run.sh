@@ -66,6 +66,8 @@ mkdir -p "$runs_dir"
 # (the scan case ends so on purpose); anything else fails the benchmark.
 timed() {
   local log=$runs_dir/time.log rc=0
+  # The previous run's movie goes to disk first, so no run pays for another's writing.
+  sync
   /usr/bin/time -v -o "$log" "$@" >/dev/null 2>"$runs_dir/stderr.log" || rc=$?
   if [ "$rc" -gt 1 ] || ! grep -q 'Elapsed (wall clock)' "$log"; then
     echo "bench: command failed ($rc): $*" >&2; cat "$runs_dir/stderr.log" "$log" >&2; exit 1
