@@ -58,9 +58,98 @@ namespace {
 
 struct FormatContextDeleter {
   void operator()(AVFormatContext* ctx) const {
-    if (ctx->pb) avio_closep(&ctx->pb);
+    // A context of our own (FileSink) is released by its owner.
+    if (ctx->pb && !(ctx->flags & AVFMT_FLAG_CUSTOM_IO)) avio_closep(&ctx->pb);
     avformat_free_context(ctx);
   }
+};
+struct IoContextDeleter {
+  void operator()(AVIOContext* io) const {
+    av_freep(&io->buffer);
+    avio_context_free(&io);
+  }
+};
+
+// The movie file under libavformat. Every few megabytes it asks the kernel to start
+// writing what came so far, so the disk works while frames are made, and the flush before
+// the rename finds little left to do.
+class FileSink {
+ public:
+  FileSink() = default;
+  FileSink(const FileSink&) = delete;
+  FileSink& operator=(const FileSink&) = delete;
+  ~FileSink() { Close(); }
+
+  bool Open(const std::string& path) {
+    fd_ = open(path.c_str(), O_WRONLY | O_CLOEXEC);
+    position_ = started_ = 0;
+    return fd_ >= 0;
+  }
+
+  // The context libavformat writes through; its buffer is its own.
+  AVIOContext* MakeContext() {
+    constexpr int kBufferBytes = 256 * 1024;
+    auto* buffer = static_cast<unsigned char*>(av_malloc(kBufferBytes));
+    if (buffer == nullptr) return nullptr;
+    AVIOContext* io = avio_alloc_context(buffer, kBufferBytes, 1, this, nullptr, &Write, &Seek);
+    if (io == nullptr) av_free(buffer);
+    return io;
+  }
+
+  // On disk: false with errno when the data cannot be made durable.
+  bool Sync() { return fd_ >= 0 && fsync(fd_) == 0; }
+
+  // False with errno when the kernel reports a late write error on closing.
+  bool Close() {
+    if (fd_ < 0) return true;
+    const int rc = close(fd_);
+    fd_ = -1;
+    return rc == 0;
+  }
+
+ private:
+  static constexpr int64_t kWriteBehindBytes = 8 << 20;
+
+#if LIBAVFORMAT_VERSION_MAJOR >= 61
+  static int Write(void* opaque, const uint8_t* data, int size) {
+#else
+  static int Write(void* opaque, uint8_t* data, int size) {
+#endif
+    auto& sink = *static_cast<FileSink*>(opaque);
+    int done = 0;
+    while (done < size) {
+      const ssize_t n = write(sink.fd_, data + done, static_cast<size_t>(size - done));
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) return AVERROR(errno);
+      if (n == 0) return AVERROR(EIO);
+      done += static_cast<int>(n);
+    }
+    sink.position_ += size;
+    if (sink.position_ - sink.started_ >= kWriteBehindBytes) {
+      // Only a hint: where the file system cannot, the flush at the end does it all.
+      sync_file_range(sink.fd_, sink.started_, sink.position_ - sink.started_, SYNC_FILE_RANGE_WRITE);
+      sink.started_ = sink.position_;
+    }
+    return size;
+  }
+
+  static int64_t Seek(void* opaque, int64_t offset, int whence) {
+    auto& sink = *static_cast<FileSink*>(opaque);
+    if (whence == AVSEEK_SIZE) {
+      struct stat st {};
+      return fstat(sink.fd_, &st) == 0 ? static_cast<int64_t>(st.st_size) : AVERROR(errno);
+    }
+    const off_t at = lseek(sink.fd_, static_cast<off_t>(offset), whence & ~AVSEEK_FORCE);
+    if (at < 0) return AVERROR(errno);
+    sink.position_ = at;
+    // Writing back into the file (the header at the end) starts a new range.
+    if (sink.position_ < sink.started_) sink.started_ = sink.position_;
+    return at;
+  }
+
+  int fd_ = -1;
+  int64_t position_ = 0;
+  int64_t started_ = 0;  // where the range not yet handed to the disk begins
 };
 struct CodecContextDeleter {
   void operator()(AVCodecContext* ctx) const { avcodec_free_context(&ctx); }
@@ -231,6 +320,8 @@ struct AviWriter::Impl {
   int32_t frames_written = 0;
   AVRational codec_time_base{1, 1};
 
+  FileSink sink;
+  std::unique_ptr<AVIOContext, IoContextDeleter> io;  // released after `format`
   std::unique_ptr<AVFormatContext, FormatContextDeleter> format;
   std::unique_ptr<AVCodecContext, CodecContextDeleter> encoder;
   std::unique_ptr<AVFrame, FrameDeleter> picture;
@@ -255,6 +346,7 @@ struct AviWriter::Impl {
     packet.reset();
     encoder.reset();
     format.reset();
+    io.reset();
     stream = nullptr;
   }
 
@@ -624,11 +716,21 @@ bool AviWriter::Open(const std::string& output_path, const CompressionChoice* co
     return d.Fail(prefix + AvError(rc));
   }
   d.format.reset(raw_ctx);
-  if (const int rc = avio_open(&d.format->pb, d.temp_path.c_str(), AVIO_FLAG_WRITE); rc < 0) {
+  if (!d.sink.Open(d.temp_path)) {
+    const int err = errno;
     d.ReleaseAll();
     d.RemoveTemporary();
-    return d.Fail(prefix + AvError(rc));
+    return d.Fail(prefix + SystemReason(err));
   }
+  d.io.reset(d.sink.MakeContext());
+  if (!d.io) {
+    d.ReleaseAll();
+    d.sink.Close();
+    d.RemoveTemporary();
+    return d.Fail(prefix + "out of memory");
+  }
+  d.format->pb = d.io.get();
+  d.format->flags |= AVFMT_FLAG_CUSTOM_IO;
   return true;
 }
 
@@ -773,21 +875,21 @@ bool AviWriter::Finish() {
     if (const int rc = av_write_trailer(d.format.get()); rc < 0 && ok)
       ok = d.Fail("cannot finish output " + d.output_path + ": " + AvError(rc));
   }
-  if (d.format && d.format->pb) {
-    avio_flush(d.format->pb);
-    if (d.format->pb->error < 0 && ok)
-      ok = d.Fail("cannot finish output " + d.output_path + ": " + AvError(d.format->pb->error));
-    if (const int rc = avio_closep(&d.format->pb); rc < 0 && ok)
-      ok = d.Fail("cannot finish output " + d.output_path + ": " + AvError(rc));
+  if (d.io) {
+    avio_flush(d.io.get());
+    if (d.io->error < 0 && ok)
+      ok = d.Fail("cannot finish output " + d.output_path + ": " + AvError(d.io->error));
   }
   d.ReleaseAll();
 
-  if (ok) {
-    // On disk before it takes the output's name, so a crash leaves one movie or the other.
-    if (const int fd = open(d.temp_path.c_str(), O_RDONLY); fd >= 0) {
-      if (fsync(fd) != 0) ok = d.Fail("cannot finish output " + d.output_path + ": " + SystemReason(errno));
-      close(fd);
-    }
+  // On disk before it takes the output's name, so a crash leaves one movie or the other.
+  if (ok && !d.sink.Sync()) {
+    const int err = errno;
+    ok = d.Fail("cannot finish output " + d.output_path + ": " + SystemReason(err));
+  }
+  if (!d.sink.Close() && ok) {
+    const int err = errno;
+    ok = d.Fail("cannot finish output " + d.output_path + ": " + SystemReason(err));
   }
   if (ok) {
     std::error_code ec;
