@@ -16,6 +16,10 @@
 #include "engine/movie_gen.h"
 #include "engine/stamp.h"
 
+extern "C" {
+#include <libavutil/log.h>
+}
+
 namespace chronoreel {
 
 namespace {
@@ -163,6 +167,9 @@ void MovieGen::MakeMovie() {
     compression.record = *CompressOptionsPointer();
     compression.format = HeldBytes(FormatPointer(), compression.record.cbFormat, FormatHeld());
     compression.parms = HeldBytes(ParmsPointer(), compression.record.cbParms, ParmsHeld());
+    // The libraries' notes and statistics (x264's, libswscale's) are no news to a user and
+    // would bury our own lines in a scheduler's mail; their errors still show.
+    av_log_set_level(AV_LOG_ERROR);
     FramePipeline pipeline(stills, movie_width_, movie_height_, FramePipeline::DefaultWorkers());
     // Frames that go to the writer untouched can stay as the planes the decoder made; a
     // deflickered or stamped frame is worked on in BGR from the start.
