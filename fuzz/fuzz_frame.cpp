@@ -10,6 +10,10 @@
 #include <memory>
 #include <string_view>
 
+extern "C" {
+#include <libavutil/log.h>
+}
+
 #include "bitmap/dib.h"
 #include "engine/frame_composer.h"
 #include "fuzz_support.h"
@@ -55,6 +59,11 @@ void CheckFrame(bool composed, const chronoreel::DIB& frame, int32_t width, int3
 
 }  // namespace
 
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  av_log_set_level(AV_LOG_QUIET);  // libswscale's notes would fill the log
+  return 0;
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 3 || size > 64 * 1024) return -1;
   const std::string_view input(reinterpret_cast<const char*>(data), size);
@@ -73,7 +82,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!SmallEnough(first, first_size) || !SmallEnough(second, second_size))
     return -1;
 
-  chronoreel::FrameComposer composer;
+  // One composer for every input, as a run keeps one for all its stills: its scalers and
+  // buffers meet stills of every size in turn.
+  static chronoreel::FrameComposer composer;
   if (!composer.Init()) Violation("the decoder cannot be made", input);
 
   {
