@@ -24,7 +24,7 @@ namespace {
 
 // Keeps each input quick: stills above this are left to the size limit of the surface and
 // to the hostile-still tests. Large pictures run the same code as small ones, only longer.
-constexpr int64_t kMaxFuzzPixels = 1 << 16;
+constexpr int64_t kMaxFuzzPixels = 1 << 14;
 
 struct Size {
   int32_t width;
