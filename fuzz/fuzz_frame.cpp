@@ -82,13 +82,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!SmallEnough(first, first_size) || !SmallEnough(second, second_size))
     return -1;
 
-  // One composer for every input, as a run keeps one for all its stills: its scalers and
-  // buffers meet stills of every size in turn.
+  // One composer and one set of surfaces for every input, as a run keeps them for all its
+  // stills: they meet stills of every size in turn.
   static chronoreel::FrameComposer composer;
+  static chronoreel::DIB frame, decode;
+  static chronoreel::FramePlanes planes;
+  static chronoreel::PlanesConverter converter;
   if (!composer.Init()) Violation("the decoder cannot be made", input);
 
   {
-    chronoreel::DIB frame, decode;
     int32_t width = 0, height = 0;
     bool composed = composer.ComposeBytes(first, first_size, width, height, frame, decode);
     if (composed && (width <= 0 || height <= 0 || width % 4 != 0))
@@ -98,15 +100,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     CheckFrame(composed, frame, width, height, input);
   }
   {
-    chronoreel::DIB frame, decode;
     const Size custom = kCustomSizes[options % std::size(kCustomSizes)];
+    // Half the inputs stop at the planes where the still is stretched through them.
+    chronoreel::FramePlanes* keep = (options & 0x80) != 0 ? &planes : nullptr;
     int32_t width = custom.width, height = custom.height;
     for (int pass = 0; pass < 2; ++pass) {
-      const bool composed = pass == 0
-                                ? composer.ComposeBytes(first, first_size, width, height, frame, decode)
-                                : composer.ComposeBytes(second, second_size, width, height, frame, decode);
+      bool composed = pass == 0
+                          ? composer.ComposeBytes(first, first_size, width, height, frame, decode, keep)
+                          : composer.ComposeBytes(second, second_size, width, height, frame, decode, keep);
       if (width != custom.width || height != custom.height)
         Violation("a custom movie size was changed", input);
+      if (composed && keep != nullptr && keep->filled) {
+        if (keep->width != width || keep->height != height)
+          Violation("the planes do not have the movie size", input);
+        composed = converter.Convert(*keep, frame);
+        if (!composed) Violation("planes that were made do not convert", input);
+      }
       CheckFrame(composed, frame, width, height, input);
     }
   }
