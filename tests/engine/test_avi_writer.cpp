@@ -108,6 +108,16 @@ bool HasEncoder(const std::string& fourcc) {
   return !EncoderNameForFourcc(FourccFromText(fourcc)).empty();
 }
 
+// The mean colour of rows [y0, y1) of a 64-wide frame, inside a 4-pixel margin.
+void ExpectMeanNear(const test::DecodedFrame& f, int y0, int y1, Bgr want, double tolerance,
+                    const char* what) {
+  double got[3];
+  f.MeanColour(4, y0, 60, y1, got);
+  EXPECT_NEAR(got[0], want.b, tolerance) << what;
+  EXPECT_NEAR(got[1], want.g, tolerance) << what;
+  EXPECT_NEAR(got[2], want.r, tolerance) << what;
+}
+
 // ---- every codec of the table: structure, key frames, colours, orientation ----
 
 struct CodecCase {
@@ -151,11 +161,7 @@ TEST_P(AviCodecTest, WritesOneStreamOfKeyFramesThatDecodeToTheFrames) {
   const auto frames = test::DecodeAllFrames(out);
   ASSERT_EQ(frames.size(), 5u);
   auto expect_near = [&](const test::DecodedFrame& f, int y0, int y1, Bgr want, const char* what) {
-    double got[3];
-    f.MeanColour(4, y0, 60, y1, got);
-    EXPECT_NEAR(got[0], want.b, c.tolerance) << what;
-    EXPECT_NEAR(got[1], want.g, c.tolerance) << what;
-    EXPECT_NEAR(got[2], want.r, c.tolerance) << what;
+    ExpectMeanNear(f, y0, y1, want, c.tolerance, what);
   };
   for (size_t k = 0; k < colours.size(); ++k)
     expect_near(frames[k], 4, 44, colours[k], ("frame " + std::to_string(k)).c_str());
@@ -256,11 +262,7 @@ TEST_P(AviPlanesTest, PlanesDecodeToThePictureOrAreRefused) {
   const auto frames = test::DecodeAllFrames(out);
   ASSERT_EQ(frames.size(), 6u);
   auto expect_near = [&](const test::DecodedFrame& f, int y0, int y1, Bgr want, const char* what) {
-    double got[3];
-    f.MeanColour(4, y0, 60, y1, got);
-    EXPECT_NEAR(got[0], want.b, 6) << what;
-    EXPECT_NEAR(got[1], want.g, 6) << what;
-    EXPECT_NEAR(got[2], want.r, 6) << what;
+    ExpectMeanNear(f, y0, y1, want, 6, what);
   };
   for (size_t k = 0; k < colours.size(); ++k)
     expect_near(frames[k], 4, 44, colours[k], ("frame " + std::to_string(k)).c_str());
