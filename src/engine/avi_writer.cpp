@@ -227,6 +227,17 @@ AVPixelFormat ChoosePixelFormat(const AVCodec* codec, int width, int height) {
   return odd ? best : usable.front();
 }
 
+// MJPEG at a plain quality goes through TurboJPEG; a data rate or encoder options need
+// libavcodec's encoder, which knows them.
+bool CompressesWithTurboJpeg(const AVCodec* codec, const AviCompressOptions& record,
+                             const std::vector<std::pair<std::string, std::string>>& parms) {
+  const bool rate_set = (record.dwFlags & kAviCompressDataRate) && record.dwBytesPerSecond > 0;
+  const bool options_set =
+      std::any_of(parms.begin(), parms.end(), [](const auto& kv) { return kv.first != "encoder"; });
+  return codec->id == AV_CODEC_ID_MJPEG && !rate_set && !options_set &&
+         QscaleForQuality(record.dwQuality) > 0;
+}
+
 // Full-range (JPEG) luma and chroma to video range, rounded: 0-255 to 16-235 and 16-240.
 // In 16-bit arithmetic, so that the compiler can do sixteen at a time (x / 255 is
 // (x + 1 + (x >> 8)) >> 8 below 65535).
@@ -424,13 +435,8 @@ bool AviWriter::Impl::CreateStream(int frame_width, int frame_height, int32_t fp
       return Fail(prefix + "no encoder for FOURCC '" + FourccToText(handler) + "'");
     const AVCodec* codec = avcodec_find_encoder_by_name(name.c_str());
     if (!codec) return Fail(prefix + "no encoder " + name);
-    const AviCompressOptions& record = choice.record;
-    const bool rate_set = (record.dwFlags & kAviCompressDataRate) && record.dwBytesPerSecond > 0;
-    const bool options_set = std::any_of(parms.begin(), parms.end(),
-                                         [](const auto& kv) { return kv.first != "encoder"; });
-    if (codec->id == AV_CODEC_ID_MJPEG && !rate_set && !options_set &&
-        QscaleForQuality(record.dwQuality) > 0) {
-      jpeg_quality = JpegQualityForQscale(QscaleForQuality(record.dwQuality));
+    if (CompressesWithTurboJpeg(codec, choice.record, parms)) {
+      jpeg_quality = JpegQualityForQscale(QscaleForQuality(choice.record.dwQuality));
       if (!CreateJpegStream(handler)) return false;
       if (const int rc = avformat_write_header(format.get(), &muxer_options.dict); rc < 0)
         return Fail(prefix + AvError(rc));
@@ -849,11 +855,13 @@ bool AviWriter::WritePlanes(const FramePlanes& planes) {
 
 bool AviWriter::MayTakePlanes(const CompressionChoice& compression) {
   if (IsUncompressedFourcc(compression.record.fccHandler)) return false;
-  const std::string name = EncoderNameFor(compression, ParseParms(compression.parms));
+  const auto parms = ParseParms(compression.parms);
+  const std::string name = EncoderNameFor(compression, parms);
   const AVCodec* codec = name.empty() ? nullptr : avcodec_find_encoder_by_name(name.c_str());
   if (codec == nullptr) return false;
-  if (codec->id == AV_CODEC_ID_MJPEG) return true;
-  return codec->pix_fmts != nullptr && codec->pix_fmts[0] == AV_PIX_FMT_YUV420P;
+  // The same choices CreateStream makes; a guess that is wrong costs a conversion per frame.
+  if (CompressesWithTurboJpeg(codec, compression.record, parms)) return true;
+  return ChoosePixelFormat(codec, 16, 16) == AV_PIX_FMT_YUV420P;
 }
 
 bool AviWriter::Finish() {

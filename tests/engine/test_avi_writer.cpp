@@ -218,12 +218,14 @@ FramePlanes PlanesOf(const TestFrame& f) {
 }
 
 struct PlanesCase {
+  const char* name;
   const char* fourcc;
   int32_t quality;
-  bool takes;  // the stream takes planes
+  bool takes;              // the stream takes planes
+  const char* parms = "";  // encoder options
 };
 
-void PrintTo(const PlanesCase& c, std::ostream* os) { *os << '"' << c.fourcc << "\" " << c.quality; }
+void PrintTo(const PlanesCase& c, std::ostream* os) { *os << c.name; }
 
 class AviPlanesTest : public ::testing::TestWithParam<PlanesCase> {};
 
@@ -234,8 +236,8 @@ TEST_P(AviPlanesTest, PlanesDecodeToThePictureOrAreRefused) {
   if (std::string(c.fourcc) != "DIB " && !HasEncoder(c.fourcc)) GTEST_SKIP();
   TempDir dir("avi-planes");
   const std::string out = dir.File("movie.avi");
-  const CompressionChoice choice = Choice(c.fourcc, c.quality);
-  EXPECT_EQ(AviWriter::MayTakePlanes(choice), c.takes);
+  const CompressionChoice choice = Choice(c.fourcc, c.quality, c.parms);
+  EXPECT_EQ(AviWriter::MayTakePlanes(choice), c.takes) << "the guess before the stream exists";
   const std::vector<Bgr> colours = {{0, 0, 220}, {0, 200, 0}, {210, 30, 30}, {128, 128, 128}};
   const Bgr top{20, 220, 230}, bottom{200, 40, 40};
   {
@@ -273,16 +275,19 @@ TEST_P(AviPlanesTest, PlanesDecodeToThePictureOrAreRefused) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Codecs, AviPlanesTest,
-                         ::testing::Values(PlanesCase{"MJPG", 7700, true},
-                                           PlanesCase{"FMP4", 7700, true},
-                                           PlanesCase{"XVID", 8000, true},
-                                           PlanesCase{"H264", 0, true},
-                                           PlanesCase{"HFYU", 8000, false},
-                                           PlanesCase{"DIB ", 0, false}),
-                         [](const auto& param_info) {
-                           std::string n = param_info.param.fourcc;
-                           return n == "DIB " ? std::string("DIB") : n;
-                         });
+                         ::testing::Values(PlanesCase{"MJPG", "MJPG", 7700, true},
+                                           // libavcodec's MJPEG encoder: full-range 4:2:0
+                                           PlanesCase{"MJPGDefaultQuality", "MJPG", 0, false},
+                                           PlanesCase{"MJPGWithOptions", "MJPG", 7700, false,
+                                                      "huffman=default\n"},
+                                           PlanesCase{"FMP4", "FMP4", 7700, true},
+                                           PlanesCase{"XVID", "XVID", 8000, true},
+                                           PlanesCase{"H264", "H264", 0, true},
+                                           PlanesCase{"HFYU", "HFYU", 8000, false},
+                                           // lossless: its 4:2:0 would throw colour away
+                                           PlanesCase{"FFV1", "FFV1", 8000, false},
+                                           PlanesCase{"DIB", "DIB ", 0, false}),
+                         [](const auto& param_info) { return std::string(param_info.param.name); });
 
 // Sizes whose rows need padding, or whose height is odd, still come out the right way up.
 class AviSizeTest : public ::testing::TestWithParam<std::tuple<const char*, int, int>> {};
