@@ -40,6 +40,23 @@ std::string_view Trim(std::string_view s) {
   return s.substr(b, e - b);
 }
 
+// The quotes the reader takes off: one surrounding pair, the same quote nowhere inside.
+bool Unquotes(std::string_view raw) {
+  return raw.size() >= 2 && (raw.front() == '"' || raw.front() == '\'') && raw.back() == raw.front() &&
+         raw.find(raw.front(), 1) == raw.size() - 1;
+}
+
+// A value is written so that it reads back as itself: one that the reader would trim or
+// take quotes off (a path ending in a blank, a value in quotes) goes in a pair of quotes
+// that it does not contain. One holding both kinds of quote is written as it is.
+std::string StoredForm(const std::string& text) {
+  if (Trim(text).size() == text.size() && !Unquotes(text)) return text;
+  for (char q : {'"', '\''}) {
+    if (text.find(q) == std::string::npos) return q + text + q;
+  }
+  return text;
+}
+
 std::string Lower(std::string_view s) {
   std::string out(s);
   for (char& c : out) {
@@ -188,7 +205,7 @@ struct INI::Impl {
   void Set(const std::string& section_in, const std::string& key_in, const std::string& text_in) {
     const std::string section = OneLine(section_in);
     const std::string key = OneLine(key_in);
-    const std::string text = OneLine(text_in);
+    const std::string text = StoredForm(OneLine(text_in));
     auto sit = first_section.find(Lower(section));
     if (sit == first_section.end()) {
       EndLastLine();
@@ -407,11 +424,7 @@ std::string INI::GetKey(const std::string& section, const std::string& key, bool
     if (const Impl::Line* line = impl_->FindKey(section, key)) {
       std::string_view raw;
       if (Impl::RawValue(*line, raw)) {
-        // One pair of surrounding quotes goes, unless the same quote also stands inside.
-        if (raw.size() >= 2 && (raw.front() == '"' || raw.front() == '\'') && raw.back() == raw.front() &&
-            raw.find(raw.front(), 1) == raw.size() - 1) {
-          raw = raw.substr(1, raw.size() - 2);
-        }
+        if (Unquotes(raw)) raw = raw.substr(1, raw.size() - 2);
         value = std::string(raw);
       }
     }

@@ -144,8 +144,33 @@ INSTANTIATE_TEST_SUITE_P(
         WriteCase{"KeysBeforeHeaderIgnored", "k=1\n[A]\n", {{"A", "k", "2"}}, "k=1\n[A]\nk=2\n"},
         WriteCase{"KeyWithoutEquals", "[A]\n  k  \n", {{"A", "k", "v"}}, "[A]\n  k=v\n"},
         WriteCase{"LineBreakInValueFlattened", "[A]\n", {{"A", "k", "a\r\nb"}}, "[A]\nk=a  b\n"},
-        WriteCase{"EmptyFile", "", {{"A", "k", "v"}}, "[A]\nk=v\n"}),
+        WriteCase{"EmptyFile", "", {{"A", "k", "v"}}, "[A]\nk=v\n"},
+        WriteCase{"InnerBlanksAndQuotesAsTheyAre", "[A]\n", {{"A", "k", "a \"b\" c"}}, "[A]\nk=a \"b\" c\n"},
+        WriteCase{"EdgeBlankQuoted", "[A]\n", {{"A", "k", "/cam/out "}}, "[A]\nk=\"/cam/out \"\n"},
+        WriteCase{"EdgeControlCharsQuoted", "[A]\n", {{"A", "k", "\x0b\x0b"}}, "[A]\nk=\"\x0b\x0b\"\n"},
+        WriteCase{"QuotedTextInOtherQuotes", "[A]\n", {{"A", "k", "\"x\""}}, "[A]\nk='\"x\"'\n"},
+        WriteCase{"EdgeBlankWithQuoteInOtherQuotes", "[A]\n", {{"A", "k", " a\"b"}}, "[A]\nk=' a\"b'\n"},
+        WriteCase{"BothQuotesAsTheyAre", "[A]\n", {{"A", "k", " a\"b'c"}}, "[A]\nk= a\"b'c\n"},
+        WriteCase{"SameQuotedValueUntouched", "[A]\nk=\" v\"\n", {{"A", "k", " v"}}, "[A]\nk=\" v\"\n"}),
     [](const ::testing::TestParamInfo<WriteCase>& p) { return std::string(p.param.name); });
+
+// A saved value must read back as itself, or a setup file changes at every load and save
+// (a trailing blank in a path was lost, a value in quotes lost its quotes).
+TEST(IniRoundTrip, WrittenValuesReadBackAsWritten) {
+  const std::string texts[] = {"",     "plain",   " lead",   "trail\t", "\x0b\x0b", "\"q\"", "'q'",
+                               "\"",   "'",       "\"a\" \"b\"", "it's ", " say \"hi\"", "a=b ; c"};
+  TempDir dir;
+  const std::string path = dir.File("p.ini");
+  for (const std::string& text : texts) {
+    INI ini;
+    ini.SetFile(path);
+    ini.SetKey("A", "k", text);
+    ASSERT_TRUE(ini.Flush()) << ini.LastError();
+    INI again;
+    again.SetFile(path);
+    EXPECT_EQ(again.GetKey("A", "k", false, ""), text) << "stored: " << ReadBytes(path);
+  }
+}
 
 TEST(IniGetKey, WritesTheDefaultBackOnlyWhenAsked) {
   struct Case {
