@@ -171,8 +171,16 @@ const char* UsageText() {
          "  --help        this text\n"
          "  --version     the version\n"
          "\n"
-         "Exit status: 0 the movie was written (or the dry run listed it), 1 the run ended early,\n"
-         "2 no display for the main window, 3 an error report.\n";
+         "Exit status:\n"
+         "  0 the movie was written (and the command afterwards ended with 0), or the dry run\n"
+         "    listed it\n"
+         "  1 nothing to make: no stills found, none in the time window, none could be decoded\n"
+         "  2 no display for the main window\n"
+         "  3 an unexpected error: the error report\n"
+         "  4 the movie could not be written (open, encoder, write or disk failure)\n"
+         "  5 another run is writing the same movie\n"
+         "  6 stopped: cancelled, or ended by SIGTERM, SIGINT or SIGHUP\n"
+         "  7 the movie was written, but the command afterwards could not start or failed\n";
 }
 
 ProgramRequest RequestedInformation(int argc, const char* const* argv) {

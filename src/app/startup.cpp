@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <iterator>
 
 #include "app/core/error_report.h"
 #include "app/core/utility.h"
@@ -95,45 +96,57 @@ int ReportDryRun(Application& app) {
   }
   std::fflush(out);
   app.Shutdown();
-  return r.end == MovieGen::DryRunResult::End::Cancelled ? kExitEndedEarly : kExitCompleted;
+  return r.end == MovieGen::DryRunResult::End::Cancelled ? kExitStopped : kExitCompleted;
 }
 
-// SIGTERM and SIGINT act as Cancel, with a display or without: the run stops at its next
-// cancel point and keeps the movie written so far.
+// SIGTERM, SIGINT and SIGHUP stop the run at its next cancel point, with a display or
+// without, and it changes nothing more: the previous movie stays, no command, no clean-up.
 std::atomic<MovieGen*> g_running_movie{nullptr};
+std::atomic<int> g_stop_signal{0};
 
-extern "C" void OnTerminate(int) {
-  if (MovieGen* movie = g_running_movie.load()) movie->SetCancelMovie(true);
+extern "C" void OnTerminate(int signal_number) {
+  g_stop_signal.store(signal_number);
+  if (MovieGen* movie = g_running_movie.load()) movie->StopFromOutside();
 }
 
-class CancelOnSignals {
+class StopOnSignals {
  public:
-  explicit CancelOnSignals(MovieGen& movie) {
+  explicit StopOnSignals(MovieGen& movie) {
     g_running_movie.store(&movie);
     struct sigaction action {};
     action.sa_handler = OnTerminate;
     sigemptyset(&action.sa_mask);
-    sigaction(SIGTERM, &action, &old_term_);
-    sigaction(SIGINT, &action, &old_int_);
+    for (size_t i = 0; i < std::size(kSignals); ++i) sigaction(kSignals[i], &action, &old_[i]);
   }
-  ~CancelOnSignals() {
-    sigaction(SIGTERM, &old_term_, nullptr);
-    sigaction(SIGINT, &old_int_, nullptr);
+  ~StopOnSignals() {
+    for (size_t i = 0; i < std::size(kSignals); ++i) sigaction(kSignals[i], &old_[i], nullptr);
     g_running_movie.store(nullptr);
   }
-  CancelOnSignals(const CancelOnSignals&) = delete;
-  CancelOnSignals& operator=(const CancelOnSignals&) = delete;
+  StopOnSignals(const StopOnSignals&) = delete;
+  StopOnSignals& operator=(const StopOnSignals&) = delete;
 
  private:
-  struct sigaction old_term_ {};
-  struct sigaction old_int_ {};
+  static constexpr int kSignals[] = {SIGTERM, SIGINT, SIGHUP};
+  struct sigaction old_[std::size(kSignals)] {};
 };
+
+int ExitStatus(MovieGen::RunEnd end) {
+  switch (end) {
+    case MovieGen::RunEnd::Written: return kExitCompleted;
+    case MovieGen::RunEnd::NothingToMake: return kExitNothingToMake;
+    case MovieGen::RunEnd::WriteFailed: return kExitWriteFailed;
+    case MovieGen::RunEnd::Busy: return kExitBusy;
+    case MovieGen::RunEnd::Stopped: return kExitStopped;
+    case MovieGen::RunEnd::CommandFailed: return kExitCommandFailed;
+  }
+  return kExitWriteFailed;
+}
 
 }  // namespace
 
 int RunAutomated(Application& app) {
   ErrorTrap trap("modMain", "Main");
-  const CancelOnSignals cancel_on_signals(app.movie);
+  const StopOnSignals stop_on_signals(app.movie);
   app.state.CurrentFile = app.state.cmd.SetupFileArgument;
   app.docs.LoadFile();
   app.ApplyOverrides();
@@ -144,12 +157,18 @@ int RunAutomated(Application& app) {
     std::fprintf(stderr, "chronoreel: another run is writing %s; this run ends without making it\n",
                  app.movie.OutputAVIPath().c_str());
     app.Shutdown();
-    return kExitEndedEarly;
+    return kExitBusy;
   }
   app.movie.MakeMovie();
-  const bool completed = app.movie.LastRunCompleted();
+  const int signal_number = g_stop_signal.load();
+  if (signal_number != 0 && app.movie.LastRunEnd() == MovieGen::RunEnd::Stopped) {
+    std::fprintf(stderr, "chronoreel: stopped by SIG%s%s\n", sigabbrev_np(signal_number),
+                 app.movie.LastRunCompleted() ? " after the movie was written" : "; the previous movie stays");
+    std::fflush(stderr);
+  }
+  const int status = ExitStatus(app.movie.LastRunEnd());
   app.Shutdown();
-  return completed ? kExitCompleted : kExitEndedEarly;
+  return status;
 }
 
 }  // namespace chronoreel

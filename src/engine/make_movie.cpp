@@ -32,6 +32,19 @@ bool IsBlankText(const std::string& s) {
   return s.find_first_not_of(" \t") == std::string::npos;
 }
 
+// Runs `done` when the scope ends, on every path.
+template <typename Done>
+class AtScopeEnd {
+ public:
+  explicit AtScopeEnd(Done done) : done_(done) {}
+  ~AtScopeEnd() { done_(); }
+  AtScopeEnd(const AtScopeEnd&) = delete;
+  AtScopeEnd& operator=(const AtScopeEnd&) = delete;
+
+ private:
+  Done done_;
+};
+
 std::span<const uint8_t> HeldBytes(const uint8_t* data, int32_t wanted, int32_t held) {
   const int32_t n = std::clamp(wanted, 0, std::max(held, 0));
   return {data, static_cast<size_t>(n)};
@@ -77,7 +90,8 @@ void MovieGen::ReportAviError(const std::string& reason) {
 }
 
 void MovieGen::StartRun() {
-  cancel_.store(false, std::memory_order_relaxed);
+  // A stop from outside that came while the setup was loading still counts.
+  cancel_.store(StoppedFromOutside(), std::memory_order_relaxed);
   run_direction_ = movie_direction_;
   run_time_ = now_ ? now_() : Clock();
   ComputeWindow();
@@ -89,6 +103,11 @@ void MovieGen::MakeMovie() {
   ErrorTrap trap("MovieGen", "MakeMovie");
   last_run_completed_ = false;
   last_run_undeleted_ = 0;
+  // An end that names no other outcome made nothing, or was cancelled.
+  last_run_end_ = RunEnd::NothingToMake;
+  const AtScopeEnd settle_end([this] {
+    if (last_run_end_ == RunEnd::NothingToMake && CancelRequested()) last_run_end_ = RunEnd::Stopped;
+  });
   const bool show_progress = state_.cmd.ShowProgress;
 
   // 1. Start.
@@ -185,6 +204,7 @@ void MovieGen::MakeMovie() {
       if (!writer.Open(output_avi_path_, &compression)) {
         ReportAviError(writer.Error());
         CloseProgress();
+        last_run_end_ = RunEnd::WriteFailed;
         return;
       }
 
@@ -194,10 +214,12 @@ void MovieGen::MakeMovie() {
         progress_->Refresh();
       }
 
-      // Abort: the file keeps the frames written so far; no message, no command.
-      auto abort_run = [&] {
-        writer.Finish();
+      // Abort: no message, no command. A cancel keeps the frames written so far; after a
+      // stop from outside the unfinished file goes with the writer and the last movie stays.
+      auto abort_run = [&](RunEnd end) {
+        if (!StoppedFromOutside()) writer.Finish();
         CloseProgress();
+        last_run_end_ = end;
       };
 
       // 10. Frame loop.
@@ -227,7 +249,7 @@ void MovieGen::MakeMovie() {
             progress_->Refresh();
             Delay(host_, 2);
           }
-          abort_run();
+          abort_run(RunEnd::Stopped);
           return;
         }
         const auto now = std::chrono::steady_clock::now();
@@ -281,7 +303,7 @@ void MovieGen::MakeMovie() {
                          writer.Error().c_str());
             std::fflush(stderr);
           }
-          abort_run();
+          abort_run(RunEnd::WriteFailed);
           return;
         }
         if (ui_due) host_.ProcessEvents();
@@ -290,17 +312,26 @@ void MovieGen::MakeMovie() {
 
     // 11. Completion: the decoder goes with this scope; the file is finished first.
     if (decoder_ready) {
+      if (StoppedFromOutside()) {
+        CloseProgress();
+        last_run_end_ = RunEnd::Stopped;
+        return;
+      }
       if (!writer.Finish()) {
         ReportAviError(writer.Error());
         CloseProgress();
+        last_run_end_ = RunEnd::WriteFailed;
         return;
       }
       wrote_movie = true;
     }
   }
 
-  if (!IsBlankText(post_generation_shell_)) RunPostGenerationShell();
-  if (delete_old_images_) DeleteOldImagesStep();
+  // After a stop from outside nothing more changes; a failed command keeps the stills for a
+  // run whose command succeeds.
+  CommandEnd command = CommandEnd::Succeeded;
+  if (!IsBlankText(post_generation_shell_) && !StoppedFromOutside()) command = RunPostGenerationShell();
+  if (delete_old_images_ && command != CommandEnd::Failed && !StoppedFromOutside()) DeleteOldImagesStep();
 
   if (progress_) {
     for (int i = 0; i < 4; ++i) Delay(host_, 0.5);
@@ -308,6 +339,10 @@ void MovieGen::MakeMovie() {
   }
   // Without a decoder no movie was written: the run did not reach its purpose.
   last_run_completed_ = wrote_movie;
+  last_run_end_ = !wrote_movie                    ? RunEnd::WriteFailed
+                  : CancelRequested()             ? RunEnd::Stopped
+                  : command == CommandEnd::Failed ? RunEnd::CommandFailed
+                                                  : RunEnd::Written;
 }
 
 }  // namespace chronoreel

@@ -289,4 +289,9 @@ void MovieGen::SetCancelMovie(bool value) noexcept {
   if (value) cancel_.store(true, std::memory_order_relaxed);
 }
 
+void MovieGen::StopFromOutside() noexcept {
+  stopped_.store(true, std::memory_order_relaxed);
+  cancel_.store(true, std::memory_order_relaxed);
+}
+
 }  // namespace chronoreel

@@ -164,6 +164,10 @@ class MovieGen {
   // Raising only: false leaves a raised request raised. Safe from a signal handler's thread.
   void SetCancelMovie(bool value) noexcept;
   bool CancelRequested() const noexcept { return cancel_.load(std::memory_order_relaxed); }
+  // A stop from outside (a termination signal): a cancel after which the run changes
+  // nothing more; it outlasts the start of the run. Safe from a signal handler.
+  void StopFromOutside() noexcept;
+  bool StoppedFromOutside() const noexcept { return stopped_.load(std::memory_order_relaxed); }
 
   // Makes one movie from the settings (stages, status texts and cancel points of the run).
   void MakeMovie();
@@ -185,8 +189,17 @@ class MovieGen {
   int32_t MovieWidth() const { return movie_width_; }
   int32_t MovieHeight() const { return movie_height_; }
 
-  // How the last run ended: true when it reached its end (the movie was written).
+  // How the last run ended: true when the movie was written.
   bool LastRunCompleted() const { return last_run_completed_; }
+  enum class RunEnd {
+    Written,        // the movie was written, and the command afterwards (if any) succeeded
+    NothingToMake,  // no stills, none in the window, none that gave a frame
+    WriteFailed,    // the movie could not be written (open, encoder, write, disk)
+    Busy,           // another run writes the same movie
+    Stopped,        // cancelled, or stopped from outside
+    CommandFailed,  // the movie was written; the command could not start or failed
+  };
+  RunEnd LastRunEnd() const { return last_run_end_; }
   // Stills the clean-up could not delete in the last run.
   int32_t LastRunUndeleted() const { return last_run_undeleted_; }
 
@@ -209,8 +222,10 @@ class MovieGen {
   int32_t RunDirection() const { return run_direction_; }
   DateTime RunTime() const { return run_time_; }
   void SetRunTime(DateTime t) { run_time_ = t; }
-  // The post-generation command with its tags, and the deletion of old stills.
-  void RunPostGenerationShell();
+  // The post-generation command with its tags, and the deletion of old stills. A failed
+  // command is told (standard error, and a box with the progress window) before it returns.
+  enum class CommandEnd { Succeeded, Failed, Cancelled };
+  CommandEnd RunPostGenerationShell();
   void DeleteOldImagesStep();
   // True when a still of `still_time` is old enough for the clean-up at `run_time`; both
   // sides in single precision, as the hours setting is stored.
@@ -248,6 +263,7 @@ class MovieGen {
 
   // In the order of the settings table, with the run's own members among them.
   std::atomic<bool> cancel_{false};
+  std::atomic<bool> stopped_{false};
   std::unique_ptr<ProgressWindow> progress_;
 
   std::string still_directory_ = "c:\\images\\";
@@ -305,6 +321,7 @@ class MovieGen {
   std::vector<std::string> frame_paths_;
   std::vector<DateTime> frame_times_;
   bool last_run_completed_ = false;
+  RunEnd last_run_end_ = RunEnd::NothingToMake;
   int32_t last_run_undeleted_ = 0;
 
   // Ends of the run: the final status held on screen, then the window closed.

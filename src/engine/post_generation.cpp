@@ -1,6 +1,9 @@
 // After the movie: the post-generation command with its tags, and the clean-up of old stills.
+#include <sys/wait.h>
+
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <optional>
 #include <system_error>
@@ -110,8 +113,8 @@ std::vector<std::string> MovieGen::ExpandShellArguments(const std::string& comma
   return args;
 }
 
-void MovieGen::RunPostGenerationShell() {
-  if (Trimmed(post_generation_shell_).empty()) return;
+MovieGen::CommandEnd MovieGen::RunPostGenerationShell() {
+  if (Trimmed(post_generation_shell_).empty()) return CommandEnd::Succeeded;
   if (progress_) {
     progress_->SetStatus("Status: Running Post-Generation Shell");
     progress_->SetFrameLabel("");
@@ -163,23 +166,37 @@ void MovieGen::RunPostGenerationShell() {
       progress_->Refresh();
     }
   }
+  if (cancelled && status == kProcessRunning) return CommandEnd::Cancelled;
 
+  // Why the command failed, "" when it did not.
+  std::string why;
+  const int wait_status = process.exit_status;
   if (failed || status == kProcessInvalid) {
-    const std::string text = "There was an error calling:\r" + command;
-    if (state_.cmd.ShowProgress) {
-      MessageBoxRequest box;
-      box.text = text;
-      box.title = "Error calling shell";
-      box.buttons = MessageButtons::Ok;
-      box.icon = MessageIcon::Exclamation;
-      host_.ShowMessage(box);
-    } else {
-      // A scheduler's log must still say what went wrong.
-      std::fprintf(stderr, "chronoreel: Error calling shell: There was an error calling: %s\n",
-                   command.c_str());
-      std::fflush(stderr);
-    }
+    why = "could not start";
+    if (process.start_error != 0) why += std::string(": ") + std::strerror(process.start_error);
+  } else if (wait_status == -1) {
+    why = "ended, but its exit status could not be read";
+  } else if (WIFSIGNALED(wait_status)) {
+    why = "was ended by signal " + std::to_string(WTERMSIG(wait_status)) + " (" + strsignal(WTERMSIG(wait_status)) + ")";
+  } else if (WIFEXITED(wait_status) && WEXITSTATUS(wait_status) != 0) {
+    why = "ended with status " + std::to_string(WEXITSTATUS(wait_status));
   }
+  if (why.empty()) return CommandEnd::Succeeded;
+
+  // One line for a scheduler's log, whatever else shows it; the box where a window can.
+  std::fprintf(stderr, "chronoreel: Error calling shell: There was an error calling: %s: it %s%s\n",
+               PrintableText(command).c_str(), PrintableText(why).c_str(),
+               delete_old_images_ ? "; the old stills are kept" : "");
+  std::fflush(stderr);
+  if (state_.cmd.ShowProgress && !host_.MessagesGoToStandardError()) {
+    MessageBoxRequest box;
+    box.text = "There was an error calling:\r" + command + "\rIt " + why + ".";
+    box.title = "Error calling shell";
+    box.buttons = MessageButtons::Ok;
+    box.icon = MessageIcon::Exclamation;
+    host_.ShowMessage(box);
+  }
+  return CommandEnd::Failed;
 }
 
 void MovieGen::DeleteOldImagesStep() {

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <memory>
 
 #include "app/core/error_report.h"
@@ -103,15 +104,26 @@ ProcessRecord ExecArgs(std::vector<std::string> args) {
   argv.push_back(nullptr);
 
   FileActions fa;
-  if (!fa.ok) return record;
-  // The command runs unattended: it must not wait for input from our terminal.
-  if (posix_spawn_file_actions_addopen(&fa.actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0) != 0) {
+  if (!fa.ok) {
+    record.start_error = ENOMEM;
     return record;
   }
+  // The command runs unattended: it must not wait for input from our terminal.
+  if (const int rc = posix_spawn_file_actions_addopen(&fa.actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0)) {
+    record.start_error = rc;
+    return record;
+  }
+  // Its exit status is read: a SIGCHLD ignored by whoever started us would let the system
+  // reap the child unseen.
+  struct sigaction chld {};
+  if (sigaction(SIGCHLD, nullptr, &chld) == 0 && chld.sa_handler == SIG_IGN) std::signal(SIGCHLD, SIG_DFL);
   pid_t pid = -1;
   // glibc reports a failed exec (no such program, not executable) as the result here.
   const int rc = posix_spawnp(&pid, argv[0], &fa.actions, nullptr, argv.data(), environ);
-  if (rc != 0) return record;
+  if (rc != 0) {
+    record.start_error = rc;
+    return record;
+  }
   record.pid = pid;
   return record;
 }

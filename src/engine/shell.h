@@ -11,7 +11,8 @@ namespace chronoreel {
 struct ProcessRecord {
   pid_t pid = -1;        // -1: the process never started
   bool reaped = false;
-  int exit_status = 0;
+  int exit_status = 0;   // the wait status once reaped; -1 when it could not be read
+  int start_error = 0;   // the errno of a start that failed, 0 if unknown
 };
 
 // Splits a command line by shell-like rules: blanks separate, double and single quotes

@@ -199,6 +199,7 @@ struct OverrideCase {
   std::string movie;         // relative to the folder; empty: out.avi
   std::string err_contains;  // in standard error
   std::string copy = "";     // a copy of the movie that the command afterwards makes
+  int stills_left = -1;      // stills in stills/ afterwards; -1: not looked at
 };
 
 void PrintTo(const OverrideCase& c, std::ostream* os) {
@@ -212,6 +213,13 @@ std::string Expand(const std::string& text, const World& w) {
     at += w.dir.Str().size();
   }
   return out;
+}
+
+// The clean-up on, for every still: the stills are days old by the time the test runs.
+void DeleteEveryStill(World& w) {
+  std::string text = ReadText(w.setup);
+  text.replace(text.find("TimeOption=0\n"), 13, "TimeOption=0\nDeleteOldImages=True\nDeleteOldImagesHours=1\n");
+  WriteText(w.setup, text);
 }
 
 class AutomatedOverride : public ::testing::TestWithParam<OverrideCase> {};
@@ -259,6 +267,9 @@ TEST_P(AutomatedOverride, MakesTheMovieTheSwitchesAskFor) {
   EXPECT_EQ(Stored(w.setup, "General", "StartTimeOption"), "1");
   EXPECT_EQ(Stored(w.setup, "Mine", "Kept"), "yes");
   EXPECT_EQ(Stored(w.setup, "Compress", "FormatData00032"), std::string(64, '0'));
+  if (c.stills_left >= 0) {
+    EXPECT_EQ(std::distance(fs::directory_iterator(w.stills), fs::directory_iterator()), c.stills_left);
+  }
 }
 
 // The stills are at 06:00 ... 17:00 on 12/7/2026.
@@ -303,7 +314,7 @@ INSTANTIATE_TEST_SUITE_P(
         OverrideCase{"OutputFolderMissing",
                      {"/op=@/no such folder/x.avi"},
                      nullptr,
-                     1,
+                     4,
                      -1,
                      "no such folder/x.avi",
                      "There was an error writing the AVI file."},
@@ -315,13 +326,17 @@ INSTANTIATE_TEST_SUITE_P(
                      "",
                      "",
                      "Copy Of Movie.AVI"},
-        OverrideCase{"CommandThatCannotStart",
-                     {"/pgs=/nonexistent/tool <outpath>"},
-                     nullptr,
-                     0,
-                     kStills,
-                     "",
-                     "There was an error calling: /nonexistent/tool"}),
+        // A command that fails keeps the stills for a run whose command succeeds.
+        OverrideCase{"CommandThatCannotStart", {"/pgs=/nonexistent/tool <outpath>"}, DeleteEveryStill, 7,
+                     kStills, "", "it could not start: No such file or directory", "", kStills},
+        OverrideCase{"CommandThatFails", {"/pgs=cp <outpath> '@/no such folder/'"}, DeleteEveryStill, 7,
+                     kStills, "", "it ended with status 1", "", kStills},
+        OverrideCase{"CommandEndingWithThree", {"/pgs=sh -c 'exit 3'"}, DeleteEveryStill, 7, kStills, "",
+                     "sh -c 'exit 3': it ended with status 3; the old stills are kept", "", kStills},
+        OverrideCase{"CommandKilled", {"/pgs=sh -c 'kill -KILL $$'"}, DeleteEveryStill, 7, kStills, "",
+                     "it was ended by signal 9", "", kStills},
+        OverrideCase{"CommandThatSucceedsThenCleanUp", {"/pgs=true"}, DeleteEveryStill, 0, kStills, "", "",
+                     "", 0}),
     [](const ::testing::TestParamInfo<OverrideCase>& p) { return std::string(p.param.name); });
 
 // The setup file is completed in its own line-end style; the profile gets the location but
@@ -427,10 +442,11 @@ TEST(AutomatedRun, UnwritableProfileLosesNothingElse) {
   EXPECT_EQ(ReadText(w.profile + "/inside"), "keep");
 }
 
-// SIGTERM acts as Cancel: here it ends the wait for the command afterwards at once. The
-// movie was finished before the command started, so the run still counts as completed.
-TEST(AutomatedRun, TerminationEndsTheWaitForTheCommand) {
+// SIGTERM ends the wait for the command at once; the run counts as stopped and deletes
+// nothing, although the movie was written before the command started.
+TEST(AutomatedRun, TerminationWhileTheCommandRunsDeletesNothing) {
   World w;
+  DeleteEveryStill(w);
   const std::string marker = w.dir.File("started");
   const std::vector<std::string> argv = {CHRONOREEL_EXE, "/a", "/f=cam.tls", "/i",
                                          "/pgs=sh -c 'echo $$ > " + marker + "; exec sleep 60'"};
@@ -443,9 +459,10 @@ TEST(AutomatedRun, TerminationEndsTheWaitForTheCommand) {
   ASSERT_TRUE(fs::exists(marker)) << ReadText(log);
   const auto signalled = Clock::now();
   child.Signal(SIGTERM);
-  EXPECT_EQ(child.Wait(std::chrono::seconds(30)), 0) << ReadText(log);
+  EXPECT_EQ(child.Wait(std::chrono::seconds(30)), 6) << ReadText(log);
   EXPECT_LT(Clock::now() - signalled, std::chrono::seconds(20));
   EXPECT_EQ(test::ProbeMovie(w.movie).FrameCount(), kStills);
+  EXPECT_EQ(std::distance(fs::directory_iterator(w.stills), fs::directory_iterator()), kStills);
   // A cancelled wait leaves the command running on its own; the test ends the one it caused.
   const pid_t command = static_cast<pid_t>(std::atoi(ReadText(marker).c_str()));
   if (command > 0) ::kill(command, SIGKILL);

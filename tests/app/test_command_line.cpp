@@ -265,6 +265,11 @@ TEST(RequestedInformationTest, UsageNamesEverySwitch) {
                          "--help", "--version"}) {
     EXPECT_NE(usage.find(sw), std::string::npos) << sw;
   }
+  // A scheduler tells the outcomes apart by these.
+  for (const char* status : {"0 the movie was written", "1 nothing to make", "4 the movie could not be written",
+                             "5 another run", "6 stopped", "7 the movie was written, but the command"}) {
+    EXPECT_NE(usage.find(status), std::string::npos) << status;
+  }
 }
 
 }  // namespace

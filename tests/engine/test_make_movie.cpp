@@ -252,6 +252,7 @@ TEST_P(CancelTest, EndsWithCancelledStatusAndNoCommand) {
   EXPECT_FALSE(fs::exists(Marker()));
   EXPECT_EQ(fs::exists(dir_.File("in/061207100000.jpg")), true);  // no clean-up either
   EXPECT_FALSE(gen_.LastRunCompleted());
+  EXPECT_EQ(gen_.LastRunEnd(), MovieGen::RunEnd::Stopped);
   if (GetParam().frames_in_movie == -2) {
     EXPECT_FALSE(fs::exists(Output()));
   } else {
@@ -285,6 +286,7 @@ TEST_F(MakeMovieTest, CancelDuringShellWaitLeavesItRunningAndFinishesTheRun) {
   EXPECT_TRUE(host_.Has("label:*Note: The shelled process may still be running."));
   EXPECT_EQ(ProbeMovie(Output()).frames, 2);
   EXPECT_TRUE(gen_.LastRunCompleted());
+  EXPECT_EQ(gen_.LastRunEnd(), MovieGen::RunEnd::Stopped);
 
   pid_t pid = 0;
   for (int i = 0; i < 1000 && pid == 0; ++i) {
@@ -329,6 +331,7 @@ TEST_P(EarlyEndTest, FinalStatusAndPreviousMovieStays) {
   EXPECT_FALSE(fs::exists(Marker()));
   EXPECT_TRUE(host_.messages.empty());
   EXPECT_FALSE(gen_.LastRunCompleted());
+  EXPECT_EQ(gen_.LastRunEnd(), MovieGen::RunEnd::NothingToMake);
   // Interactive: the window goes, then the main window comes back.
   ASSERT_GE(host_.log.size(), 2u);
   EXPECT_EQ(host_.log[host_.log.size() - 2], "unload");
@@ -364,6 +367,7 @@ TEST_P(OpenFailureTest, UnwritableOutputIsToldAndRunsNoCommand) {
   EXPECT_FALSE(host_.Has("status:Status: Adding Frames to AVI"));
   EXPECT_FALSE(fs::exists(Marker()));
   EXPECT_FALSE(gen_.LastRunCompleted());
+  EXPECT_EQ(gen_.LastRunEnd(), MovieGen::RunEnd::WriteFailed);
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, OpenFailureTest, ::testing::Bool());
@@ -382,6 +386,7 @@ TEST_F(MakeMovieTest, QuietRunShowsNothingButDoesEverything) {
   EXPECT_FALSE(fs::exists(dir_.File("in/061207100000.jpg")));
   EXPECT_TRUE(fs::exists(dir_.File("in/061207110000.jpg")));
   EXPECT_TRUE(gen_.LastRunCompleted());
+  EXPECT_EQ(gen_.LastRunEnd(), MovieGen::RunEnd::Written);
 }
 
 TEST_F(MakeMovieTest, WindowRefusedByHostMeansNoUpdates) {

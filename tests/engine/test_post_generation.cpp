@@ -235,34 +235,39 @@ TEST_F(PostGenerationTest, NothingIsDeletedWhenSwitchedOff) {
 struct ShellCase {
   const char* command;
   bool show_progress;
-  bool expect_box;
+  const char* reason;  // the box's last line; nullptr: no box
 };
 
 class ShellErrorTest : public PostGenerationTest, public ::testing::WithParamInterface<ShellCase> {};
 
-TEST_P(ShellErrorTest, BoxOnlyForCommandsThatCannotStartAndOnlyWithProgress) {
+TEST_P(ShellErrorTest, BoxForCommandsThatFailAndOnlyWithProgress) {
   state_.cmd.ShowProgress = GetParam().show_progress;
   gen_.SetOutputAVIPath("/movies/cam.avi");
   gen_.SetRunTime(At(2006, 12, 7, 7, 5));
   gen_.SetPostGenerationShell(GetParam().command);
   gen_.RunPostGenerationShell();
-  ASSERT_EQ(host_.messages.size(), GetParam().expect_box ? 1u : 0u) << GetParam().command;
-  if (GetParam().expect_box) {
+  ASSERT_EQ(host_.messages.size(), GetParam().reason != nullptr ? 1u : 0u) << GetParam().command;
+  if (GetParam().reason != nullptr) {
     const MessageBoxRequest& box = host_.messages[0];
     EXPECT_EQ(box.title, "Error calling shell");
     EXPECT_EQ(box.icon, MessageIcon::Exclamation);
     EXPECT_EQ(box.buttons, MessageButtons::Ok);
-    EXPECT_EQ(box.text, "There was an error calling:\rchronoreel-missing-tool /movies/cam.avi 0705");
+    EXPECT_EQ(box.text, "There was an error calling:\r" +
+                            MovieGen::ExpandShellTags(GetParam().command, At(2006, 12, 7, 7, 5), "/movies/cam.avi") +
+                            "\r" + GetParam().reason);
   }
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Table, ShellErrorTest,
-    ::testing::Values(ShellCase{"chronoreel-missing-tool <outpath> <time>", true, true},
-                      ShellCase{"chronoreel-missing-tool <outpath> <time>", false, false},
-                      ShellCase{"true <outpath>", true, false},
-                      ShellCase{"false", true, false},  // a failing command did start
-                      ShellCase{"   ", true, false}));  // blanks only: nothing is run
+    ::testing::Values(
+        ShellCase{"chronoreel-missing-tool <outpath> <time>", true, "It could not start: No such file or directory."},
+        ShellCase{"chronoreel-missing-tool <outpath> <time>", false, nullptr},  // standard error only
+        ShellCase{"true <outpath>", true, nullptr},
+        ShellCase{"false", true, "It ended with status 1."},
+        ShellCase{"sh -c 'exit 3'", true, "It ended with status 3."},
+        ShellCase{"sh -c 'kill -KILL $$'", true, "It was ended by signal 9 (Killed)."},
+        ShellCase{"   ", true, nullptr}));  // blanks only: nothing is run
 
 TEST_F(PostGenerationTest, CommandGetsExpandedTagsAndIsWaitedFor) {
   gen_.SetOutputAVIPath(dir_.File("cam.avi"));

@@ -58,6 +58,9 @@ class Host {
   virtual std::unique_ptr<ProgressWindow> CreateProgressWindow(std::function<void()> on_cancel) = 0;
 
   virtual MessageAnswer ShowMessage(const MessageBoxRequest& request) = 0;
+  // True when ShowMessage writes the text to standard error itself (no display): a caller
+  // that reports there anyway need not show the box as well.
+  virtual bool MessagesGoToStandardError() const { return false; }
 
   // The setup file dialog: nullopt when cancelled; an empty string when no name was given.
   virtual std::optional<std::string> ChooseSetupFile(const std::string& title, FileDialogStyle style) = 0;
