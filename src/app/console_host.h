@@ -17,6 +17,7 @@ class ConsoleHost : public Host {
   void ProcessEvents() override {}
   std::unique_ptr<ProgressWindow> CreateProgressWindow(std::function<void()> on_cancel) override;
   MessageAnswer ShowMessage(const MessageBoxRequest& request) override;
+  void LogLine(const std::string& text) override;
   std::optional<std::string> ChooseSetupFile(const std::string&, FileDialogStyle) override {
     return std::nullopt;
   }
