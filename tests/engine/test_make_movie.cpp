@@ -416,11 +416,10 @@ TEST_F(MakeMovieTest, StillsThatNeverDecodeLeaveEverythingAsItWas) {
   EXPECT_FALSE(fs::exists(Marker()));
   EXPECT_TRUE(fs::exists(dir_.File("in/061207100000.jpg")));
   EXPECT_FALSE(gen_.LastRunCompleted());
-  ASSERT_EQ(host_.notes.size(), 1u);
-  EXPECT_EQ(host_.notes[0], "No Files Could Be Decoded: none of the 4 stills gave a frame (" +
-                                dir_.File("in/061207100000.jpg") + ", " +
-                                dir_.File("in/061207110000.jpg") + ", " +
-                                dir_.File("in/061207120000.jpg") + ", ...); the movie is left as it was");
+  ASSERT_EQ(host_.notes.size(), 1u);  // the first three named, then "..."
+  const std::string first = dir_.File("in/061207100000.jpg");
+  EXPECT_NE(host_.notes[0].find("none of the 4 stills gave a frame (" + first), std::string::npos);
+  EXPECT_NE(host_.notes[0].find("120000.jpg, ...)"), std::string::npos) << host_.notes[0];
   for (const auto& e : fs::directory_iterator(dir_.Path())) {
     const std::string name = e.path().filename().string();
     EXPECT_TRUE(name == "in" || name == "cam.avi") << name;
