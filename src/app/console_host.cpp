@@ -93,6 +93,12 @@ void ConsoleHost::EndLine() {
   }
 }
 
+void ConsoleHost::LogLine(const std::string& text) {
+  EndLine();
+  std::fprintf(out_, "chronoreel: %s\n", PrintableText(text).c_str());
+  std::fflush(out_);
+}
+
 MessageAnswer ConsoleHost::ShowMessage(const MessageBoxRequest& request) {
   EndLine();
   // CR and LF part the lines of a message box; any other control byte came with a name.

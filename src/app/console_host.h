@@ -18,6 +18,7 @@ class ConsoleHost : public Host {
   std::unique_ptr<ProgressWindow> CreateProgressWindow(std::function<void()> on_cancel) override;
   MessageAnswer ShowMessage(const MessageBoxRequest& request) override;
   bool MessagesGoToStandardError() const override { return out_ == stderr; }
+  void LogLine(const std::string& text) override;
   std::optional<std::string> ChooseSetupFile(const std::string&, FileDialogStyle) override {
     return std::nullopt;
   }

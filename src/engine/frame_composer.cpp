@@ -12,6 +12,7 @@ extern "C" {
 
 #include <cerrno>
 #include <limits>
+#include <string_view>
 
 namespace chronoreel {
 namespace {
@@ -181,6 +182,7 @@ struct FrameComposer::Impl {
   ComposeTuning tuning;
   DecodeInfo last;
   std::vector<uint8_t> still;  // the still file's bytes; only grows, so it is reused
+  std::vector<uint8_t> ended, check;  // a still without its end marker: the check's buffers
 
   // The scaler and what it was made for; rebuilt only when one of these changes.
   SwsHandle scaler;
@@ -206,16 +208,46 @@ struct FrameComposer::Impl {
   // An error may leave a TurboJPEG handle unusable; the next still gets a fresh one.
   void DropDecoder() { decoder.reset(); }
 
-  // A warning (TJERR_WARNING) means the decoder ran to its end: a truncated or slightly
-  // corrupt still has every row written, the missing part filled in by libjpeg. Such a
-  // frame is kept, as a viewer would show it. Only a fatal error leaves rows unwritten.
-  // (libjpeg-turbo 2.x still says "warning" when a fatal error follows a warning in the
-  // same call; that needs a still that is both corrupt and cut short in a particular way.)
+  // A warning (TJERR_WARNING) means the decoder ran to its end with every row written; a
+  // slightly corrupt still (stray bytes before a marker) is kept, as a viewer would show
+  // it. A fatal error leaves rows unwritten. (libjpeg-turbo 2.x still says "warning" when
+  // a fatal error follows a warning in the same call; that needs a still that is both
+  // corrupt and cut short in a particular way.)
   bool Succeeded(int result) {
     if (result == 0) return true;
     const bool warning = tjGetErrorCode(decoder.get()) == TJERR_WARNING;
     DropDecoder();
     return warning;
+  }
+
+  // A decode of the still data[0, size) of width x height. A still that ends before its end
+  // marker (one being written) decodes with a warning too, its missing rows filled in grey:
+  // in a movie, a flash. Such a still gives no frame unless all of its picture data is
+  // there and only the marker is missing.
+  bool Decoded(int result, const uint8_t* data, size_t size, int width, int height) {
+    if (result == 0) return true;
+    // The first warning of the call is the one reported; an end of file comes first.
+    const bool ended_early =
+        std::string_view(tjGetErrorStr2(decoder.get())) == "Premature end of JPEG file";
+    if (!Succeeded(result)) return false;
+    return !ended_early || PictureDataWhole(data, size, width, height);
+  }
+
+  // With the end marker put back, picture data cut short stops the decoder with "premature
+  // end of data segment"; whole data decodes cleanly. At 1/8 size the check costs little:
+  // every coefficient is still read. (Arithmetic-coded data runs out without a warning.)
+  bool PictureDataWhole(const uint8_t* data, size_t size, int width, int height) {
+    if (!EnsureDecoder()) return false;
+    ended.assign(data, data + size);
+    ended.push_back(0xFF);
+    ended.push_back(0xD9);
+    const int denominator = HasScalingFactor(8) ? 8 : 1;
+    const int w = Scaled(width, denominator), h = Scaled(height, denominator);
+    check.resize(static_cast<size_t>(w) * 3 * static_cast<size_t>(h));
+    const int result = tjDecompress2(decoder.get(), ended.data(), ended.size(), check.data(), w,
+                                     0, h, TJPF_BGR, TJFLAG_STOPONWARNING | TJFLAG_LIMITSCANS);
+    if (result != 0) DropDecoder();
+    return result == 0;
   }
 
   // The fast DCT only ever replaces the full-size 8x8 one; a scaled decode to 4:2:0 planes
@@ -410,7 +442,7 @@ bool FrameComposer::ComposeBytes(const uint8_t* data, size_t size, int32_t& movi
     const int result = tjDecompress2(impl.decoder.get(), data, jpeg_size, frame.DIBPtr(),
                                      decoded_width, frame.Stride(), decoded_height, TJPF_BGR,
                                      impl.DecodeFlags(denominator));
-    if (!impl.Succeeded(result)) return false;
+    if (!impl.Decoded(result, data, size, width, height)) return false;
     impl.last = info;
     return true;
   }
@@ -436,7 +468,7 @@ bool FrameComposer::ComposeBytes(const uint8_t* data, size_t size, int32_t& movi
     const int result = tjDecompressToYUVPlanes(
         impl.decoder.get(), data, jpeg_size, plane_ptrs, decoded_width, strides, decoded_height,
         impl.DecodeFlags(denominator) & ~TJFLAG_BOTTOMUP);
-    if (!impl.Succeeded(result)) return false;
+    if (!impl.Decoded(result, data, size, width, height)) return false;
     // Stretched to fill the frame; the still's aspect ratio is not kept.
     if (!impl.StretchPlanes(decode.DIBPtr(), still_planes, decoded_width, decoded_height, frame,
                             planes)) {
@@ -450,7 +482,7 @@ bool FrameComposer::ComposeBytes(const uint8_t* data, size_t size, int32_t& movi
   const int result = tjDecompress2(impl.decoder.get(), data, jpeg_size, decode.DIBPtr(),
                                    decoded_width, decode.Stride(), decoded_height, TJPF_BGR,
                                    impl.DecodeFlags(denominator));
-  if (!impl.Succeeded(result)) return false;
+  if (!impl.Decoded(result, data, size, width, height)) return false;
   if (!impl.Stretch(decode, frame)) return false;
   impl.last = info;
   return true;

@@ -14,6 +14,7 @@
 #include "engine/frame_composer.h"
 #include "engine/frame_pipeline.h"
 #include "engine/movie_gen.h"
+#include "engine/run_notes.h"
 #include "engine/stamp.h"
 
 extern "C" {
@@ -60,6 +61,12 @@ void MovieGen::CloseWithStatus(const std::string& status) {
     Delay(host_, 2);
   }
   CloseProgress();
+}
+
+void MovieGen::EndNothingToMake(const std::string& status, const std::string& reason) {
+  last_run_completed_ = false;
+  CloseWithStatus(status);
+  host_.LogLine(reason);
 }
 
 void MovieGen::CloseProgress() {
@@ -137,7 +144,8 @@ void MovieGen::MakeMovie() {
   // 5-6.
   if (progress_) progress_->SetFrameLabel("");
   if (!IsValidArray(image_paths_)) {
-    CloseWithStatus("Status: No Files Found");
+    EndNothingToMake("Status: No Files Found",
+                     NoFilesFoundNote(still_directory_, image_filter_, include_subfolders_));
     return;
   }
   if (progress_) {
@@ -151,7 +159,9 @@ void MovieGen::MakeMovie() {
       CloseWithStatus("Status: Cancelled by User");
       return;
     case Selection::NoFrames:
-      CloseWithStatus("Status: No Files Met Timing Criteria");
+      EndNothingToMake("Status: No Files Met Timing Criteria",
+                       NoFilesInWindowNote(window_start_, window_stop_, image_times_.front(),
+                                           image_times_.back(), image_times_.size()));
       return;
     case Selection::Selected:
       break;
@@ -174,6 +184,8 @@ void MovieGen::MakeMovie() {
   }
 
   bool wrote_movie = false;
+  NoFrameStills no_frame;
+  bool nothing_decoded = false;
   {
     // The stills in writing order: workers read and decode the next ones while this
     // thread writes the current frame and keeps the window alive.
@@ -256,12 +268,14 @@ void MovieGen::MakeMovie() {
         const bool ui_due = k == 0 || k + 1 == m || now - last_ui >= kUiInterval;
         if (ui_due) last_ui = now;
         if (progress_ && ui_due) {
-          progress_->SetFrameLabel("Frame: " + std::to_string(k + 1) + of_m);
+          progress_->SetFrameLabel("Frame: " + std::to_string(k + 1) + of_m +
+                                   NoFrameLabelSuffix(no_frame));
           progress_->Refresh();
         }
         DIB* frame = pipeline.Take(k);
         if (frame == nullptr) {
           pipeline.Release(k);
+          no_frame.Add(stills[k]);
           continue;  // a still that does not decode gives no frame
         }
         movie_width_ = pipeline.MovieWidth();
@@ -277,6 +291,7 @@ void MovieGen::MakeMovie() {
           const bool surface_needed = !planes_out || (progress_ && ui_due);
           if (written && surface_needed && !pipeline.MakeSurface(k)) {
             pipeline.Release(k);
+            no_frame.Add(stills[k]);
             continue;  // no picture: as a still that does not decode
           }
         }
@@ -308,15 +323,25 @@ void MovieGen::MakeMovie() {
         }
         if (ui_due) host_.ProcessEvents();
       }
+      if (no_frame.Count() > 0) {
+        // The counter ends on what was written, not only on what was read.
+        if (progress_) {
+          progress_->SetFrameLabel("Frame: " + std::to_string(m) + of_m +
+                                   NoFrameLabelSuffix(no_frame));
+        }
+        if (no_frame.Count() < m) host_.LogLine(NoFrameNote(no_frame, m));
+      }
     }
 
     // 11. Completion: the decoder goes with this scope; the file is finished first.
-    if (decoder_ready) {
-      if (StoppedFromOutside()) {
-        CloseProgress();
-        last_run_end_ = RunEnd::Stopped;
-        return;
-      }
+    // Not one frame: nothing replaces the last movie; the temporary goes with the writer.
+    nothing_decoded = decoder_ready && no_frame.Count() == m;
+    if (decoder_ready && StoppedFromOutside()) {
+      CloseProgress();
+      last_run_end_ = RunEnd::Stopped;
+      return;
+    }
+    if (decoder_ready && !nothing_decoded) {
       if (!writer.Finish()) {
         ReportAviError(writer.Error());
         CloseProgress();
@@ -325,6 +350,10 @@ void MovieGen::MakeMovie() {
       }
       wrote_movie = true;
     }
+  }
+  if (nothing_decoded) {
+    EndNothingToMake("Status: No Files Could Be Decoded", NoFrameNote(no_frame, frame_paths_.size()));
+    return;
   }
 
   // After a stop from outside nothing more changes; a failed command keeps the stills for a

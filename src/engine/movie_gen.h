@@ -327,6 +327,9 @@ class MovieGen {
   // Ends of the run: the final status held on screen, then the window closed.
   void CloseWithStatus(const std::string& status);
   void CloseProgress();
+  // An early end with nothing to make (no stills, none in the window, none that decoded):
+  // the final status, then the reason in the log.
+  void EndNothingToMake(const std::string& status, const std::string& reason);
   // "There was an error writing the AVI file." with the writer's reason.
   void ReportAviError(const std::string& reason);
   // Commands whose wait was cancelled: reaped by a later run once they have ended.

@@ -110,11 +110,14 @@ TEST(ConsoleHostLog, MessageDuringAStageFollowsItsCounter) {
   box.title = "Chronoreel";
   box.text = "There was an error writing the AVI file.";
   host.ShowMessage(box);
+  // So does a line for the log; a name in it cannot forge another line.
+  window->SetFrameLabel("Frame: 9 of 9 - 1 gave no frame");
+  host.LogLine("1 of 9 stills gave no frame: a\nb.jpg");
   window->Unload();
   EXPECT_EQ(Contents(log.get()),
             "Status: Adding Frames to AVI\n  Frame: 3 of 9\nchronoreel: Chronoreel: There was an error "
             "writing the AVI "
-            "file.\n");
+            "file.\n  Frame: 9 of 9 - 1 gave no frame\nchronoreel: 1 of 9 stills gave no frame: a\\x0Ab.jpg\n");
 }
 
 }  // namespace

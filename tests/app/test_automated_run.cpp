@@ -236,7 +236,7 @@ TEST_P(AutomatedOverride, MakesTheMovieTheSwitchesAskFor) {
   ASSERT_TRUE(run.status.has_value()) << "no normal end; output:\n" << run.err;
   EXPECT_EQ(*run.status, c.status) << run.err;
   if (!c.err_contains.empty()) {
-    EXPECT_NE(run.err.find(c.err_contains), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find(Expand(c.err_contains, w)), std::string::npos) << run.err;
   }
 
   const std::string movie = c.movie.empty() ? w.movie : w.dir.File(c.movie);
@@ -273,6 +273,12 @@ TEST_P(AutomatedOverride, MakesTheMovieTheSwitchesAskFor) {
 }
 
 // The stills are at 06:00 ... 17:00 on 12/7/2026.
+const std::string kOutsideWindow =
+    "chronoreel: No Files Met Timing Criteria: the window is 2026-12-08 00:00:00 to 2173-10-14 "
+    "00:00:00; the 12 stills found are from 2026-12-07 06:00:00 to 2026-12-07 17:00:00\n";
+const std::string kNothingMatches =
+    "chronoreel: No Files Found: nothing in \"@/stills\" matches \"*.png\" (subfolders not "
+    "searched)\n";
 INSTANTIATE_TEST_SUITE_P(
     Switches, AutomatedOverride,
     ::testing::Values(
@@ -288,7 +294,9 @@ INSTANTIATE_TEST_SUITE_P(
                      4,
                      "",
                      ""},
-        OverrideCase{"StartAfterEveryStill", {"/s=12/8/2026"}, nullptr, 1, -1, "", ""},
+        OverrideCase{"StartAfterEveryStill", {"/s=12/8/2026"}, nullptr, 1, -1, "", kOutsideWindow},
+        OverrideCase{"StartAfterEveryStillQuiet", {"/s=12/8/2026", "/q"}, nullptr, 1, -1, "",
+                     kOutsideWindow},
         OverrideCase{"DateThatIsNoDateIsIgnored", {"/s=yesterday"}, nullptr, 0, kStills, "", ""},
         OverrideCase{"StillFolderWithBlanksAndCapitals",
                      {"/IP=@/Cam Stills"},
@@ -301,9 +309,12 @@ INSTANTIATE_TEST_SUITE_P(
                      kStills,
                      "",
                      ""},
-        OverrideCase{"MissingStillFolder", {"/ip=@/nowhere"}, nullptr, 1, -1, "", ""},
+        OverrideCase{"MissingStillFolder", {"/ip=@/nowhere"}, nullptr, 1, -1, "",
+                     "chronoreel: No Files Found: nothing in \"@/nowhere\" matches \"*.jpg\""},
         OverrideCase{"FilterInMixedCase", {"/If=2612071*.JPG"}, nullptr, 0, 8, "", ""},
-        OverrideCase{"FilterMatchingNothing", {"/if=*.png"}, nullptr, 1, -1, "", ""},
+        OverrideCase{"FilterMatchingNothing", {"/if=*.png"}, nullptr, 1, -1, "", kNothingMatches},
+        OverrideCase{"FilterMatchingNothingQuiet", {"/if=*.png", "/q"}, nullptr, 1, -1, "",
+                     kNothingMatches},
         OverrideCase{"OutputWithBlanksAndCapitals",
                      {"/OP=@/Movies Out/Garden Day.AVI"},
                      [](World& w) { fs::create_directory(w.dir.File("Movies Out")); },

@@ -307,6 +307,7 @@ struct EarlyEndCase {
   int stills;
   bool outside_window;
   const char* status;
+  const char* note;  // "@" stands for the still folder
 };
 
 class EarlyEndTest : public MakeMovieTest, public ::testing::WithParamInterface<EarlyEndCase> {};
@@ -330,6 +331,9 @@ TEST_P(EarlyEndTest, FinalStatusAndPreviousMovieStays) {
   EXPECT_EQ(ReadOutput(), old);
   EXPECT_FALSE(fs::exists(Marker()));
   EXPECT_TRUE(host_.messages.empty());
+  std::string note = GetParam().note;
+  if (const size_t at = note.find('@'); at != std::string::npos) note.replace(at, 1, dir_.File("in"));
+  EXPECT_EQ(host_.notes, std::vector<std::string>{note});
   EXPECT_FALSE(gen_.LastRunCompleted());
   EXPECT_EQ(gen_.LastRunEnd(), MovieGen::RunEnd::NothingToMake);
   // Interactive: the window goes, then the main window comes back.
@@ -340,8 +344,13 @@ TEST_P(EarlyEndTest, FinalStatusAndPreviousMovieStays) {
 
 INSTANTIATE_TEST_SUITE_P(
     Table, EarlyEndTest,
-    ::testing::Values(EarlyEndCase{"empty", 0, false, "Status: No Files Found"},
-                      EarlyEndCase{"outside", 3, true, "Status: No Files Met Timing Criteria"}),
+    ::testing::Values(
+        EarlyEndCase{"empty", 0, false, "Status: No Files Found",
+                     "No Files Found: nothing in \"@\" matches \"*.jpg\" (subfolders not searched)"},
+        EarlyEndCase{"outside", 3, true, "Status: No Files Met Timing Criteria",
+                     "No Files Met Timing Criteria: the window is 2005-01-01 00:00:00 to "
+                     "2005-01-02 00:00:00; the 3 stills found are from 2006-12-07 10:00:00 to "
+                     "2006-12-07 12:00:00"}),
     [](const auto& p) { return std::string(p.param.name); });
 
 class OpenFailureTest : public MakeMovieTest, public ::testing::WithParamInterface<bool> {};
@@ -398,13 +407,28 @@ TEST_F(MakeMovieTest, WindowRefusedByHostMeansNoUpdates) {
   EXPECT_TRUE(gen_.LastRunCompleted());
 }
 
-TEST_F(MakeMovieTest, StillsThatNeverDecodeStillRunTheCommand) {
-  state_.cmd.ShowProgress = false;
-  AddStills(3, /*decodable=*/false);
+// Not one frame: the run ends early and changes nothing, as when no still is in the window.
+TEST_F(MakeMovieTest, StillsThatNeverDecodeLeaveEverythingAsItWas) {
+  AddStills(4, /*decodable=*/false);
+  const std::string old = OldOutput();
   SetMarkerCommand();
+  gen_.SetDeleteOldImages(true);
+  gen_.SetDeleteOldImagesHours(0);
   gen_.MakeMovie();
-  EXPECT_TRUE(fs::exists(Marker()));
-  EXPECT_EQ(ProbeMovie(Output()).frames, -1);  // a file without a video stream
+
+  EXPECT_EQ(host_.Statuses().back(), "Status: No Files Could Be Decoded");
+  EXPECT_EQ(ReadOutput(), old);
+  EXPECT_FALSE(fs::exists(Marker()));
+  EXPECT_TRUE(fs::exists(dir_.File("in/061207100000.jpg")));
+  EXPECT_FALSE(gen_.LastRunCompleted());
+  ASSERT_EQ(host_.notes.size(), 1u);  // the first three named, then "..."
+  const std::string first = dir_.File("in/061207100000.jpg");
+  EXPECT_NE(host_.notes[0].find("none of the 4 stills gave a frame (" + first), std::string::npos);
+  EXPECT_NE(host_.notes[0].find("120000.jpg, ...)"), std::string::npos) << host_.notes[0];
+  for (const auto& e : fs::directory_iterator(dir_.Path())) {
+    const std::string name = e.path().filename().string();
+    EXPECT_TRUE(name == "in" || name == "cam.avi") << name;
+  }
 }
 
 // Stills are read ahead of the frame being written: one that does not decode still gives
@@ -422,7 +446,10 @@ TEST_F(MakeMovieTest, UndecodableStillsInTheMiddleCloseUp) {
   gen_.MakeMovie();
 
   const auto labels = host_.Labels();
-  EXPECT_EQ(labels.back(), "Frame: 6 of 6");
+  EXPECT_EQ(labels.back(), "Frame: 6 of 6 - 2 gave no frame");
+  EXPECT_EQ(host_.notes, std::vector<std::string>{"2 of 6 stills gave no frame: " +
+                                                  dir_.File("in/061207110000.jpg") + ", " +
+                                                  dir_.File("in/061207120000.jpg")});
   const auto frames = test::DecodeAllFrames(Output());
   ASSERT_EQ(frames.size(), 4u);
   const uint32_t expected[] = {kColors[0], kColors[3], kColors[0], kColors[1]};

@@ -45,6 +45,7 @@ class FakeHost : public Host {
   // ---- record ----
   std::vector<std::string> log;
   std::vector<MessageBoxRequest> messages;
+  std::vector<std::string> notes;  // LogLine, kept out of `log`
   int process_events = 0;
   int frames_shown = 0;
   int cancels = 0;
@@ -62,6 +63,7 @@ class FakeHost : public Host {
   void ProcessEvents() override;
   std::unique_ptr<ProgressWindow> CreateProgressWindow(std::function<void()> on_cancel) override;
   MessageAnswer ShowMessage(const MessageBoxRequest& request) override;
+  void LogLine(const std::string& text) override { notes.push_back(text); }
   std::optional<std::string> ChooseSetupFile(const std::string& title,
                                              FileDialogStyle style) override;
   void BringMainWindowToFront() override;

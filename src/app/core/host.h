@@ -62,6 +62,10 @@ class Host {
   // that reports there anyway need not show the box as well.
   virtual bool MessagesGoToStandardError() const { return false; }
 
+  // A line for the run's log that no window shows as a box (why a run ended early, stills
+  // that gave no frame): standard error, after "chronoreel: ", whatever /i or /q say.
+  virtual void LogLine(const std::string& text);
+
   // The setup file dialog: nullopt when cancelled; an empty string when no name was given.
   virtual std::optional<std::string> ChooseSetupFile(const std::string& title, FileDialogStyle style) = 0;
 

@@ -57,6 +57,11 @@ void Delay(Host& host, double seconds) {
         [](std::chrono::milliseconds duration) { std::this_thread::sleep_for(duration); });
 }
 
+void Host::LogLine(const std::string& text) {
+  std::fprintf(stderr, "chronoreel: %s\n", PrintableText(text).c_str());
+  std::fflush(stderr);
+}
+
 std::string PrintableText(const std::string& text) {
   std::string out;
   out.reserve(text.size());
