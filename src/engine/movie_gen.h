@@ -291,6 +291,10 @@ class MovieGen {
   int32_t movie_height_ = 0;
   std::vector<std::string> image_paths_;
   std::vector<DateTime> image_times_;
+  // When each still was taken, in days, for the order and the spacing of frames: Universal
+  // Time for modified times (local times repeat the night the clocks go back), the local
+  // time itself for times read from names or EXIF, which carry no zone.
+  std::vector<double> image_moments_;
 
   AviCompressOptions compress_;
   int32_t format_size_ = 0;
