@@ -10,6 +10,7 @@
 #include "app/core/host.h"
 #include "app/core/program_state.h"
 #include "bitmap/dib.h"
+#include "engine/default_paths.h"
 #include "time/clock.h"
 #include "time/date_time.h"
 
@@ -250,7 +251,7 @@ class MovieGen {
   std::atomic<bool> cancel_{false};
   std::unique_ptr<ProgressWindow> progress_;
 
-  std::string still_directory_ = "c:\\images\\";
+  std::string still_directory_ = DefaultStillDirectory();
   std::string image_filter_ = "*.jpg";
   bool delete_old_images_ = false;
   float delete_old_images_hours_ = 168.0f;
@@ -274,7 +275,7 @@ class MovieGen {
   double images_per_hour_ = 60;
   int32_t duplicate_count_ = 2;
   int32_t time_stamp_option_ = 0;
-  std::string output_avi_path_ = "c:\\mymovie.avi";
+  std::string output_avi_path_ = DefaultOutputAVIPath();
   int32_t movie_size_option_ = 0;
   int32_t movie_size_width_ = 320;
   int32_t movie_size_height_ = 240;
