@@ -40,6 +40,20 @@ void Application::ApplyOverrides() {
   state.SetupChanged = false;
 }
 
+void Application::WarnOfSunWithoutLocation() const {
+  auto from_sun = [](int32_t option) { return option == 4 || option == 5; };
+  if (movie.TimeOption() != 1 || !(from_sun(movie.StartTimeOption()) || from_sun(movie.StopTimeOption()))) {
+    return;
+  }
+  if (state.location.latitude != 0 || state.location.longitude != 0) return;
+  std::fprintf(stderr,
+               "chronoreel: the time window counts from sunrise or sunset, but %s holds no "
+               "location (Latitude and Longitude in [General]); the times used are those of "
+               "latitude 0, longitude 0\n",
+               docs.ProfilePath().c_str());
+  std::fflush(stderr);
+}
+
 bool Application::Shutdown() {
   {
     ErrorTrap trap("modMain", "Shutdown");

@@ -28,6 +28,11 @@ class Application {
   // SetupChanged cleared.
   void ApplyOverrides();
 
+  // When the time window counts from sunrise or sunset and the profile holds no location
+  // (latitude 0 and longitude 0), says so on standard error with the profile's path: the
+  // times would be those of the Gulf of Guinea, and an unattended run has nobody to see it.
+  void WarnOfSunWithoutLocation() const;
+
   // The orderly end: the save prompt unless automated (Yes, No, Cancel; false on Cancel
   // and when Yes could not save), then the profile, then FileShutdown.
   bool Shutdown();

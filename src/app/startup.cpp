@@ -150,6 +150,7 @@ int RunAutomated(Application& app) {
   app.state.CurrentFile = app.state.cmd.SetupFileArgument;
   app.docs.LoadFile();
   app.ApplyOverrides();
+  app.WarnOfSunWithoutLocation();
   if (app.state.cmd.DryRun) return ReportDryRun(app);
 
   OutputLock lock(app.movie.OutputAVIPath());

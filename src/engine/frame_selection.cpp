@@ -1,5 +1,6 @@
 // Frame selection: the time window of a run, and the thinning of the image list into the
 // frames of the movie.
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <string>
@@ -73,11 +74,14 @@ MovieGen::Selection MovieGen::SelectFrames() {
   frame_times_.clear();
   const size_t n = image_times_.size();
   if (n == 0) return Selection::NoFrames;
+  // The list is in the order the stills were taken; their local times go back an hour on
+  // the night the clocks do, so the slots are laid on the moments.
+  if (image_moments_.size() != n) image_moments_ = image_times_;
 
   // Every still is a frame: nothing to thin and nothing outside the window.
+  const auto [earliest, latest] = std::minmax_element(image_times_.begin(), image_times_.end());
   if (image_interval_option_ != 1 &&
-      (time_option_ != 1 ||
-       (image_times_.front() >= window_start_ && image_times_.back() <= window_stop_))) {
+      (time_option_ != 1 || (*earliest >= window_start_ && *latest <= window_stop_))) {
     frame_paths_ = image_paths_;
     frame_times_ = image_times_;
     return Selection::Selected;
@@ -92,14 +96,15 @@ MovieGen::Selection MovieGen::SelectFrames() {
   auto last_label = SteadyClock::now() - kLabelInterval;
 
   for (size_t i = 0; i < n; ++i) {
-    const DateTime t = image_times_[i];
+    const DateTime local = image_times_[i];
+    const double t = image_moments_[i];
     int32_t repeats = 0;
     auto append = [&] {
       frame_paths_.push_back(image_paths_[i]);
-      frame_times_.push_back(t);
+      frame_times_.push_back(local);
       ++repeats;
     };
-    const bool in_window = time_option_ == 0 || (window_start_ <= t && t <= window_stop_);
+    const bool in_window = time_option_ == 0 || (window_start_ <= local && local <= window_stop_);
     if (in_window) {
       if (image_interval_option_ == 0) {
         append();
@@ -110,7 +115,7 @@ MovieGen::Selection MovieGen::SelectFrames() {
         }
         if (i + 1 < n) {
           // Each slot goes to the nearer still; a tie goes to the later one.
-          const DateTime next = image_times_[i + 1];
+          const double next = image_moments_[i + 1];
           if (next > next_slot) {
             while (t >= next_slot || std::fabs(next - next_slot) > std::fabs(next_slot - t)) {
               if (repeats >= duplicate_count_) SkipDeadSlots(next_slot, t + (next - t) / 2, interval);

@@ -1,5 +1,5 @@
 // The image list: the stills of StillDirectory (and, when asked, of its subfolders) that
-// match ImageFilter, each with its time, sorted by time and then by path.
+// match ImageFilter, each with its time, sorted by the moment it was taken and then by path.
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -106,6 +106,7 @@ void MovieGen::GetFileSpecs() {
 
   image_paths_.clear();
   image_times_.clear();
+  image_moments_.clear();
 
   std::string prefix = still_directory_;
   if (!prefix.empty() && !IsSeparator(prefix.back())) prefix += '/';
@@ -125,6 +126,7 @@ void MovieGen::GetFileSpecs() {
   // Sized for a typical webcam folder at once; the vectors double beyond that.
   image_paths_.reserve(1024);
   image_times_.reserve(1024);
+  image_moments_.reserve(1024);
 
   while (!CancelRequested() && !(real_folders.empty() && linked_folders.empty())) {
     std::vector<std::string>& from = real_folders.empty() ? linked_folders : real_folders;
@@ -171,15 +173,21 @@ void MovieGen::GetFileSpecs() {
       std::string path = folder;
       path.append(name);
       std::optional<DateTime> time;
+      double moment = 0;
       if (time_stamp_option_ == 1) {
         time = TimeFromStillName(name);  // nullopt: no date in the name
-      } else {
+        if (time) moment = *time;
+      } else if (time_stamp_option_ == 2) {
         // Only the capture-time option opens the still; without EXIF data its modified
-        // time stands in. nullopt: the still vanished since it was listed.
-        if (time_stamp_option_ == 2) time = ReadCaptureTime(path);
+        // time stands in, on the same local scale as the others.
+        time = ReadCaptureTime(path);
         if (!time) time = FileModifiedTime(path);
+        if (time) moment = *time;
+      } else if (const std::optional<FileTime> stamp = FileModifiedStamp(path)) {
+        time = stamp->local;
+        moment = stamp->moment;
       }
-      if (!time) continue;
+      if (!time) continue;  // no date in the name, or the still vanished since it was listed
 
       const auto now = SteadyClock::now();
       if (now - last_ui >= kUiInterval) {
@@ -188,6 +196,7 @@ void MovieGen::GetFileSpecs() {
         host_.ProcessEvents();
       }
       image_times_.push_back(*time);
+      image_moments_.push_back(moment);
       image_paths_.push_back(std::move(path));
     }
     // A read error ends the listing early: the run goes on with what was found, but the
@@ -207,6 +216,7 @@ void MovieGen::GetFileSpecs() {
   if (image_paths_.empty()) {
     image_paths_ = {};
     image_times_ = {};
+    image_moments_ = {};
   }
   if (progress_) progress_->SetStatus("Status: Sorting Files By Date");
   if (!image_paths_.empty()) ShellSort();
@@ -238,20 +248,25 @@ void MovieGen::ShellSort() {
   ErrorTrap trap("MovieGen", "ShellSort");
   const ptrdiff_t count = static_cast<ptrdiff_t>(image_times_.size());
   if (count == 0) return;
+  // A list made without moments (filled by other means) sorts by its local times.
+  if (image_moments_.size() != image_times_.size()) image_moments_ = image_times_;
   int32_t gaps[29] = {};
   int32_t s = ShellSeq(gaps, static_cast<int32_t>(count));
   while (s >= 0 && !CancelRequested()) {
     const ptrdiff_t h = gaps[s];
     for (ptrdiff_t i = h; i < count; ++i) {
+      const double m = image_moments_[i];
       const DateTime t = image_times_[i];
       std::string path = std::move(image_paths_[i]);
       ptrdiff_t j = i - h;
       // Equal times go by path, so that the order never depends on the file system.
-      while (j >= 0 && (image_times_[j] > t || (image_times_[j] == t && image_paths_[j] > path))) {
+      while (j >= 0 && (image_moments_[j] > m || (image_moments_[j] == m && image_paths_[j] > path))) {
+        image_moments_[j + h] = image_moments_[j];
         image_times_[j + h] = image_times_[j];
         image_paths_[j + h] = std::move(image_paths_[j]);
         j -= h;
       }
+      image_moments_[j + h] = m;
       image_times_[j + h] = t;
       image_paths_[j + h] = std::move(path);
       if (CancelRequested()) break;

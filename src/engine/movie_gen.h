@@ -10,6 +10,7 @@
 #include "app/core/host.h"
 #include "app/core/program_state.h"
 #include "bitmap/dib.h"
+#include "engine/default_paths.h"
 #include "time/clock.h"
 #include "time/date_time.h"
 
@@ -266,7 +267,7 @@ class MovieGen {
   std::atomic<bool> stopped_{false};
   std::unique_ptr<ProgressWindow> progress_;
 
-  std::string still_directory_ = "c:\\images\\";
+  std::string still_directory_ = DefaultStillDirectory();
   std::string image_filter_ = "*.jpg";
   bool delete_old_images_ = false;
   float delete_old_images_hours_ = 168.0f;
@@ -290,7 +291,7 @@ class MovieGen {
   double images_per_hour_ = 60;
   int32_t duplicate_count_ = 2;
   int32_t time_stamp_option_ = 0;
-  std::string output_avi_path_ = "c:\\mymovie.avi";
+  std::string output_avi_path_ = DefaultOutputAVIPath();
   int32_t movie_size_option_ = 0;
   int32_t movie_size_width_ = 320;
   int32_t movie_size_height_ = 240;
@@ -307,6 +308,10 @@ class MovieGen {
   int32_t movie_height_ = 0;
   std::vector<std::string> image_paths_;
   std::vector<DateTime> image_times_;
+  // When each still was taken, in days, for the order and the spacing of frames: Universal
+  // Time for modified times (local times repeat the night the clocks go back), the local
+  // time itself for times read from names or EXIF, which carry no zone.
+  std::vector<double> image_moments_;
 
   AviCompressOptions compress_;
   int32_t format_size_ = 0;

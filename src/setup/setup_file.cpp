@@ -3,9 +3,11 @@
 // the file named by CurrentFile.
 #include <algorithm>
 #include <cstdio>
+#include <string_view>
 
 #include "app/core/conversions.h"
 #include "app/core/error_report.h"
+#include "engine/default_paths.h"
 #include "setup/documents.h"
 
 namespace chronoreel {
@@ -24,6 +26,17 @@ struct SetupKey {
   void (*load)(MovieGen&, const std::string&);
   std::string (*save)(const MovieGen&);
 };
+
+// The paths default to the user's own folders, looked up when a file is read; the texts
+// of the table stay the defaults on Windows.
+std::string DefaultText(const SetupKey& k) {
+#ifndef _WIN32
+  const std::string_view key = k.key;
+  if (key == "StillDirectory") return DefaultStillDirectory();
+  if (key == "OutputAVIPath") return DefaultOutputAVIPath();
+#endif
+  return k.default_text;
+}
 
 // A number read as 64 bits and rounded to the nearest 32-bit integer (0 when out of range).
 int32_t Rounded(const std::string& text) {
@@ -190,7 +203,7 @@ void Documents::LoadFile() {
   ErrorTrap trap("modFile", "LoadFile");
   ini_.SetFile(state_.CurrentFile);
   for (const SetupKey& k : kSetupKeys) {
-    k.load(movie_, ini_.GetKey(k.section, k.key, true, k.default_text));
+    k.load(movie_, ini_.GetKey(k.section, k.key, true, DefaultText(k)));
   }
 
   const int32_t format_count = std::min(movie_.CompressFormat(), kMaxSetupBlockBytes);

@@ -47,10 +47,13 @@ DateTime Clock() {
 
 double GMTOffset() {
   ErrorTrap trap("modTime", "GMTOffset");
-  const std::time_t now = std::time(nullptr);
+  return GMTOffsetAt(std::time(nullptr));
+}
+
+double GMTOffsetAt(std::time_t moment) {
   std::tm local{};
   // A zone that cannot be read counts as Universal Time, unreported.
-  if (localtime_r(&now, &local) == nullptr) return 0.0;
+  if (localtime_r(&moment, &local) == nullptr) return 0.0;
   return -static_cast<double>(local.tm_gmtoff) / 3600.0;
 }
 

@@ -221,9 +221,18 @@ DateTime DateTimeFromUnix(std::time_t seconds, long nanoseconds) {
 }
 
 std::optional<DateTime> FileModifiedTime(const std::filesystem::path& path) {
+  const std::optional<FileTime> stamp = FileModifiedStamp(path);
+  if (!stamp) return std::nullopt;
+  return stamp->local;
+}
+
+std::optional<FileTime> FileModifiedStamp(const std::filesystem::path& path) {
   struct stat info {};
   if (::stat(path.c_str(), &info) != 0) return std::nullopt;
-  return DateTimeFromUnix(info.st_mtim.tv_sec, info.st_mtim.tv_nsec);
+  const timespec& at = info.st_mtim;
+  const double moment = static_cast<double>(at.tv_sec) / kSecondsPerDay + kEpochShift +
+                        static_cast<double>(at.tv_nsec) / 1e9 / kSecondsPerDay;
+  return FileTime{DateTimeFromUnix(at.tv_sec, at.tv_nsec), moment};
 }
 
 std::string FormatDateTime(DateTime value, std::string_view pattern) {

@@ -38,6 +38,13 @@ CivilTime CivilFromDateTime(DateTime value);
 DateTime DateTimeFromUnix(std::time_t seconds, long nanoseconds = 0);
 // The file's last-modified time as local date-time; nullopt when it cannot be read.
 std::optional<DateTime> FileModifiedTime(const std::filesystem::path& path);
+// The same, with the moment itself: Universal Time on the date-time scale. Local times
+// repeat an hour on the night the clocks go back; the moment orders files as written.
+struct FileTime {
+  DateTime local = 0;
+  double moment = 0;
+};
+std::optional<FileTime> FileModifiedStamp(const std::filesystem::path& path);
 
 // Formats with one of the patterns the program uses: "HHMM", "HHMMSS", "YYMMDD",
 // "MMDDYY", "DDMMYY", "HH:MM:SS AM/PM", "MM/DD/YYYY HH:MM:SS AM/PM", "YYYY-MM-DD HH:MM:SS".

@@ -1,6 +1,8 @@
 #include "time/sun.h"
 
 #include <cmath>
+#include <ctime>
+#include <optional>
 #include <utility>
 
 #include "app/core/error_report.h"
@@ -15,9 +17,10 @@ constexpr double kTwoPi = 6.28318530717958;
 constexpr double kRadiansPerDegree = 0.017453292519943278;
 constexpr double kDegreesPerRadian = 57.29577951308238;
 
-constexpr double kMaxLatitude = 63.0;
 constexpr int kMaxPasses = 35;
 constexpr double kTolerance = 0.001;  // radians, about 13.75 s of time
+constexpr double kUnixEpochDay = 25569;  // 1 January 1970 as a date-time value
+constexpr double kLastSecond = 86399.0 / 86400.0;
 
 bool IsSunset(std::string_view event) { return event.size() == 1 && (event[0] == 'S' || event[0] == 's'); }
 
@@ -30,23 +33,32 @@ double NormalizeRadians(double x) {
   return r;
 }
 
-SunEvent ComputeSunEvent(double latitude, double longitude, double offset_hours,
-                         std::string_view event, DateTime date) {
-  SunEvent result;
-  if (std::fabs(latitude) > kMaxLatitude) return result;
+namespace {
 
+// One iteration on the Universal Time of the event, in radians from 00:00 UT of `day`.
+// Started at 00:00 it keeps every pass within that UT day; started from a guess, each
+// pass takes the event nearest to the guess, on whichever day it falls.
+struct Pass {
+  double ut = 0;
+  bool sun_up = false;  // the sun never sets that day
+  int passes = 0;
+};
+
+Pass IterateEvent(double latitude, double longitude, double s, double day,
+                  std::optional<double> guess) {
   const double h0 = -0.833;
-  const double s = IsSunset(event) ? -1.0 : 1.0;
-  const double d = std::floor(date) - 36526.5;  // days from J2000.0 to 00:00 of the date
+  const double d = day - 36526.5;  // days from J2000.0 to 00:00 UT of the day
 
   const double sin_h0 = std::sin(h0 * kRadiansPerDegree);
   const double sin_phi = std::sin(latitude * kRadiansPerDegree);
   const double cos_phi = std::cos(latitude * kRadiansPerDegree);
   const double lambda_o = longitude * kRadiansPerDegree;
 
-  double ut0 = kPi;
-  double ut = 0.0;
+  Pass pass;
+  double ut = guess.value_or(0.0);
+  double ut0 = ut + kPi;
   int n = 0;
+  double c = 0;
   while (std::fabs(ut0 - ut) > kTolerance && n < kMaxPasses) {
     ++n;
     ut0 = ut;
@@ -59,7 +71,9 @@ SunEvent ComputeSunEvent(double latitude, double longitude, double offset_hours,
     const double obliquity = 0.409093 - 0.0002269 * t;
     const double delta = std::asin(std::sin(obliquity) * std::sin(lambda));
     const double gha = ut0 - kPi + e;
-    const double c = (sin_h0 - sin_phi * std::sin(delta)) / (cos_phi * std::cos(delta));
+    c = (sin_h0 - sin_phi * std::sin(delta)) / (cos_phi * std::cos(delta));
+    // Where the sun stays down (c > 1) the hour angle 0 leads to its highest point; where
+    // it stays up the event does not happen, and the caller is told so.
     double hour_angle;
     if (c > 1) {
       hour_angle = 0.0;
@@ -68,24 +82,59 @@ SunEvent ComputeSunEvent(double latitude, double longitude, double offset_hours,
     } else {
       hour_angle = std::acos(c);
     }
-    ut = NormalizeRadians(ut0 - (gha + lambda_o + s * hour_angle));
+    const double step = -(gha + lambda_o + s * hour_angle);
+    ut = guess ? ut0 + std::remainder(step, kTwoPi) : NormalizeRadians(ut0 + step);
     if (!std::isfinite(ut)) break;  // a NaN would also end the loop; leave at once
   }
-  result.passes = n;
+  pass.ut = ut;
+  pass.sun_up = c < -1;
+  pass.passes = n;
+  return pass;
+}
 
-  // An arithmetic fault in the passes (NaN or infinity anywhere) reads as "not available".
-  if (!std::isfinite(ut)) return SunEvent{0.0, n};
-  double f = (ut * kDegreesPerRadian / 15.0 - offset_hours) / 24.0;
-  if (!std::isfinite(f)) return SunEvent{0.0, n};
-  if (f < 0) f += 1;
-  if (f >= 1) f -= 1;
-  // Only an offset beyond a day could leave f outside [0, 1) here.
-  if (f < 0 || f >= 1) {
-    f -= std::floor(f);
-    if (f >= 1) f = 0.0;
+}  // namespace
+
+SunEvent ComputeSunEvent(double latitude, double longitude, const OffsetAtFunction& offset_at,
+                         std::string_view event, DateTime date) {
+  if (!std::isfinite(latitude) || !std::isfinite(longitude) || !std::isfinite(date)) return {};
+  const bool sunset = IsSunset(event);
+  const double s = sunset ? -1.0 : 1.0;
+  const double local_day = std::floor(date);
+
+  // The event is first sought on the UT day of the same date. East or west of Greenwich
+  // its local clock time may fall on the next or the previous local day (Sydney's sunrise
+  // lies on the UT day before); it is then sought once more a day away, so that the
+  // declination and the offset are those of the local day asked for.
+  std::optional<double> guess;
+  SunEvent result;
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    const Pass pass = IterateEvent(latitude, longitude, s, local_day, guess);
+    result.passes = pass.passes;
+    // An arithmetic fault in the passes (NaN or infinity anywhere) reads as "not available".
+    if (!std::isfinite(pass.ut)) return {0.0, pass.passes};
+    if (pass.sun_up) return {sunset ? kLastSecond : 0.0, pass.passes};
+
+    const double ut_seconds = pass.ut / kTwoPi * 86400.0;
+    const double moment = (local_day - kUnixEpochDay) * 86400.0 + ut_seconds;
+    // Beyond what time_t and the zone rules cover, the offset of the epoch stands in.
+    const bool in_range = std::fabs(moment) < 1e15;
+    const double offset = offset_at(in_range ? static_cast<std::time_t>(std::floor(moment)) : 0);
+    const double raw = (pass.ut * kDegreesPerRadian / 15.0 - offset) / 24.0;
+    if (!std::isfinite(raw)) return {0.0, pass.passes};
+    const double day_shift = std::floor(raw);
+    double f = raw - day_shift;
+    if (f >= 1) f = 0.0;  // rounding at the very top of the day
+    result.fraction = f;
+    if (day_shift == 0 || std::fabs(day_shift) > 1) break;
+    guess = pass.ut - day_shift * kTwoPi;
   }
-  result.fraction = f;
   return result;
+}
+
+SunEvent ComputeSunEvent(double latitude, double longitude, double offset_hours,
+                         std::string_view event, DateTime date) {
+  return ComputeSunEvent(latitude, longitude, [offset_hours](std::time_t) { return offset_hours; },
+                         event, date);
 }
 
 double GetSunset(double latitude, double longitude, double offset_hours, std::string_view event,
@@ -93,18 +142,25 @@ double GetSunset(double latitude, double longitude, double offset_hours, std::st
   return ComputeSunEvent(latitude, longitude, offset_hours, event, date).fraction;
 }
 
-Sun::Sun(const Location& location, NowFunction now, OffsetFunction offset)
-    : location_(location), now_(std::move(now)), offset_(std::move(offset)) {}
+Sun::Sun(const Location& location, NowFunction now, OffsetAtFunction offset)
+    : location_(location), now_(std::move(now)), offset_at_(std::move(offset)) {}
+
+Sun::Sun(const Location& location, NowFunction now, OffsetFunction fixed_offset)
+    : location_(location), now_(std::move(now)), fixed_offset_(std::move(fixed_offset)) {}
 
 void Sun::Refresh() {
   const DateTime today = std::floor(now_());
   if (cached_ && today == cached_date_) return;
   cached_date_ = today;
   cached_ = true;
-  // Both events with the same offset, so a zone change cannot split them.
-  const double offset = offset_();
-  sunrise_ = GetSunset(location_.latitude, location_.longitude, offset, "R", cached_date_);
-  sunset_ = GetSunset(location_.latitude, location_.longitude, offset, "S", cached_date_);
+  OffsetAtFunction offset_at = offset_at_;
+  if (fixed_offset_) {
+    const double offset = fixed_offset_();
+    offset_at = [offset](std::time_t) { return offset; };
+  }
+  const Location& at = location_;
+  sunrise_ = ComputeSunEvent(at.latitude, at.longitude, offset_at, "R", cached_date_).fraction;
+  sunset_ = ComputeSunEvent(at.latitude, at.longitude, offset_at, "S", cached_date_).fraction;
   ++calculations_;
 }
 

@@ -9,23 +9,31 @@ namespace chronoreel {
 // x reduced to [0, 2pi), with pi taken as 3.14159265358979.
 double NormalizeRadians(double x);
 
-// Local time of sunrise or sunset ("S" in any case: sunset) on the day of `date`, as a
-// fraction of a day; 0 when not available (|latitude| > 63).
+// Local clock time of sunrise or sunset ("S" in any case: sunset) on the local day of
+// `date`, as a fraction of a day. Where the sun stays up all day, sunrise is 00:00 and
+// sunset 23:59:59; where it stays down, both are the moment of its highest point. 0 when
+// the inputs are not finite numbers.
 double GetSunset(double latitude, double longitude, double offset_hours, std::string_view event,
                  DateTime date);
 
-// GetSunset with the number of passes its iteration took (0 when it did not run).
+// GetSunset with the number of passes of the last iteration (0 when none ran), and with
+// the offset taken at the moment of the event, as the zone's rules give it for that day.
 struct SunEvent {
   double fraction = 0.0;
   int passes = 0;
 };
 SunEvent ComputeSunEvent(double latitude, double longitude, double offset_hours,
                          std::string_view event, DateTime date);
+SunEvent ComputeSunEvent(double latitude, double longitude, const OffsetAtFunction& offset_at,
+                         std::string_view event, DateTime date);
 
 // Today's sunrise and sunset for the program's location, computed at most once a day.
 class Sun {
  public:
-  explicit Sun(const Location& location, NowFunction now = Clock, OffsetFunction offset = GMTOffset);
+  // The offset of each event is the one in force at its moment.
+  explicit Sun(const Location& location, NowFunction now = Clock, OffsetAtFunction offset = GMTOffsetAt);
+  // One offset for the whole day, read once per calculation (fixed zones, tests).
+  Sun(const Location& location, NowFunction now, OffsetFunction fixed_offset);
 
   double Sunrise();
   double Sunset();
@@ -41,7 +49,8 @@ class Sun {
 
   const Location& location_;
   NowFunction now_;
-  OffsetFunction offset_;
+  OffsetAtFunction offset_at_;
+  OffsetFunction fixed_offset_;
   DateTime cached_date_ = 0;
   bool cached_ = false;  // so that day 0 itself can be cached
   double sunrise_ = 0;

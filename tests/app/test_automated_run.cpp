@@ -402,6 +402,30 @@ TEST(AutomatedRun, QuietRunWritesNoProgress) {
   }
 }
 
+// A window counted from sunset with no location in the profile: the log names the
+// profile, even with /i; a profile with a location, or a window that is not used, is quiet.
+TEST(AutomatedRun, SunWindowWithoutLocationNamesTheProfile) {
+  const struct { const char* name; const char* profile; const char* time_option; bool warned; } cases[] = {
+      {"no profile", nullptr, "1", true},
+      {"profile at 0, 0", "[General]\nLatitude=0\nLongitude=0\n", "1", true},
+      {"profile with a location", "[General]\nLatitude=51.5\nLongitude=-0.1\n", "1", false},
+      {"window not used", nullptr, "0", false},
+  };
+  for (const auto& c : cases) {
+    World w;
+    std::string setup = SetupText(w.stills, w.movie);
+    setup.replace(setup.find("TimeOption=0"), 12,
+                  std::string("TimeOption=") + c.time_option +
+                      "\nStartTimeOption=3\nStartTimeAbsolute=0\nStopTimeOption=5");
+    WriteText(w.setup, setup);
+    if (c.profile) WriteText(w.profile, c.profile);
+    const RunResult run = RunChronoreel(w.dir.Str(), {"/a", "/f=cam.tls", "/i"});
+    ASSERT_TRUE(run.status.has_value()) << c.name;
+    EXPECT_EQ(run.err.find(w.profile + " holds no location") != std::string::npos, c.warned)
+        << c.name << ": " << run.err;
+  }
+}
+
 // A start that cannot become an unattended run, without a display: status 2 and a hint.
 TEST(AutomatedRun, StartsThatNeedADisplayEndWithStatusTwo) {
   struct Case {

@@ -296,20 +296,29 @@ INSTANTIATE_TEST_SUITE_P(
                    [](Sun&) { return At(6); }, 1}),
     [](const auto& p) { return std::string(p.param.name); });
 
-TEST(WindowSunTest, WithoutASunTheSunOptionsCountFromMidnight) {
-  ProgramState state;
-  state.location = {70.0, 13.4};
-  Sun sun(state.location, [] { return kRun; }, [] { return -2.0; });
-  NullHost host;
-  MovieGen gen(state, sun, host);
-  gen.SetRunTime(kRun);
-  gen.SetStartTimeOption(4);
-  gen.SetStartTimeSunriseRelative(-1.5);
-  gen.SetStopTimeOption(5);
-  gen.SetStopTimeSunsetRelative(2);
-  gen.ComputeWindow();
-  EXPECT_NEAR(gen.WindowStart(), kDay - 1.5 / 24, 1e-9);
-  EXPECT_NEAR(gen.WindowStop(), kDay + 2.0 / 24, 1e-9);
+// Midnight sun: sunrise 00:00 and sunset 23:59:59, so the window spans the day. Polar
+// night: both are the sun's highest point, 13:03 at 13.4 E in summer time.
+TEST(WindowSunTest, PolarDayAndNightGiveWholeDayAndNoon) {
+  const double noon = 13.05 / 24;
+  const struct { double latitude; double sunrise, sunset, slack; } cases[] = {
+      {78.0, 0, 86399.0 / 86400, 1e-9},
+      {-78.0, noon, noon, 3.0 / 1440},
+  };
+  for (const auto& c : cases) {
+    ProgramState state;
+    state.location = {c.latitude, 13.4};
+    Sun sun(state.location, [] { return kRun; }, [] { return -2.0; });
+    NullHost host;
+    MovieGen gen(state, sun, host);
+    gen.SetRunTime(kRun);
+    gen.SetStartTimeOption(4);
+    gen.SetStartTimeSunriseRelative(-1.5);
+    gen.SetStopTimeOption(5);
+    gen.SetStopTimeSunsetRelative(2);
+    gen.ComputeWindow();
+    EXPECT_NEAR(gen.WindowStart(), kDay + c.sunrise - 1.5 / 24, c.slack) << c.latitude;
+    EXPECT_NEAR(gen.WindowStop(), kDay + c.sunset + 2.0 / 24, c.slack) << c.latitude;
+  }
 }
 
 }  // namespace

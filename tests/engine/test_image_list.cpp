@@ -1,5 +1,7 @@
 // The image list: which directory entries become stills, their times, and the sort.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cctype>
@@ -21,6 +23,7 @@
 #include "support/temp_dir.h"
 #include "time/date_time.h"
 #include "time/sun.h"
+#include "time/time_zone_guard.h"
 
 namespace chronoreel {
 namespace {
@@ -188,6 +191,43 @@ TEST_F(ImageListTest, ModifiedTimesStampAndOrderTheStills) {
     EXPECT_EQ(gen.ImageTimes()[i], FileModifiedTime(gen.ImagePaths()[i]).value());
   }
   EXPECT_EQ(order, (std::vector<std::string>{"d.jpg", "c.jpg", "b.jpg", "a.jpg"}));
+}
+
+// The night the clocks go back in Berlin (02:00-03:00 comes twice): stills every ten minutes
+// keep the order in which they were taken, show their local times, and thinned to six an
+// hour in a window of local times they each give one frame, in order.
+TEST_F(ImageListTest, RepeatedHourOfModifiedTimesPlaysOnceInOrder) {
+  testing::TimeZoneGuard zone("Europe/Berlin");
+  const std::time_t change = DaysFromCivil(2026, 10, 25) * 86400 + 3600;  // 01:00 UT
+  std::vector<std::string> taken;
+  for (int i = 0; i < 18; ++i) {
+    char name[16];
+    std::snprintf(name, sizeof name, "s%02d.jpg", i);
+    const std::string path = dir.File(name);
+    Touch(path);
+    const std::time_t t = change - 90 * 60 + i * 600;
+    const timespec times[2] = {{t, 0}, {t, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+    taken.push_back(path);
+  }
+  gen.GetFileSpecs();
+  ASSERT_EQ(gen.ImagePaths(), taken);
+  for (size_t i = 0; i < taken.size(); ++i) {
+    EXPECT_EQ(gen.ImageTimes()[i], FileModifiedTime(taken[i]).value());
+  }
+  EXPECT_EQ(FormatDateTime(gen.ImageTimes()[9], "HHMMSS"), "020000");  // 02:00 the second time
+
+  const DateTime day = DateTimeFromCivil(2026, 10, 25).value();
+  gen.SetTimeOption(1);
+  gen.SetStartTimeOption(3);
+  gen.SetStartTimeAbsolute(day + 1.0 / 24);
+  gen.SetStopTimeOption(3);
+  gen.SetStopTimeAbsolute(day + 4.0 / 24);
+  gen.SetImageIntervalOption(1);
+  gen.SetImagesPerHour(6);
+  gen.ComputeWindow();
+  ASSERT_EQ(gen.SelectFrames(), MovieGen::Selection::Selected);
+  EXPECT_EQ(gen.FramePaths(), taken);
 }
 
 // ---- times from the names ----

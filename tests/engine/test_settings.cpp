@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <string>
@@ -11,13 +13,26 @@
 #include "app/core/host.h"
 #include "app/core/program_state.h"
 #include "engine/movie_gen.h"
+#include "support/env_guard.h"
+#include "support/temp_dir.h"
 #include "time/sun.h"
 
 namespace chronoreel {
 namespace {
 
+// The default paths follow HOME; a home of the test's own makes them known.
 class SettingsTest : public ::testing::Test {
  protected:
+  TempDir home{"chronoreel-home"};
+  test::EnvGuard home_env{"HOME", home.Str().c_str()};
+  test::EnvGuard config_env{"XDG_CONFIG_HOME", nullptr};
+#ifdef _WIN32
+  const std::string still_default = "c:\\images\\";
+  const std::string output_default = "c:\\mymovie.avi";
+#else
+  const std::string still_default = home.Str() + "/Pictures";
+  const std::string output_default = home.Str() + "/Videos/timelapse.avi";
+#endif
   ProgramState state;
   Sun sun{state.location, [] { return 45000.5; }, [] { return 0.0; }};
   NullHost host;
@@ -92,9 +107,9 @@ TEST_F(SettingsTest, NewObjectHoldsTheCreationDefaults) {
   for (const auto& s : NumericSettings()) {
     EXPECT_EQ(s.get(gen), s.creation_default) << s.name;
   }
-  EXPECT_EQ(gen.StillDirectory(), "c:\\images\\");
+  EXPECT_EQ(gen.StillDirectory(), still_default);
   EXPECT_EQ(gen.ImageFilter(), "*.jpg");
-  EXPECT_EQ(gen.OutputAVIPath(), "c:\\mymovie.avi");
+  EXPECT_EQ(gen.OutputAVIPath(), output_default);
   EXPECT_EQ(gen.PostGenerationShell(), "");
   EXPECT_FALSE(gen.DeleteOldImages());
   EXPECT_FALSE(gen.IncludeSubfolders());
@@ -157,9 +172,9 @@ TEST_F(SettingsTest, SettingTheStoredValueLeavesTheSetupUnchanged) {
     EXPECT_FALSE(state.SetupChanged) << name;
   }
   state.SetupChanged = false;
-  gen.SetStillDirectory("c:\\images\\");
+  gen.SetStillDirectory(still_default);
   gen.SetImageFilter("*.jpg");
-  gen.SetOutputAVIPath("c:\\mymovie.avi");
+  gen.SetOutputAVIPath(output_default);
   gen.SetPostGenerationShell("");
   gen.SetDeleteOldImages(false);
   gen.SetIncludeSubfolders(false);
@@ -171,6 +186,33 @@ TEST_F(SettingsTest, SettingTheStoredValueLeavesTheSetupUnchanged) {
   gen.SetIncludeSubfolders(true);
   EXPECT_TRUE(state.SetupChanged);
 }
+
+#ifndef _WIN32
+// The folders the user's desktop names in user-dirs.dirs, else ~/Pictures and ~/Videos.
+TEST_F(SettingsTest, DefaultPathsAreTheUsersOwnFolders) {
+  const std::string h = home.Str();
+  const struct { const char* name; const char* dirs; bool in_config_home; std::string still, movie; } cases[] = {
+      {"no user-dirs.dirs", nullptr, false, h + "/Pictures", h + "/Videos/timelapse.avi"},
+      {"named folders", "XDG_PICTURES_DIR=\"$HOME/Bilder\"\nXDG_VIDEOS_DIR=\"/srv/films/\"\n", false,
+       h + "/Bilder", "/srv/films/timelapse.avi"},
+      {"in XDG_CONFIG_HOME", "# written by xdg-user-dirs-update\nXDG_PICTURES_DIR=\"$HOME\"\n", true, h,
+       h + "/Videos/timelapse.avi"},
+      {"lines that are not the form", "XDG_PICTURES_DIR=Bilder\nXDG_VIDEOS_DIR=\"Filme\"\n", false,
+       h + "/Pictures", h + "/Videos/timelapse.avi"},
+  };
+  for (const auto& c : cases) {
+    const std::string config = h + (c.in_config_home ? "/elsewhere" : "/.config");
+    std::filesystem::remove_all(h + "/.config");
+    std::filesystem::remove_all(h + "/elsewhere");
+    std::filesystem::create_directories(config);
+    if (c.dirs) std::ofstream(config + "/user-dirs.dirs") << c.dirs;
+    test::EnvGuard config_home("XDG_CONFIG_HOME", c.in_config_home ? config.c_str() : nullptr);
+    MovieGen fresh(state, sun, host);
+    EXPECT_EQ(fresh.StillDirectory(), c.still) << c.name;
+    EXPECT_EQ(fresh.OutputAVIPath(), c.movie) << c.name;
+  }
+}
+#endif
 
 TEST_F(SettingsTest, TheComparisonUsesTheValueBeforeClamping) {
   gen.SetDuplicateCount(1);
@@ -200,9 +242,9 @@ TEST_F(SettingsTest, StringsCompareWithLetterCase) {
     std::string other_case;
   };
   const std::vector<Case> cases = {
-      {[&](const std::string& v) { gen.SetStillDirectory(v); }, "c:\\images\\", "C:\\Images\\"},
+      {[&](const std::string& v) { gen.SetStillDirectory(v); }, still_default, home.Str() + "/pictures"},
       {[&](const std::string& v) { gen.SetImageFilter(v); }, "*.jpg", "*.JPG"},
-      {[&](const std::string& v) { gen.SetOutputAVIPath(v); }, "c:\\mymovie.avi", "c:\\MyMovie.avi"},
+      {[&](const std::string& v) { gen.SetOutputAVIPath(v); }, output_default, home.Str() + "/videos/timelapse.avi"},
   };
   for (const auto& c : cases) {
     state.SetupChanged = false;

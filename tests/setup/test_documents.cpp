@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "setup_world.h"
+#include "support/env_guard.h"
 #include "support/temp_dir.h"
 
 namespace chronoreel {
@@ -186,6 +187,26 @@ TEST(NewFile, ExistingNameIsRefused) {
   EXPECT_EQ(w.host.messages[0].text, "File already exists.  Select 'Open Setup' to open an existing file.");
   EXPECT_EQ(w.state.CurrentFile, "before.tls");
   EXPECT_EQ(ReadBytes(existing), "[General]\nStillDirectory=/x\n");
+}
+
+// A new document looks for stills in the user's pictures and writes to the user's videos.
+TEST(NewFile, StartsWithTheUsersOwnFolders) {
+  TempDir dir;
+  const test::EnvGuard home("HOME", dir.Str().c_str());
+  const test::EnvGuard config("XDG_CONFIG_HOME", nullptr);
+  const std::string path = dir.File("new.tls");
+  SetupWorld w;
+  w.host.file_choices.push_back(path);
+  w.docs.NewFile();
+#ifdef _WIN32
+  const std::string stills = "c:\\images", movie = "c:\\mymovie.avi";
+#else
+  const std::string stills = dir.File("Pictures"), movie = dir.File("Videos/timelapse.avi");
+#endif
+  EXPECT_EQ(w.movie.StillDirectory(), stills);
+  EXPECT_EQ(w.movie.OutputAVIPath(), movie);
+  EXPECT_EQ(Stored(path, "General", "StillDirectory"), stills);
+  EXPECT_EQ(Stored(path, "General", "OutputAVIPath"), movie);
 }
 
 TEST(NewFile, EmptyNameIsReported) {

@@ -16,6 +16,7 @@
 #include "app/core/conversions.h"
 #include "scratch_dir.h"
 #include "setup_world.h"
+#include "support/env_guard.h"
 #include "support/temp_dir.h"
 
 namespace chronoreel {
@@ -35,6 +36,19 @@ struct Expected {
   const char* text;
 };
 
+// The default paths follow HOME: a home that does not exist gives the fallback folders.
+#ifdef _WIN32
+constexpr const char* kDefaultStills = "c:\\images";
+constexpr const char* kDefaultMovie = "c:\\mymovie.avi";
+#else
+constexpr const char* kDefaultStills = "/home/chronoreel-test/Pictures";
+constexpr const char* kDefaultMovie = "/home/chronoreel-test/Videos/timelapse.avi";
+#endif
+struct TestHome {
+  test::EnvGuard home{"HOME", "/home/chronoreel-test"};
+  test::EnvGuard config{"XDG_CONFIG_HOME", nullptr};
+};
+
 // Every key a file holds after loading a file that has only StillDirectory, in file order.
 const Expected kDefaultsAfterLoad[] = {
     {"General", "DeleteOldImages", "False"},   {"General", "DeleteOldImagesHours", "168"},
@@ -42,7 +56,7 @@ const Expected kDefaultsAfterLoad[] = {
     {"General", "ImagesPerHour", "60"},        {"General", "DuplicateCount", "2"},
     {"General", "Direction", "1"},             {"General", "MovieFPS", "24"},
     {"General", "MovieSizeHeight", "240"},     {"General", "MovieSizeOption", "0"},
-    {"General", "MovieSizeWidth", "320"},      {"General", "OutputAVIPath", "c:\\mymovie.avi"},
+    {"General", "MovieSizeWidth", "320"},      {"General", "OutputAVIPath", kDefaultMovie},
     {"General", "PostGenerationShell", ""},    {"General", "TimeOption", "0"},
     {"General", "StartTimeAbsolute", "0"},     {"General", "StartTimeOption", "1"},
     {"General", "StartTimeRelative", "0"},     {"General", "StartTimeToday", "0"},
@@ -62,6 +76,7 @@ const Expected kDefaultsAfterLoad[] = {
 };
 
 TEST(LoadFile, CompletesAFileThatHoldsOnlyStillDirectory) {
+  const TestHome home;
   TempDir dir;
   const std::string path = dir.File("cam.tls");
   WriteBytes(path, "[General]\r\nStillDirectory=d:\\cam\r\n");
@@ -404,10 +419,12 @@ TEST(SaveFile, UnwritableFileIsReportedAndKeepsTheChanges) {
 }
 
 TEST(LoadFile, UnwritableFileUsesDefaultsSilently) {
+  const TestHome home;
   TempDir dir;
   SetupWorld w;
   w.Load(dir.File("missing/x.tls"));
-  EXPECT_EQ(w.movie.StillDirectory(), "c:\\images");
+  EXPECT_EQ(w.movie.StillDirectory(), kDefaultStills);
+  EXPECT_EQ(w.movie.OutputAVIPath(), kDefaultMovie);
   EXPECT_EQ(w.movie.StartTimeOption(), 1);
   EXPECT_TRUE(w.host.messages.empty());
   EXPECT_FALSE(fs::exists(dir.File("missing")));
