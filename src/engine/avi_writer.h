@@ -28,6 +28,10 @@ class AviWriter {
   AviWriter(const AviWriter&) = delete;
   AviWriter& operator=(const AviWriter&) = delete;
 
+  // Tells that the caller holds the output's lock (OutputLock), before Open: the temporary
+  // files that dead runs of this output left are then removed at once, not after a minute.
+  void SetOutputLocked(bool locked);
+
   // Opens the temporary file beside output_path. False on failure, with the reason in
   // Error(); an output that exists and may not be replaced fails here too, and so does a
   // `compression` whose encoder the container cannot hold.
