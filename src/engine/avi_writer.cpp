@@ -40,6 +40,7 @@
 
 #include "engine/codecs.h"
 #include "engine/container.h"
+#include "engine/output_lock.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -319,6 +320,7 @@ std::string EncoderNameFor(const CompressionChoice& choice,
 
 struct AviWriter::Impl {
   std::string output_path;
+  std::string target_path;  // the file the movie replaces: output_path with its links followed
   bool output_locked = false;
   std::string muxer = "avi";  // FFmpeg's name of the container
   std::string temp_path;
@@ -686,10 +688,14 @@ bool AviWriter::Open(const std::string& output_path, const CompressionChoice* co
     if (!encoder.empty() && !EncoderFitsContainer(encoder, d.muxer))
       return d.Fail(prefix + "the " + d.muxer + " container cannot hold " + encoder);
   }
-  const fs::path output(output_path);
-  fs::path folder = output.parent_path();
-  if (folder.empty()) folder = ".";
+  if (fs::path(output_path).filename().empty()) return d.Fail(prefix + SystemReason(EISDIR));
+  // An output that is a link stays one: the movie replaces the file it leads to.
+  std::error_code target_ec;
+  const fs::path output = OutputTarget(output_path, target_ec);
+  if (target_ec) return d.Fail(prefix + target_ec.message());
+  const fs::path folder = output.parent_path();
   if (output.filename().empty()) return d.Fail(prefix + SystemReason(EISDIR));
+  d.target_path = output.string();
 
   mode_t mode = NewFileMode();
   struct stat st {};
@@ -910,7 +916,7 @@ bool AviWriter::Finish() {
   }
   if (ok) {
     std::error_code ec;
-    fs::rename(d.temp_path, d.output_path, ec);
+    fs::rename(d.temp_path, d.target_path, ec);
     if (ec) {
       ok = d.Fail("cannot replace output " + d.output_path + ": " + ec.message());
     } else {
