@@ -1,54 +1,20 @@
 #include "app/startup.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <unistd.h>
-
 #include <atomic>
-#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <iterator>
+#include <memory>
 
 #include "app/core/error_report.h"
 #include "app/core/utility.h"
+#include "engine/output_lock.h"
 #include "time/date_time.h"
 
 namespace chronoreel {
 
 namespace {
-
-// An advisory lock on a file beside the output, held for the length of the run, so that
-// two scheduled runs never write the same movie at once.
-class OutputLock {
- public:
-  explicit OutputLock(const std::string& output_path) {
-    std::filesystem::path out(output_path);
-    std::filesystem::path lock = out.parent_path() / ("." + out.filename().string() + ".lock");
-    path_ = lock.string();
-    fd_ = ::open(path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    if (fd_ < 0) return;  // a folder we cannot write: the run reports that itself
-    if (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
-      busy_ = (errno == EWOULDBLOCK);
-      ::close(fd_);
-      fd_ = -1;
-    }
-  }
-  ~OutputLock() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  OutputLock(const OutputLock&) = delete;
-  OutputLock& operator=(const OutputLock&) = delete;
-
-  bool Busy() const { return busy_; }
-
- private:
-  std::string path_;
-  int fd_ = -1;
-  bool busy_ = false;
-};
 
 // Lists the first and the last few of many lines, and says how many were left out.
 template <typename Line>
@@ -153,13 +119,19 @@ int RunAutomated(Application& app) {
   app.WarnOfSunWithoutLocation();
   if (app.state.cmd.DryRun) return ReportDryRun(app);
 
-  OutputLock lock(app.movie.OutputAVIPath());
-  if (lock.Busy()) {
+  // Taken before the scan, so that a second run on the same movie ends at once.
+  auto lock = std::make_unique<OutputLock>(app.movie.OutputAVIPath());
+  if (lock->Busy()) {
     std::fprintf(stderr, "chronoreel: another run is writing %s; this run ends without making it\n",
                  app.movie.OutputAVIPath().c_str());
     app.Shutdown();
     return kExitBusy;
   }
+  if (!lock->Held()) {
+    std::fprintf(stderr, "chronoreel: cannot lock %s (%s); another run could write it at the same time\n",
+                 app.movie.OutputAVIPath().c_str(), lock->Error().c_str());
+  }
+  app.movie.HoldOutputLock(std::move(lock));
   app.movie.MakeMovie();
   const int signal_number = g_stop_signal.load();
   if (signal_number != 0 && app.movie.LastRunEnd() == MovieGen::RunEnd::Stopped) {

@@ -40,6 +40,7 @@
 
 #include "engine/codecs.h"
 #include "engine/container.h"
+#include "engine/output_lock.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -270,10 +271,11 @@ bool IsReadOnly(const fs::path& path, const struct stat& st) {
 }
 
 // A run that was killed leaves its temporary movie behind. Each writer holds an flock on
-// its own temporary file, so one that can be locked, and is not brand new (the moment
-// between its creation and its lock), belongs to no living run and goes.
+// its own temporary file, so one that can be locked belongs to no living run and goes:
+// at once when this run holds the output's lock (no other run of this output can then be
+// between creating its file and locking it), else only once it is not brand new.
 void RemoveStaleTemporaries(const fs::path& folder, const std::string& stem,
-                             const std::string& tail) {
+                             const std::string& tail, bool output_locked) {
   const std::string head = "." + stem + ".chronoreel-";
   const time_t now = time(nullptr);
   std::error_code ec;
@@ -283,7 +285,8 @@ void RemoveStaleTemporaries(const fs::path& folder, const std::string& stem,
         name.compare(name.size() - tail.size(), tail.size(), tail) != 0)
       continue;
     struct stat st {};
-    if (lstat(it->path().c_str(), &st) != 0 || !S_ISREG(st.st_mode) || now - st.st_mtime < 60) continue;
+    if (lstat(it->path().c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+    if (!output_locked && now - st.st_mtime < 60) continue;
     const int fd = open(it->path().c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
     if (fd < 0) continue;
     if (flock(fd, LOCK_EX | LOCK_NB) == 0) unlink(it->path().c_str());
@@ -317,6 +320,8 @@ std::string EncoderNameFor(const CompressionChoice& choice,
 
 struct AviWriter::Impl {
   std::string output_path;
+  std::string target_path;  // the file the movie replaces: output_path with its links followed
+  bool output_locked = false;
   std::string muxer = "avi";  // FFmpeg's name of the container
   std::string temp_path;
   int temp_lock = -1;  // open on the temporary file with an flock: a living run's file
@@ -662,6 +667,8 @@ bool AviWriter::Impl::WriteStreamlessAvi() {
 
 AviWriter::AviWriter() : impl_(std::make_unique<Impl>()) {}
 
+void AviWriter::SetOutputLocked(bool locked) { impl_->output_locked = locked; }
+
 AviWriter::~AviWriter() {
   if (impl_->opened && !impl_->finished) {
     impl_->ReleaseAll();
@@ -681,10 +688,14 @@ bool AviWriter::Open(const std::string& output_path, const CompressionChoice* co
     if (!encoder.empty() && !EncoderFitsContainer(encoder, d.muxer))
       return d.Fail(prefix + "the " + d.muxer + " container cannot hold " + encoder);
   }
-  const fs::path output(output_path);
-  fs::path folder = output.parent_path();
-  if (folder.empty()) folder = ".";
+  if (fs::path(output_path).filename().empty()) return d.Fail(prefix + SystemReason(EISDIR));
+  // An output that is a link stays one: the movie replaces the file it leads to.
+  std::error_code target_ec;
+  const fs::path output = OutputTarget(output_path, target_ec);
+  if (target_ec) return d.Fail(prefix + target_ec.message());
+  const fs::path folder = output.parent_path();
   if (output.filename().empty()) return d.Fail(prefix + SystemReason(EISDIR));
+  d.target_path = output.string();
 
   mode_t mode = NewFileMode();
   struct stat st {};
@@ -704,18 +715,21 @@ bool AviWriter::Open(const std::string& output_path, const CompressionChoice* co
   }
 
   // The temporary name is hidden and unique, so two runs into one folder never collide.
-  // Cut long names so the temporary one still fits the file system's name limit.
-  const std::string stem = output.filename().string().substr(0, 200);
+  // Cut long names so the temporary one still fits the file system's name limit (a cut
+  // name may be another output's, whose lock this run does not hold).
+  const std::string name = output.filename().string();
+  const std::string stem = name.substr(0, 200);
   const std::string suffix = TemporarySuffix(output_path, d.muxer);
-  RemoveStaleTemporaries(folder, stem, suffix);
+  RemoveStaleTemporaries(folder, stem, suffix, d.output_locked && stem == name);
   std::string pattern = (folder / ("." + stem + ".chronoreel-XXXXXX" + suffix)).string();
   const int fd = mkostemps(pattern.data(), static_cast<int>(suffix.size()), O_CLOEXEC);
   if (fd < 0) return d.Fail(prefix + SystemReason(errno));
   d.temp_path = pattern;
   d.opened = true;  // from here on the temporary file is ours to remove
-  // The movie gets the permissions the output had (or a new file's), not mkstemp's 0600.
-  fchmod(fd, mode);
+  // Locked while still private (mkstemp's 0600), so no other user's run can ever take it
+  // for a dead one; then the permissions the output had, or a new file's.
   flock(fd, LOCK_EX | LOCK_NB);  // a new file: nobody else holds it
+  fchmod(fd, mode);
   d.temp_lock = fd;
 
   AVFormatContext* raw_ctx = nullptr;
@@ -902,7 +916,7 @@ bool AviWriter::Finish() {
   }
   if (ok) {
     std::error_code ec;
-    fs::rename(d.temp_path, d.output_path, ec);
+    fs::rename(d.temp_path, d.target_path, ec);
     if (ec) {
       ok = d.Fail("cannot replace output " + d.output_path + ": " + ec.message());
     } else {

@@ -2,8 +2,9 @@
 // The movie file: one video stream through libavformat and a libavcodec encoder chosen by
 // the FOURCC of the compression record. The container follows the output path's ending
 // (ContainerForPath): AVI unless it names MP4, MOV, Matroska or WebM. The file is written
-// under a temporary name in the output folder and renamed over the output path once it is
-// finished (index and trailer written), on a normal end and on an abort alike.
+// under a temporary name in the output folder and renamed over the output path (over the
+// file a symbolic link leads to) once it is finished (index and trailer written), on a
+// normal end and on an abort alike.
 #include <cstdint>
 #include <memory>
 #include <span>
@@ -28,7 +29,12 @@ class AviWriter {
   AviWriter(const AviWriter&) = delete;
   AviWriter& operator=(const AviWriter&) = delete;
 
-  // Opens the temporary file beside output_path. False on failure, with the reason in
+  // Tells that the caller holds the output's lock (OutputLock), before Open: the temporary
+  // files that dead runs of this output left are then removed at once, not after a minute.
+  void SetOutputLocked(bool locked);
+
+  // Opens the temporary file beside output_path (beside the file it leads to, when it is a
+  // symbolic link: the link stays, its target is replaced). False on failure, with the reason in
   // Error(); an output that exists and may not be replaced fails here too, and so does a
   // `compression` whose encoder the container cannot hold.
   bool Open(const std::string& output_path, const CompressionChoice* compression = nullptr);

@@ -14,6 +14,7 @@
 #include "engine/frame_composer.h"
 #include "engine/frame_pipeline.h"
 #include "engine/movie_gen.h"
+#include "engine/output_lock.h"
 #include "engine/run_notes.h"
 #include "engine/stamp.h"
 
@@ -106,6 +107,8 @@ void MovieGen::StartRun() {
   frame_times_.clear();
 }
 
+void MovieGen::HoldOutputLock(std::unique_ptr<OutputLock> lock) { output_lock_ = std::move(lock); }
+
 void MovieGen::MakeMovie() {
   ErrorTrap trap("MovieGen", "MakeMovie");
   last_run_completed_ = false;
@@ -116,6 +119,15 @@ void MovieGen::MakeMovie() {
     if (last_run_end_ == RunEnd::NothingToMake && CancelRequested()) last_run_end_ = RunEnd::Stopped;
   });
   const bool show_progress = state_.cmd.ShowProgress;
+
+  // One run per movie; every way out of the run lets go of the lock.
+  std::unique_ptr<OutputLock> output_lock = std::move(output_lock_);
+  if (!output_lock) output_lock = std::make_unique<OutputLock>(output_avi_path_);
+  if (output_lock->Busy()) {
+    ReportAviError("another run is writing " + output_avi_path_);
+    last_run_end_ = RunEnd::Busy;
+    return;
+  }
 
   // 1. Start.
   StartRun();
@@ -207,6 +219,7 @@ void MovieGen::MakeMovie() {
     const bool touched = Deflicker(deflicker_frames_).Enabled() || !stamp_text_.empty();
     pipeline.KeepPlanes(!touched && AviWriter::MayTakePlanes(compression));
     AviWriter writer;
+    writer.SetOutputLocked(output_lock->Held());
     const bool decoder_ready = pipeline.Start();
     if (decoder_ready) {
       if (progress_) {
@@ -351,6 +364,7 @@ void MovieGen::MakeMovie() {
       wrote_movie = true;
     }
   }
+  output_lock.reset();  // the movie is in place: a command that never ends must not hold it
   if (nothing_decoded) {
     EndNothingToMake("Status: No Files Could Be Decoded", NoFrameNote(no_frame, frame_paths_.size()));
     return;

@@ -8,6 +8,7 @@
 
 #include "app/core/error_report.h"
 #include "app/core/utility.h"
+#include "engine/output_lock.h"
 #include "time/sun.h"
 
 namespace chronoreel {

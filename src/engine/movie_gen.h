@@ -16,6 +16,7 @@
 
 namespace chronoreel {
 
+class OutputLock;
 class Sun;
 
 // The Video for Windows compression options record, field for field: eleven 32-bit values.
@@ -172,6 +173,10 @@ class MovieGen {
 
   // Makes one movie from the settings (stages, status texts and cancel points of the run).
   void MakeMovie();
+  // The output's lock for the next MakeMovie, taken early by a caller that must know at
+  // once whether another run writes the movie; without one the run takes its own. The run
+  // lets go of it once the movie is in place, before the command afterwards.
+  void HoldOutputLock(std::unique_ptr<OutputLock> lock);
   // Scans StillDirectory into the image list, sorted by time.
   void GetFileSpecs();
   void ShellSort();
@@ -328,6 +333,7 @@ class MovieGen {
   bool last_run_completed_ = false;
   RunEnd last_run_end_ = RunEnd::NothingToMake;
   int32_t last_run_undeleted_ = 0;
+  std::unique_ptr<OutputLock> output_lock_;
 
   // Ends of the run: the final status held on screen, then the window closed.
   void CloseWithStatus(const std::string& status);

@@ -16,6 +16,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -255,8 +256,23 @@ std::string Padding(int lines) {
   return text;
 }
 
+// Every entry of a folder, sorted.
+std::vector<std::string> Entries(const std::string& dir) {
+  std::vector<std::string> names = EntriesStartingWith(dir, "");
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
 class AutomatedFaults : public ::testing::Test {
  protected:
+  // The runs keep their locks in a runtime folder of this test's own.
+  void SetUp() override {
+    fs::create_directory(Path("run"));
+    fs::permissions(Path("run"), fs::perms::owner_all);
+    ::setenv("XDG_RUNTIME_DIR", Path("run").c_str(), 1);
+  }
+  void TearDown() override { ::unsetenv("XDG_RUNTIME_DIR"); }
+
   std::string Path(const std::string& name) const { return dir_.File(name); }
   // The profile folder: the program's current directory.
   std::string Home() {
@@ -281,7 +297,7 @@ TEST_F(AutomatedFaults, FullOutputFolderKeepsThePreviousMovie) {
   Program run({"/a", "/f=" + Path("cam.tls"), "/i"}, Home());
   EXPECT_EQ(run.Wait(), 4);
   EXPECT_EQ(ReadText(movie), previous);
-  EXPECT_TRUE(EntriesStartingWith(Path("out"), ".cam.avi.chronoreel-").empty()) << "temporary movie left behind";
+  EXPECT_EQ(Entries(Path("out")), std::vector<std::string>{"cam.avi"}) << "temporary movie or lock left behind";
   EXPECT_NE(run.Err().find("No space left on device"), std::string::npos) << run.Err();
 }
 
@@ -368,25 +384,21 @@ TEST_F(AutomatedFaults, KillWhileWritingTheMovieKeepsThePreviousOne) {
   }
   EXPECT_EQ(ReadText(movie), previous);
 
-  // The next run replaces it whole and clears what the killed run left behind once that
-  // has aged, but never the file of a run that is still writing (it holds a lock on it).
-  const std::vector<std::string> left = EntriesStartingWith(Path("out"), ".cam.avi.chronoreel-");
-  ASSERT_EQ(left.size(), 1u);
+  // The next run replaces it whole and at once clears what the killed run left behind,
+  // but never the file of a run that is still writing (it holds a lock on it).
+  ASSERT_EQ(EntriesStartingWith(Path("out"), ".cam.avi.chronoreel-").size(), 1u);
   const std::string live = Path("out/.cam.avi.chronoreel-LIVE01.avi");
   WriteText(live, "another run's movie");
   const int live_fd = ::open(live.c_str(), O_RDONLY | O_CLOEXEC);
   ASSERT_GE(live_fd, 0);
   ASSERT_EQ(::flock(live_fd, LOCK_EX), 0);
-  const timespec old_times[2] = {{::time(nullptr) - 3600, 0}, {::time(nullptr) - 3600, 0}};
-  ASSERT_EQ(::utimensat(AT_FDCWD, Path("out/" + left[0]).c_str(), old_times, 0), 0);
-  ASSERT_EQ(::utimensat(AT_FDCWD, live.c_str(), old_times, 0), 0);
 
   Program again({"/a", "/f=" + Path("cam.tls"), "/i"}, Home());
   EXPECT_EQ(again.Wait(), 0) << again.Err();
   ::close(live_fd);
   EXPECT_EQ(test::ProbeMovie(movie).FrameCount(), kFrames);
-  EXPECT_EQ(EntriesStartingWith(Path("out"), ".cam.avi.chronoreel-"),
-            std::vector<std::string>{".cam.avi.chronoreel-LIVE01.avi"});
+  EXPECT_EQ(Entries(Path("out")), (std::vector<std::string>{".cam.avi.chronoreel-LIVE01.avi", "cam.avi"}));
+  EXPECT_EQ(Entries(Path("run/chronoreel")), std::vector<std::string>{}) << "the killed run's lock stayed";
 }
 
 // A kill while the run rewrites a file it completes with defaults (the setup file at load,
@@ -472,21 +484,52 @@ TEST_F(AutomatedFaults, SecondRunOnTheSameOutputEndsAtOnce) {
   constexpr int kFrames = 300;
   MakeStills(Path("stills"), kFrames);
   fs::create_directories(Path("out"));
+  fs::create_directories(Path("links"));
   const std::string movie = Path("out/cam.avi");
   SetupOptions options;
   options.handler = kMjpgHandler;
   WriteText(Path("cam.tls"), SetupText(Path("stills"), movie, options));
+  // The same movie under other names: a link, a chain of relative links, a linked folder.
+  fs::create_symlink(movie, Path("links/direct.avi"));
+  fs::create_symlink("../out/cam.avi", Path("links/hop.avi"));
+  fs::create_symlink("hop.avi", Path("links/chain.avi"));
+  fs::create_directory_symlink(Path("out"), Path("links/folder"));
 
   FolderWatch watch(Path("out"));
   Program first({"/a", "/f=" + Path("cam.tls"), "/i"}, Home());
   ASSERT_TRUE(watch.WaitFor(".cam.avi.chronoreel-", 1, seconds(120)));
-  first.Signal(SIGSTOP);  // mid-movie for as long as the second run takes
-  Program second({"/a", "/f=" + Path("cam.tls"), "/i"}, Home());
-  EXPECT_EQ(second.Wait(seconds(60)), 5);
-  EXPECT_NE(second.Err().find("another run is writing " + movie), std::string::npos) << second.Err();
+  first.Signal(SIGSTOP);  // mid-movie for as long as the second runs take
+  for (const std::string& output :
+       {movie, Path("links/direct.avi"), Path("links/chain.avi"), Path("links/folder/cam.avi")}) {
+    SCOPED_TRACE(output);
+    Program second({"/a", "/f=" + Path("cam.tls"), "/i", "/op=" + output}, Home());
+    EXPECT_EQ(second.Wait(seconds(60)), 5);
+    EXPECT_NE(second.Err().find("another run is writing " + output), std::string::npos) << second.Err();
+  }
   first.Signal(SIGCONT);
   EXPECT_EQ(first.Wait(), 0) << first.Err();
   EXPECT_EQ(test::ProbeMovie(movie).FrameCount(), kFrames);
+  EXPECT_EQ(Entries(Path("out")), std::vector<std::string>{"cam.avi"});
+  EXPECT_EQ(Entries(Path("links")), (std::vector<std::string>{"chain.avi", "direct.avi", "folder", "hop.avi"}));
+}
+
+// The lock guards the writing of the movie only: a command afterwards that never ends
+// must not keep the next run from making it.
+TEST_F(AutomatedFaults, CommandThatNeverEndsDoesNotHoldTheMovie) {
+  MakeStills(Path("stills"), 3);
+  const std::string movie = Path("cam.avi");
+  SetupOptions hanging;
+  hanging.command = "sh -c 'echo $$ > " + Path("command.pid") + "; exec sleep 60'";
+  WriteText(Path("hang.tls"), SetupText(Path("stills"), movie, hanging));
+  WriteText(Path("cam.tls"), SetupText(Path("stills"), movie));
+
+  FolderWatch watch(dir_.Str());
+  Program first({"/a", "/f=" + Path("hang.tls"), "/i"}, Home());
+  ASSERT_TRUE(watch.WaitFor("command.pid", 1, seconds(120)));
+  Program second({"/a", "/f=" + Path("cam.tls"), "/i"}, Home());
+  EXPECT_EQ(second.Wait(seconds(60)), 0) << second.Err();
+  EXPECT_TRUE(first.Running());
+  ::kill(std::stoi(ReadText(Path("command.pid"))), SIGKILL);
 }
 
 TEST_F(AutomatedFaults, RunsSharingAStillFolderBothSucceed) {

@@ -257,6 +257,12 @@ TEST_P(AutomatedOverride, MakesTheMovieTheSwitchesAskFor) {
   if (!c.copy.empty()) {
     EXPECT_EQ(test::ProbeMovie(w.dir.File(c.copy)).FrameCount(), c.frames);
   }
+  // Nothing of ours beside the movie: no temporary file, no lock.
+  std::error_code ec;
+  for (const auto& e : fs::directory_iterator(fs::path(movie).parent_path(), ec)) {
+    const std::string name = e.path().filename().string();
+    EXPECT_NE(name.rfind("." + fs::path(movie).filename().string(), 0), 0u) << name << " left beside the movie";
+  }
 
   // The overrides are for this run only: the setup file keeps its own values, gains the
   // keys it lacked, and the lines the program does not know.

@@ -12,6 +12,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/codecs.h"
@@ -402,6 +403,37 @@ TEST(AviWriterFileTest, NoFrameGivesAMovieWithoutStream) {
   EXPECT_EQ(Entries(dir.Path()).size(), 1u);
 }
 
+// An output that is a link stays one; the file it leads to (which may not exist yet) gets
+// the movie, and the temporary file is written beside that file.
+TEST(AviWriterFileTest, LinkedOutputKeepsTheLinkAndReplacesItsTarget) {
+  const struct {
+    const char* name;
+    std::vector<std::pair<std::string, std::string>> links;  // link in links/, what it holds
+    bool target_exists;
+  } cases[] = {
+      {"relative", {{"out.avi", "../real/movie.avi"}}, true},
+      {"dangling", {{"out.avi", "../real/movie.avi"}}, false},
+      {"chain", {{"out.avi", "hop.avi"}, {"hop.avi", "../real/../real/movie.avi"}}, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir("avi-link");
+    fs::create_directories(dir.File("links"));
+    fs::create_directories(dir.File("real"));
+    if (c.target_exists) WriteText(dir.File("real/movie.avi"), "earlier movie");
+    for (const auto& [link, to] : c.links) fs::create_symlink(to, dir.File("links/" + link));
+    const auto links = Entries(dir.File("links"));
+    AviWriter w;
+    ASSERT_TRUE(w.Open(dir.File("links/out.avi"))) << w.Error();
+    ASSERT_TRUE(w.WriteFrame(Flat(64, 48, {1, 2, 3}).View(), 15, Choice("DIB ")));
+    ASSERT_TRUE(w.Finish()) << w.Error();
+    EXPECT_EQ(Entries(dir.File("links")), links);
+    EXPECT_TRUE(fs::is_symlink(dir.File("links/out.avi")));
+    EXPECT_EQ(Entries(dir.File("real")), std::vector<std::string>{"movie.avi"});
+    EXPECT_EQ(test::ProbeMovie(dir.File("real/movie.avi")).FrameCount(), 1);
+  }
+}
+
 struct OpenFailure {
   const char* name;
   std::string (*prepare)(const TempDir& dir);  // returns the output path
@@ -424,6 +456,13 @@ const OpenFailure kOpenFailures[] = {
        return d.File("movie.avi");
      },
      "Is a directory"},
+    {"LinkLoop",
+     [](const TempDir& d) {
+       fs::create_symlink("b.avi", d.File("a.avi"));
+       fs::create_symlink("a.avi", d.File("b.avi"));
+       return d.File("a.avi");
+     },
+     "Too many levels of symbolic links"},
 };
 
 TEST(AviWriterFileTest, OpenFailsWithPathAndReason) {

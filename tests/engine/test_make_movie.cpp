@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "engine/movie_gen.h"
+#include "engine/output_lock.h"
 #include "support/fake_host.h"
 #include "support/jpeg_maker.h"
 #include "support/probe_movie.h"
@@ -380,6 +381,19 @@ TEST_P(OpenFailureTest, UnwritableOutputIsToldAndRunsNoCommand) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, OpenFailureTest, ::testing::Bool());
+
+// "Make Movie" in the window keeps to one run per movie too.
+TEST_F(MakeMovieTest, MovieThatAnotherRunWritesIsLeftAlone) {
+  state_.cmd.ShowProgress = true;
+  AddStills(2);
+  const std::string previous = OldOutput();
+  OutputLock other(Output());
+  ASSERT_TRUE(other.Held()) << other.Error();
+  gen_.MakeMovie();
+  ASSERT_EQ(host_.messages.size(), 1u);
+  EXPECT_NE(host_.messages[0].text.find("another run is writing " + Output()), std::string::npos);
+  EXPECT_EQ(ReadOutput(), previous);
+}
 
 TEST_F(MakeMovieTest, QuietRunShowsNothingButDoesEverything) {
   state_.cmd.ShowProgress = false;
