@@ -5,7 +5,8 @@
 //
 // Invariant: the cached copy is the file as it was read by SetFile plus the changes made
 // since, and Flush() writes exactly what one write per SetKey call would have left on disk.
-// Lines the class does not change keep their bytes, line ends included.
+// Lines the class does not change keep their bytes, line ends included, and so does a
+// UTF-8 byte-order mark at the start.
 #include <cstdint>
 #include <memory>
 #include <string>
