@@ -3,6 +3,7 @@
 // the file named by CurrentFile.
 #include <algorithm>
 #include <cstdio>
+#include <limits>
 
 #include "app/core/conversions.h"
 #include "app/core/error_report.h"
@@ -36,7 +37,10 @@ const SetupKey kSetupKeys[] = {
     {kGeneral, "DeleteOldImages", "False", [](MovieGen& m, const std::string& t) { m.SetDeleteOldImages(Str2Bool(t)); },
      [](const MovieGen& m) { return CStrNI(m.DeleteOldImages()); }},
     {kGeneral, "DeleteOldImagesHours", "168",
-     [](MovieGen& m, const std::string& t) { m.SetDeleteOldImagesHours(Str2DblNI(t)); },
+     // A limit that is no number deletes nothing; read as 0 hours it would delete every still.
+     [](MovieGen& m, const std::string& t) {
+       m.SetDeleteOldImagesHours(TryCDblNI(t).value_or(std::numeric_limits<double>::quiet_NaN()));
+     },
      [](const MovieGen& m) { return CStrNI(m.DeleteOldImagesHours()); }},
     {kGeneral, "ImageFilter", "*.jpg", [](MovieGen& m, const std::string& t) { m.SetImageFilter(t); },
      [](const MovieGen& m) { return m.ImageFilter(); }},
