@@ -446,6 +446,10 @@ std::string INI::GetKey(const std::string& section, const std::string& key, bool
   }
 }
 
+bool INI::HasKey(const std::string& section, const std::string& key) {
+  return impl_->FindKey(section, key) != nullptr;
+}
+
 void INI::SetKey(const std::string& section, const std::string& key, const std::string& text) {
   try {
     impl_->Set(section, key, text);

@@ -32,6 +32,8 @@ class INI {
   std::string GetKey(const std::string& section, const std::string& key, bool write_default,
                      const std::string& default_value);
   void SetKey(const std::string& section, const std::string& key, const std::string& text);
+  // True when the file has a line for the key, with a value or without.
+  bool HasKey(const std::string& section, const std::string& key);
 
   // Writes pending changes. False (with the reason in LastError()) when the file could
   // not be written; the changes stay pending then.
