@@ -67,6 +67,7 @@ class Documents {
   Sun& sun_;
   std::string profile_dir_;
   std::vector<std::string> load_warnings_;
+  Location loaded_location_;  // as the profile held it at start-up
 };
 
 }  // namespace chronoreel
