@@ -84,14 +84,19 @@ void Documents::LoadSetup() {
 bool Documents::SaveSetup() {
   ErrorTrap trap("modFile", "SaveSetup");
   ini_.SetFile(ProfilePath());
-  // An unattended run writes back only what it changed itself: a location that another
-  // program put into the profile meanwhile stays.
+  // An unattended run writes back only what it changed itself and what the profile still
+  // lacks: a location that another program put into the profile meanwhile stays.
   const bool all = !state_.cmd.AutomatedRun;
-  if (all || state_.location.longitude != loaded_location_.longitude) {
-    ini_.SetKey("General", "Longitude", CStrNI(state_.location.longitude));
-  }
-  if (all || state_.location.latitude != loaded_location_.latitude) {
-    ini_.SetKey("General", "Latitude", CStrNI(state_.location.latitude));
+  const struct {
+    const char* key;
+    double now;
+    double loaded;
+  } location[] = {{"Longitude", state_.location.longitude, loaded_location_.longitude},
+                  {"Latitude", state_.location.latitude, loaded_location_.latitude}};
+  for (const auto& l : location) {
+    if (all || l.now != l.loaded || !ini_.HasKey("General", l.key)) {
+      ini_.SetKey("General", l.key, CStrNI(l.now));
+    }
   }
   if (all) {
     for (int i = 1; i <= 4; ++i) {

@@ -485,8 +485,7 @@ TEST(AutomatedRun, ReadOnlySetupFileStillMakesTheMovie) {
 }
 
 // A profile that cannot be written (here a folder of that name, which no user may replace)
-// costs the profile only: the movie is made and the setup file completed. The run changed
-// nothing in the profile, so it has nothing to write there and nothing to complain of.
+// costs the profile only: the movie is made, the setup file completed, and the log says why.
 TEST(AutomatedRun, UnwritableProfileLosesNothingElse) {
   World w;
   fs::create_directory(w.profile);
@@ -495,7 +494,7 @@ TEST(AutomatedRun, UnwritableProfileLosesNothingElse) {
   EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(test::ProbeMovie(w.movie).FrameCount(), kStills);
   EXPECT_EQ(Stored(w.setup, "Compress", "Handler"), "0");
-  EXPECT_EQ(run.err.find("cannot write " + w.profile), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("cannot write " + w.profile), std::string::npos) << run.err;
   EXPECT_EQ(ReadText(w.profile + "/inside"), "keep");
 }
 
