@@ -64,8 +64,10 @@ void MovieGen::SetDeleteOldImagesHours(double value) {
   // its meaning at the largest float: an infinity would be saved as text that reads back
   // as 0 hours, and then every still would count as old.
   constexpr double kLargest = std::numeric_limits<float>::max();
+  // A value that is no number (NaN) stays one: the clean-up then deletes nothing.
   const float narrowed = static_cast<float>(std::clamp(value, -kLargest, kLargest));
-  if (narrowed == delete_old_images_hours_) return;
+  if (narrowed == delete_old_images_hours_ || (std::isnan(narrowed) && std::isnan(delete_old_images_hours_)))
+    return;
   delete_old_images_hours_ = narrowed;
   MarkChanged();
 }

@@ -54,7 +54,7 @@ class MovieGen {
   const std::string& ImageFilter() const { return image_filter_; }
   void SetDeleteOldImages(bool value);
   bool DeleteOldImages() const { return delete_old_images_; }
-  void SetDeleteOldImagesHours(double value);
+  void SetDeleteOldImagesHours(double value);  // NaN: no number, no still is deleted
   double DeleteOldImagesHours() const { return delete_old_images_hours_; }
   void SetMovieDirection(int32_t value);
   int32_t MovieDirection() const { return movie_direction_; }

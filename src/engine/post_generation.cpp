@@ -2,6 +2,7 @@
 #include <sys/wait.h>
 
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -203,6 +204,18 @@ void MovieGen::DeleteOldImagesStep() {
   namespace fs = std::filesystem;
   last_run_undeleted_ = 0;
   if (!delete_old_images_) return;
+  if (std::isnan(delete_old_images_hours_)) {
+    // A slip in the age limit ("48h") must not cost the stills; the run says why they stay.
+    MessageBoxRequest box{"DeleteOldImagesHours is not a number, so no image was deleted.",
+                          "Old images not deleted", MessageButtons::Ok, MessageIcon::Exclamation};
+    if (state_.cmd.ShowProgress) {
+      host_.ShowMessage(box);
+    } else {
+      std::fprintf(stderr, "chronoreel: %s: %s\n", box.title.c_str(), box.text.c_str());
+      std::fflush(stderr);
+    }
+    return;
+  }
   if (progress_) {
     progress_->SetStatus("Status: Deleting old images");
     progress_->SetFrameLabel("");

@@ -67,6 +67,7 @@ void Documents::LoadSetup() {
   ini_.SetFile(ProfilePath());
   state_.location.longitude = Str2DblNI(ini_.GetKey("General", "Longitude", true, "0"));
   state_.location.latitude = Str2DblNI(ini_.GetKey("General", "Latitude", true, "0"));
+  loaded_location_ = state_.location;
   sun_.Invalidate();
 
   // Entries whose files are gone drop out and the rest close up.
@@ -83,9 +84,21 @@ void Documents::LoadSetup() {
 bool Documents::SaveSetup() {
   ErrorTrap trap("modFile", "SaveSetup");
   ini_.SetFile(ProfilePath());
-  ini_.SetKey("General", "Longitude", CStrNI(state_.location.longitude));
-  ini_.SetKey("General", "Latitude", CStrNI(state_.location.latitude));
-  if (!state_.cmd.AutomatedRun) {
+  // An unattended run writes back only what it changed itself and what the profile still
+  // lacks: a location that another program put into the profile meanwhile stays.
+  const bool all = !state_.cmd.AutomatedRun;
+  const struct {
+    const char* key;
+    double now;
+    double loaded;
+  } location[] = {{"Longitude", state_.location.longitude, loaded_location_.longitude},
+                  {"Latitude", state_.location.latitude, loaded_location_.latitude}};
+  for (const auto& l : location) {
+    if (all || l.now != l.loaded || !ini_.HasKey("General", l.key)) {
+      ini_.SetKey("General", l.key, CStrNI(l.now));
+    }
+  }
+  if (all) {
     for (int i = 1; i <= 4; ++i) {
       ini_.SetKey(kLastFiles, "File" + std::to_string(i), state_.LastFiles[static_cast<size_t>(i - 1)]);
     }

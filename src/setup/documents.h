@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "app/core/host.h"
 #include "app/core/program_state.h"
@@ -40,6 +41,9 @@ class Documents {
   // Setup files (LoadFile / SaveFile of the format).
   void LoadFile();
   bool SaveFile();
+  // One line for each value of the last load that was not used as written (no number, or
+  // clamped), with the value used instead. An unattended run prints them.
+  const std::vector<std::string>& LoadWarnings() const { return load_warnings_; }
 
   // The "&File" commands.
   bool SavePrompt();  // false: the command is abandoned
@@ -62,6 +66,8 @@ class Documents {
   Host& host_;
   Sun& sun_;
   std::string profile_dir_;
+  std::vector<std::string> load_warnings_;
+  Location loaded_location_;  // as the profile held it at start-up
 };
 
 }  // namespace chronoreel

@@ -22,6 +22,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
+constexpr std::string_view kBom = "\xEF\xBB\xBF";
+
 #ifdef _WIN32
 constexpr const char* kNewFileLineEnd = "\r\n";
 #else
@@ -112,6 +114,7 @@ struct INI::Impl {
   std::vector<Section> sections;  // sections[0]: the lines before the first header
   std::unordered_map<std::string, size_t> first_section;
   std::string eol = kNewFileLineEnd;
+  bool bom = false;  // the file starts with a UTF-8 byte-order mark, kept on rewriting
   bool dirty = false;
   bool read_only = false;
   std::string read_error;  // set when the file exists but could not be read
@@ -121,6 +124,7 @@ struct INI::Impl {
     sections.assign(1, Section{});
     first_section.clear();
     eol = kNewFileLineEnd;
+    bom = false;
     dirty = false;
     read_error.clear();
   }
@@ -129,6 +133,11 @@ struct INI::Impl {
     Clear();
     bool first_line = true;
     size_t pos = 0;
+    // A Windows editor's byte-order mark would hide the first section header.
+    if (bytes.compare(0, kBom.size(), kBom) == 0) {
+      bom = true;
+      pos = kBom.size();
+    }
     while (pos < bytes.size()) {
       size_t end = bytes.find_first_of("\r\n", pos);
       Line line;
@@ -165,7 +174,7 @@ struct INI::Impl {
   }
 
   std::string Serialize() const {
-    std::string out;
+    std::string out(bom ? kBom : std::string_view());
     for (const Section& s : sections) {
       for (const Line& l : s.lines) {
         out += l.text;
@@ -435,6 +444,10 @@ std::string INI::GetKey(const std::string& section, const std::string& key, bool
   } catch (const std::exception&) {
     return "";
   }
+}
+
+bool INI::HasKey(const std::string& section, const std::string& key) {
+  return impl_->FindKey(section, key) != nullptr;
 }
 
 void INI::SetKey(const std::string& section, const std::string& key, const std::string& text) {

@@ -5,7 +5,8 @@
 //
 // Invariant: the cached copy is the file as it was read by SetFile plus the changes made
 // since, and Flush() writes exactly what one write per SetKey call would have left on disk.
-// Lines the class does not change keep their bytes, line ends included.
+// Lines the class does not change keep their bytes, line ends included, and so does a
+// UTF-8 byte-order mark at the start.
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -31,6 +32,8 @@ class INI {
   std::string GetKey(const std::string& section, const std::string& key, bool write_default,
                      const std::string& default_value);
   void SetKey(const std::string& section, const std::string& key, const std::string& text);
+  // True when the file has a line for the key, with a value or without.
+  bool HasKey(const std::string& section, const std::string& key);
 
   // Writes pending changes. False (with the reason in LastError()) when the file could
   // not be written; the changes stay pending then.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <limits>
 #include <optional>
 
 #include <QAction>
@@ -305,8 +306,11 @@ QWidget* MainWindow::BuildInput() {
   });
   txtDeleteOlderImagesHours = NewText("txtDeleteOlderImagesHours", "72");
   txtDeleteOlderImagesHours->setMaximumWidth(txtDeleteOlderImagesHours->fontMetrics().horizontalAdvance("0000000000"));
-  ConnectText(txtDeleteOlderImagesHours, "txtDeleteOlderImagesHours_Change",
-              [this](const QString& text) { app_.movie.SetDeleteOldImagesHours(Str2Dbl(text.toStdString())); });
+  ConnectText(txtDeleteOlderImagesHours, "txtDeleteOlderImagesHours_Change", [this](const QString& text) {
+    // Text that is no number deletes nothing, rather than count as 0 hours.
+    const std::optional<double> hours = TryCDblNI(text.toStdString());
+    app_.movie.SetDeleteOldImagesHours(hours ? *hours : std::numeric_limits<double>::quiet_NaN());
+  });
   auto* delete_row = new QHBoxLayout;
   delete_row->addWidget(chkDeleteOlderImages);
   delete_row->addWidget(txtDeleteOlderImagesHours);

@@ -353,7 +353,33 @@ INSTANTIATE_TEST_SUITE_P(
         OverrideCase{"CommandKilled", {"/pgs=sh -c 'kill -KILL $$'"}, DeleteEveryStill, 7, kStills, "",
                      "it was ended by signal 9", "", kStills},
         OverrideCase{"CommandThatSucceedsThenCleanUp", {"/pgs=true"}, DeleteEveryStill, 0, kStills, "", "",
-                     "", 0}),
+                     "", 0},
+        OverrideCase{"SetupFileWithByteOrderMark",
+                     {},
+                     [](World& w) {
+                       const std::string text = SetupText(w.stills, w.movie);
+                       WriteText(w.setup, "\xEF\xBB\xBF" + text.substr(text.find("[General]")));
+                     },
+                     0,
+                     kStills,
+                     "",
+                     ""},
+        // The stills are days old: an age limit read as 0 hours would delete them all.
+        OverrideCase{
+            "AgeLimitThatIsNoNumberDeletesNothing",
+            {},
+            [](World& w) {
+              WriteText(
+                  w.setup,
+                  "[General]\nDeleteOldImages=True\nDeleteOldImagesHours=48h\n" +
+                      SetupText(w.stills, w.movie).substr(std::strlen("; written by the test\n[General]\n")));
+            },
+            0,
+            kStills,
+            "",
+            "Old images not deleted: DeleteOldImagesHours is not a number, so no image was deleted.",
+            "",
+            kStills}),
     [](const ::testing::TestParamInfo<OverrideCase>& p) { return std::string(p.param.name); });
 
 // The setup file is completed in its own line-end style; the profile gets the location but
@@ -393,6 +419,48 @@ TEST(AutomatedRun, CompletesTheSetupFileAndLeavesTheRecentList) {
 
   // Progress went to standard error, one line per status in a log.
   EXPECT_NE(run.err.find("\nStatus: Adding Frames to AVI"), std::string::npos) << run.err;
+}
+
+// A setup file of the original format with every key is left as it is by a run, and a value
+// that was not a number is named on standard error with the value used instead.
+TEST(AutomatedRun, OriginalSetupFileIsLeftAsItIs) {
+  const struct {
+    const char* width;
+    int movie_width;
+    const char* warning;
+  } cases[] = {{"64", 64, nullptr},
+               {"abc", 4, "\nchronoreel: MovieSizeWidth=abc is not a number: 1 is used instead\n"}};
+  for (const auto& c : cases) {
+    World w;
+    std::string text =
+        "[General]\r\nDeleteOldImages=False\r\nDeleteOldImagesHours=168\r\nImageFilter=*.jpg\r\n"
+        "ImageIntervalOption=0\r\nImagesPerHour=60\r\nDuplicateCount=2\r\nDirection=1\r\n"
+        "MovieFPS=10\r\nMovieSizeHeight=48\r\nMovieSizeOption=1\r\nMovieSizeWidth=" +
+        std::string(c.width) + "\r\nOutputAVIPath=" + w.movie +
+        "\r\nPostGenerationShell=\r\nTimeOption=0\r\nStartTimeAbsolute=0\r\nStartTimeOption=1\r\n"
+        "StartTimeRelative=0\r\nStartTimeToday=0\r\nStartTimeSunriseRelative=0\r\n"
+        "StartTimeSunsetRelative=0\r\nStillDirectory=" +
+        w.stills +
+        "\r\nStopTimeAbsolute=0\r\nStopTimeOption=0\r\nStopTimeRelative=0\r\nStopTimeToday=0\r\n"
+        "StopTimeSunriseRelative=0\r\nStopTimeSunsetRelative=0\r\nTimeStampOption=1\r\n"
+        "[Compress]\r\nType=0\r\nFormat=1024\r\nParms=1024\r\nBytesPerSecond=0\r\nFlags=0\r\n"
+        "InterleaveEvery=0\r\nKeyFrameEvery=0\r\nQuality=0\r\nHandler=0\r\n";
+    for (const char* prefix : {"FormatData", "ParmsData"}) {
+      for (int i = 1; i <= 32; ++i)
+        text += prefix + std::string(i < 10 ? "0000" : "000") + std::to_string(i) + "=" +
+                std::string(64, '0') + "\r\n";
+    }
+    WriteText(w.setup, text);
+    const RunResult run = RunChronoreel(w.dir.Str(), {"/a", "/f=cam.tls", "/i"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(test::ProbeMovie(w.movie).width, c.movie_width);
+    EXPECT_EQ(ReadText(w.setup), text);
+    if (c.warning) {
+      EXPECT_NE(("\n" + run.err).find(c.warning), std::string::npos) << run.err;
+    } else {
+      EXPECT_EQ(run.err, "");
+    }
+  }
 }
 
 // Nor do the encoders' own statistics and notes reach a scheduler's mail.

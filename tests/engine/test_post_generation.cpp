@@ -7,6 +7,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <thread>
 
 #include "engine/movie_gen.h"
@@ -221,15 +222,30 @@ TEST_F(PostGenerationTest, StillRewrittenSinceTheScanIsNotDeleted) {
   }
 }
 
-TEST_F(PostGenerationTest, NothingIsDeletedWhenSwitchedOff) {
-  const DateTime run = At(2006, 12, 7, 12, 0);
-  const std::string old = StillAt(run, 5000);
-  gen_.GetFileSpecs();
-  gen_.SetRunTime(run);
-  gen_.SetDeleteOldImages(false);
-  gen_.SetDeleteOldImagesHours(1);
-  gen_.DeleteOldImagesStep();
-  EXPECT_TRUE(fs::exists(dir_.File(old)));
+// Switched off, or an age limit that is no number (a typing slip such as "48h"): no still
+// goes, and only the slip is worth a message.
+TEST_F(PostGenerationTest, NothingIsDeletedWhenSwitchedOffOrWithoutAnAgeLimit) {
+  const double no_number = std::numeric_limits<double>::quiet_NaN();
+  const struct {
+    bool on;
+    double hours;
+    bool says_why;
+  } cases[] = {{false, 1, false}, {true, no_number, true}};
+  for (const auto& c : cases) {
+    host_.messages.clear();
+    const DateTime run = At(2006, 12, 7, 12, 0);
+    const std::string old = StillAt(run, 5000);
+    gen_.GetFileSpecs();
+    gen_.SetRunTime(run);
+    gen_.SetDeleteOldImages(c.on);
+    gen_.SetDeleteOldImagesHours(c.hours);
+    gen_.DeleteOldImagesStep();
+    EXPECT_TRUE(fs::exists(dir_.File(old))) << c.hours;
+    ASSERT_EQ(host_.messages.size(), c.says_why ? 1u : 0u) << c.hours;
+    if (c.says_why) {
+      EXPECT_NE(host_.messages[0].text.find("DeleteOldImagesHours"), std::string::npos);
+    }
+  }
 }
 
 struct ShellCase {

@@ -116,6 +116,25 @@ TEST(Profile, AutomatedRunKeepsTheRecentList) {
   EXPECT_EQ(Stored(profile, "General", "Latitude"), "10.5");
 }
 
+// The location edited by another program while an unattended run went on survives the
+// run's end; what the run itself changed is written, and nothing else.
+TEST(Profile, AutomatedRunWritesOnlyWhatItChanged) {
+  for (const bool run_moves_east : {false, true}) {
+    TempDir dir;
+    const std::string profile = dir.File("Chronoreel.INI");
+    WriteBytes(profile, "[General]\nLongitude=10\nLatitude=51.5\n");
+    SetupWorld w;
+    w.docs.SetProfileDirectory(dir.Str());
+    w.docs.LoadSetup();
+    w.state.cmd.AutomatedRun = true;
+    WriteBytes(profile, "[General]\nLongitude=10.0\nLatitude=60\n");
+    if (run_moves_east) w.state.location.longitude = 11;
+    EXPECT_TRUE(w.docs.SaveSetup());
+    EXPECT_EQ(ReadBytes(profile), run_moves_east ? "[General]\nLongitude=11\nLatitude=60\n"
+                                                 : "[General]\nLongitude=10.0\nLatitude=60\n");
+  }
+}
+
 TEST(Profile, ProfileThatCannotBeWrittenIsReported) {
   TempDir dir;
   SetupWorld w;

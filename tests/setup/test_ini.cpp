@@ -88,7 +88,9 @@ INSTANTIATE_TEST_SUITE_P(
         ReadCase{"CrLfLineEnds", "[A]\r\nk=1\r\n", "A", "k", "1"},
         ReadCase{"NoFinalLineEnd", "[A]\nk=1", "A", "k", "1"},
         ReadCase{"MissingSection", "[A]\nk=1\n", "B", "k", ""},
-        ReadCase{"LongValueWhole", "[A]\nk=" + kLong + "\n", "A", "k", kLong}),
+        ReadCase{"LongValueWhole", "[A]\nk=" + kLong + "\n", "A", "k", kLong},
+        // A file saved by a Windows editor starts with a UTF-8 byte-order mark.
+        ReadCase{"ByteOrderMarkBeforeFirstHeader", "\xEF\xBB\xBF[General]\r\nk=1\r\n", "General", "k", "1"}),
     [](const ::testing::TestParamInfo<ReadCase>& p) { return std::string(p.param.name); });
 
 struct Op {
@@ -151,7 +153,10 @@ INSTANTIATE_TEST_SUITE_P(
         WriteCase{"QuotedTextInOtherQuotes", "[A]\n", {{"A", "k", "\"x\""}}, "[A]\nk='\"x\"'\n"},
         WriteCase{"EdgeBlankWithQuoteInOtherQuotes", "[A]\n", {{"A", "k", " a\"b"}}, "[A]\nk=' a\"b'\n"},
         WriteCase{"BothQuotesAsTheyAre", "[A]\n", {{"A", "k", " a\"b'c"}}, "[A]\nk= a\"b'c\n"},
-        WriteCase{"SameQuotedValueUntouched", "[A]\nk=\" v\"\n", {{"A", "k", " v"}}, "[A]\nk=\" v\"\n"}),
+        WriteCase{"SameQuotedValueUntouched", "[A]\nk=\" v\"\n", {{"A", "k", " v"}}, "[A]\nk=\" v\"\n"},
+        WriteCase{"ByteOrderMarkKept", "\xEF\xBB\xBF[A]\r\nx=1\r\n", {{"A", "k", "v"}, {"A", "x", "2"}},
+                  "\xEF\xBB\xBF[A]\r\nx=2\r\nk=v\r\n"},
+        WriteCase{"ByteOrderMarkAlone", "\xEF\xBB\xBF", {{"A", "k", "v"}}, "\xEF\xBB\xBF[A]\nk=v\n"}),
     [](const ::testing::TestParamInfo<WriteCase>& p) { return std::string(p.param.name); });
 
 // A saved value must read back as itself, or a setup file changes at every load and save

@@ -65,15 +65,15 @@ const Expected kDefaultsAfterLoad[] = {
     {"General", "StopTimeOption", "0"},        {"General", "StopTimeRelative", "0"},
     {"General", "StopTimeToday", "0"},         {"General", "StopTimeSunriseRelative", "0"},
     {"General", "StopTimeSunsetRelative", "0"}, {"General", "TimeStampOption", "0"},
-    {"General", "IncludeSubfolders", "False"}, {"General", "StampText", ""},
-    {"General", "StampPosition", "3"},         {"General", "StampSize", "5"},
-    {"General", "DeflickerFrames", "0"},
     {"Compress", "Type", "0"},                 {"Compress", "Format", "1024"},
     {"Compress", "Parms", "1024"},             {"Compress", "BytesPerSecond", "0"},
     {"Compress", "Flags", "0"},                {"Compress", "InterleaveEvery", "0"},
     {"Compress", "KeyFrameEvery", "0"},        {"Compress", "Quality", "0"},
     {"Compress", "Handler", "0"},
 };
+
+// Keys beyond the original format: a load does not add them.
+const char* const kAddedKeys[] = {"IncludeSubfolders", "StampText", "StampPosition", "StampSize", "DeflickerFrames"};
 
 TEST(LoadFile, CompletesAFileThatHoldsOnlyStillDirectory) {
   const TestHome home;
@@ -103,6 +103,7 @@ TEST(LoadFile, CompletesAFileThatHoldsOnlyStillDirectory) {
     EXPECT_GT(at, last_position) << e.key << " out of order";
     last_position = at;
   }
+  for (const char* key : kAddedKeys) EXPECT_EQ(bytes.find(std::string(key) + "="), std::string::npos) << key;
   for (const char* prefix : {"FormatData", "ParmsData"}) {
     for (int i = 1; i <= 32; ++i) EXPECT_EQ(Stored(path, "Compress", HexName(prefix, i)), std::string(64, '0'));
     EXPECT_EQ(Stored(path, "Compress", HexName(prefix, 33)), "");
@@ -112,6 +113,81 @@ TEST(LoadFile, CompletesAFileThatHoldsOnlyStillDirectory) {
     if (bytes[i] == '\n') {
       ASSERT_TRUE(i > 0 && bytes[i - 1] == '\r') << "bare LF at " << i;
     }
+  }
+}
+
+// A file of the original format with every key, as its program wrote it (CRLF lines).
+std::string OriginalFile() {
+  std::string text = "[General]\r\n";
+  std::string section = "General";
+  for (const Expected& e : kDefaultsAfterLoad) {
+    if (e.section != section) text += "[" + (section = e.section) + "]\r\n";
+    text += std::string(e.key) + "=" + e.text + "\r\n";
+  }
+  for (const char* prefix : {"FormatData", "ParmsData"}) {
+    for (int i = 1; i <= 32; ++i) text += HexName(prefix, i) + "=" + std::string(64, '0') + "\r\n";
+  }
+  return text;
+}
+
+// Neither a load nor a save with the newer settings at their defaults changes such a file,
+// byte-order mark included; a newer setting that is used, or already there, is written.
+TEST(SetupFile, OriginalFileStaysByteForByte) {
+  for (const std::string bom : {"", "\xEF\xBB\xBF"}) {
+    SCOPED_TRACE(bom.empty() ? "plain" : "byte-order mark");
+    TempDir dir;
+    const std::string path = dir.File("orig.tls");
+    const std::string original = bom + OriginalFile();
+    WriteBytes(path, original);
+    SetupWorld w;
+    w.Load(path);
+    EXPECT_EQ(w.movie.StillDirectory(), "d:\\cam");
+    EXPECT_EQ(ReadBytes(path), original);
+    ASSERT_TRUE(w.docs.SaveFile());
+    EXPECT_EQ(ReadBytes(path), original);
+
+    w.movie.SetStampSize(7);
+    ASSERT_TRUE(w.docs.SaveFile());
+    w.movie.SetStampSize(5);
+    ASSERT_TRUE(w.docs.SaveFile());
+    const std::string bytes = ReadBytes(path);
+    EXPECT_EQ(bytes.rfind(bom + "[General]\r\n", 0), 0u);
+    EXPECT_EQ(bytes, original.substr(0, original.find("[Compress]")) + "StampSize=5\r\n" +
+                         original.substr(original.find("[Compress]")));
+  }
+}
+
+// An unattended run names each value that was not used as written; the values themselves
+// are read as they always were.
+TEST(LoadFile, SaysWhichValuesWereNotUsedAsWritten) {
+  const struct {
+    const char* lines;
+    const char* warning;  // "" for none
+  } cases[] = {
+      {"[General]\nMovieSizeWidth=abc", "MovieSizeWidth=abc is not a number: 1 is used instead"},
+      {"[General]\nStartTimeOption=9", "StartTimeOption=9 is out of range: 5 is used instead"},
+      {"[General]\nDirection=0", "Direction=0 is out of range: 1 is used instead"},
+      {"[General]\nDuplicateCount=1e20", "DuplicateCount=1e20 is out of range: 1 is used instead"},
+      {"[Compress]\nHandler=DIB", "Handler=DIB is not a number: 0 is used instead"},
+      {"[General]\nDeleteOldImagesHours=48h",
+       "DeleteOldImagesHours=48h is not a number: no still is deleted"},
+      {"[General]\nDeleteOldImagesHours=1e400",
+       "DeleteOldImagesHours=1e400 is not a number: no still is deleted"},
+      {"[General]\nDeleteOldImagesHours=1e300",
+       "DeleteOldImagesHours=1e300 is out of range: 3.40282346638529E+38 is used instead"},
+      // Rounding as the format reads a value is no clamp, nor is text that is no number.
+      {"[General]\nDeleteOldImagesHours=0.1\nDuplicateCount=2.5\nStopTimeAbsolute=40000.1234567891234", ""},
+      {"[General]\nImageFilter=abc\nDeleteOldImages=maybe\nStampPosition=2", ""},
+  };
+  for (const auto& c : cases) {
+    TempDir dir;
+    const std::string path = dir.File("w.tls");
+    WriteBytes(path, std::string(c.lines) + "\n");
+    SetupWorld w;
+    w.Load(path);
+    const std::vector<std::string> expected =
+        *c.warning ? std::vector<std::string>{c.warning} : std::vector<std::string>{};
+    EXPECT_EQ(w.docs.LoadWarnings(), expected) << c.lines;
   }
 }
 

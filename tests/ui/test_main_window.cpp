@@ -2,6 +2,7 @@
 // the settings come back into the controls, the document commands run through a scripted
 // file chooser and message boxes.
 #include <algorithm>
+#include <cmath>
 #include <deque>
 #include <filesystem>
 #include <functional>
@@ -120,11 +121,16 @@ struct NumberEdit {
 DateTime Civil(int y, int mo, int d, int h, int mi, int s) { return *DateTimeFromCivil(y, mo, d, h, mi, s); }
 
 double StampSizeOf(const MovieGen& m) { return m.StampSize(); }
+double HoursOrMinusOne(const MovieGen& m) {
+  return std::isnan(m.DeleteOldImagesHours()) ? -1 : m.DeleteOldImagesHours();
+}
 double DeflickerOf(const MovieGen& m) { return m.DeflickerFrames(); }
 
 const NumberEdit kNumberEdits[] = {
     {"txtDeleteOlderImagesHours", "36.5", [](const MovieGen& m) { return m.DeleteOldImagesHours(); }, 36.5, nullptr, nullptr, 0},
-    {"txtDeleteOlderImagesHours", "abc", [](const MovieGen& m) { return m.DeleteOldImagesHours(); }, 0, nullptr, nullptr, 0},
+    // Hours that are no number are kept as such (NaN, read here as -1): nothing is deleted.
+    {"txtDeleteOlderImagesHours", "48h", HoursOrMinusOne, -1, nullptr, nullptr, 0},
+    {"txtDeleteOlderImagesHours", "", HoursOrMinusOne, -1, nullptr, nullptr, 0},
     {"txtDuplicateCount", "7", [](const MovieGen& m) { return double(m.DuplicateCount()); }, 7, nullptr, nullptr, 0},
     {"txtImageInterval", "120", [](const MovieGen& m) { return m.ImagesPerHour(); }, 120, "optImageInterval_1",
      [](const MovieGen& m) { return m.ImageIntervalOption(); }, 1},
