@@ -1,14 +1,9 @@
 #include "engine/jpeg_frames.h"
 
-#include <turbojpeg.h>
-
 #include <algorithm>
 #include <climits>
 
 namespace chronoreel {
-
-void JpegFrames::TjDeleter::operator()(void* handle) const { tjDestroy(handle); }
-void JpegFrames::BufferDeleter::operator()(unsigned char* buffer) const { tjFree(buffer); }
 
 bool JpegFrames::Start(int width, int height, int quality) {
   width_ = width;

@@ -7,6 +7,8 @@
 #include <span>
 #include <string>
 
+#include <turbojpeg.h>
+
 #include "engine/frame_composer.h"
 
 namespace chronoreel {
@@ -23,16 +25,10 @@ class JpegFrames {
   const std::string& Error() const { return error_; }
 
  private:
-  struct TjDeleter {
-    void operator()(void* handle) const;
-  };
-  struct BufferDeleter {
-    void operator()(unsigned char* buffer) const;
-  };
   std::span<const uint8_t> Compressed(int rc, unsigned long size);
 
-  std::unique_ptr<void, TjDeleter> compressor_;
-  std::unique_ptr<unsigned char, BufferDeleter> buffer_;
+  std::unique_ptr<void, int (*)(tjhandle)> compressor_{nullptr, tjDestroy};
+  std::unique_ptr<unsigned char, void (*)(unsigned char*)> buffer_{nullptr, tjFree};
   unsigned long capacity_ = 0;
   int width_ = 0, height_ = 0, quality_ = 0;
   std::string error_;
