@@ -178,11 +178,11 @@ struct MovieWriter::Impl {
 
   bool CreateStream(int frame_width, int frame_height, int32_t fps, const EncoderChoice& choice);
   bool EnsureStream(int frame_width, int frame_height, int32_t fps, const EncoderChoice& choice);
-  void SetRawStream();
+  AVCodecParameters* DescribeStream(AVCodecID codec, AVPixelFormat pixels);
   bool CreateJpegStream(int32_t handler);
   bool OpenEncoder(int32_t fps, int32_t handler);
   bool SendPicture();
-  bool WritePacket(AVPacket* pkt);
+  bool WritePacket(AVPacket* pkt, bool interleaved);
   bool WriteBorrowed(const uint8_t* data, int size);
   bool WriteRaw(const FrameView& frame);
   bool WriteJpeg(std::span<const uint8_t> picture);
@@ -211,7 +211,9 @@ bool MovieWriter::Impl::CreateStream(int frame_width, int frame_height, int32_t 
   if (muxer == "mp4" || muxer == "mov") av_dict_set(&muxer_options.dict, "movflags", "+faststart", 0);
   switch (plan.path) {
     case FramePath::RawRows:
-      SetRawStream();
+      // The DIB rows go into the file as they are: bottom-up, padded to 4 bytes.
+      raw_stride = (width * 3 + 3) & ~3;
+      DescribeStream(AV_CODEC_ID_RAWVIDEO, AV_PIX_FMT_BGR24);
       av_dict_set(&muxer_options.dict, "flipped_raw_rgb", "1", 0);
       break;
     case FramePath::TurboJpeg:
@@ -226,17 +228,17 @@ bool MovieWriter::Impl::CreateStream(int frame_width, int frame_height, int32_t 
   return true;
 }
 
-// The DIB rows go into the file as they are: bottom-up, padded to 4 bytes.
-void MovieWriter::Impl::SetRawStream() {
-  raw_stride = (width * 3 + 3) & ~3;
+// A stream whose packets are made here, not by a libavcodec encoder.
+AVCodecParameters* MovieWriter::Impl::DescribeStream(AVCodecID codec, AVPixelFormat pixels) {
   AVCodecParameters* par = stream->codecpar;
   par->codec_type = AVMEDIA_TYPE_VIDEO;
-  par->codec_id = AV_CODEC_ID_RAWVIDEO;
-  par->codec_tag = 0;
-  par->format = AV_PIX_FMT_BGR24;
+  par->codec_id = codec;
+  par->codec_tag = 0;  // the container's own tag
+  par->format = pixels;
   par->width = width;
   par->height = height;
   par->bits_per_coded_sample = 24;
+  return par;
 }
 
 bool MovieWriter::Impl::OpenEncoder(int32_t fps, int32_t handler) {
@@ -297,18 +299,9 @@ bool MovieWriter::Impl::OpenEncoder(int32_t fps, int32_t handler) {
 bool MovieWriter::Impl::CreateJpegStream(int32_t handler) {
   const std::string prefix = "cannot create the video stream: ";
   if (!jpeg.Start(width, height, plan.jpeg_quality)) return Fail(prefix + jpeg.Error());
-  AVCodecParameters* par = stream->codecpar;
-  par->codec_type = AVMEDIA_TYPE_VIDEO;
-  par->codec_id = AV_CODEC_ID_MJPEG;
-  par->format = AV_PIX_FMT_YUVJ420P;
-  par->width = width;
-  par->height = height;
-  par->bits_per_coded_sample = 24;
+  AVCodecParameters* par = DescribeStream(AV_CODEC_ID_MJPEG, AV_PIX_FMT_YUVJ420P);
   par->sample_aspect_ratio = AVRational{1, 1};
-  if (!IsAviContainer(muxer)) {
-    par->codec_tag = 0;  // the container's own tag for MJPEG
-    return true;
-  }
+  if (!IsAviContainer(muxer)) return true;
   unsigned int tag = UsersCode(handler, AV_CODEC_ID_MJPEG);
   const AVCodecTag* const tags[] = {avformat_get_riff_video_tags(), nullptr};
   if (tag == 0 && !av_codec_get_tag2(tags, AV_CODEC_ID_MJPEG, &tag)) tag = 0;
@@ -325,12 +318,7 @@ bool MovieWriter::Impl::WriteBorrowed(const uint8_t* data, int size) {
   pkt->pts = pkt->dts = frames_written;
   pkt->duration = 1;
   pkt->flags = AV_PKT_FLAG_KEY;
-  pkt->stream_index = stream->index;
-  av_packet_rescale_ts(pkt, codec_time_base, stream->time_base);
-  const int rc = av_write_frame(format.get(), pkt);
-  av_packet_unref(pkt);
-  if (rc < 0) return Fail("cannot write to output " + output_path + ": " + AvError(rc));
-  return true;
+  return WritePacket(pkt, false);
 }
 
 bool MovieWriter::Impl::WriteRaw(const FrameView& frame) {
@@ -352,10 +340,12 @@ bool MovieWriter::Impl::WriteJpeg(std::span<const uint8_t> picture) {
   return WriteBorrowed(picture.data(), static_cast<int>(picture.size()));
 }
 
-bool MovieWriter::Impl::WritePacket(AVPacket* pkt) {
+// An encoder's packets may need reordering; borrowed bytes must be written at once.
+bool MovieWriter::Impl::WritePacket(AVPacket* pkt, bool interleaved) {
   pkt->stream_index = stream->index;
   av_packet_rescale_ts(pkt, codec_time_base, stream->time_base);
-  const int rc = av_interleaved_write_frame(format.get(), pkt);
+  const int rc =
+      interleaved ? av_interleaved_write_frame(format.get(), pkt) : av_write_frame(format.get(), pkt);
   av_packet_unref(pkt);
   if (rc < 0) return Fail("cannot write to output " + output_path + ": " + AvError(rc));
   return true;
@@ -367,7 +357,7 @@ bool MovieWriter::Impl::Drain() {
     const int rc = avcodec_receive_packet(encoder.get(), packet.get());
     if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF) return true;
     if (rc < 0) return Fail("cannot encode frame: " + AvError(rc));
-    if (!WritePacket(packet.get())) return false;
+    if (!WritePacket(packet.get(), true)) return false;
   }
 }
 
@@ -402,12 +392,7 @@ MovieWriter::MovieWriter() : impl_(std::make_unique<Impl>()) {}
 
 void MovieWriter::SetOutputLocked(bool locked) { impl_->output_locked = locked; }
 
-MovieWriter::~MovieWriter() {
-  if (impl_->opened && !impl_->finished) {
-    impl_->ReleaseAll();
-    impl_->file.Discard();
-  }
-}
+MovieWriter::~MovieWriter() = default;  // an unfinished file goes with `file`, after the contexts
 
 bool MovieWriter::Open(const std::string& output_path, const EncoderChoice* compression) {
   Impl& d = *impl_;
