@@ -5,6 +5,7 @@
 #include <cctype>
 #include <cmath>
 #include <cstdio>
+#include <string_view>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -217,8 +218,9 @@ std::vector<EncoderInfo> ListAviEncoders() {
     if (tag == 0) continue;
     if (avi && avformat_query_codec(avi, codec->id, FF_COMPLIANCE_NORMAL) != 1) continue;
     // The frames are converted with libswscale: the encoder must take one of its outputs.
-    bool convertible = codec->pix_fmts == nullptr;
-    for (const AVPixelFormat* f = codec->pix_fmts; f && *f != AV_PIX_FMT_NONE; ++f)
+    const AVPixelFormat* formats = EncoderPixelFormats(codec);
+    bool convertible = formats == nullptr;
+    for (const AVPixelFormat* f = formats; f && *f != AV_PIX_FMT_NONE; ++f)
       if (sws_isSupportedOutput(*f)) convertible = true;
     if (!convertible) continue;
     EncoderInfo info;
@@ -230,6 +232,45 @@ std::vector<EncoderInfo> ListAviEncoders() {
     list.push_back(std::move(info));
   }
   return list;
+}
+
+const AVPixelFormat* EncoderPixelFormats(const AVCodec* codec) {
+#if LIBAVCODEC_VERSION_INT >= AV_VERSION_INT(61, 13, 100)
+  const void* formats = nullptr;
+  if (avcodec_get_supported_config(nullptr, codec, AV_CODEC_CONFIG_PIX_FORMAT, 0, &formats,
+                                   nullptr) < 0)
+    return nullptr;
+  return static_cast<const AVPixelFormat*>(formats);
+#else
+  return codec->pix_fmts;
+#endif
+}
+
+OptionList ParseParameterBlock(std::span<const uint8_t> block) {
+  std::string_view text(reinterpret_cast<const char*>(block.data()), block.size());
+  text = text.substr(0, text.find('\0'));
+  const auto trim = [](std::string_view s) {
+    const size_t first = s.find_first_not_of(" \t\r");
+    if (first == std::string_view::npos) return std::string();
+    return std::string(s.substr(first, s.find_last_not_of(" \t\r") - first + 1));
+  };
+  OptionList options;
+  while (!text.empty()) {
+    const size_t end = text.find('\n');
+    const std::string_view line = text.substr(0, end);
+    text = end == std::string_view::npos ? std::string_view{} : text.substr(end + 1);
+    const size_t eq = line.find('=');
+    if (eq == std::string_view::npos) continue;
+    std::string key = trim(line.substr(0, eq));
+    if (!key.empty()) options.emplace_back(std::move(key), trim(line.substr(eq + 1)));
+  }
+  return options;
+}
+
+std::vector<uint8_t> MakeParameterBlock(const OptionList& options) {
+  std::string text;
+  for (const auto& [key, value] : options) text += key + "=" + value + "\n";
+  return {text.begin(), text.end()};
 }
 
 std::vector<EncoderOption> ListEncoderOptions(const std::string& encoder_name) {

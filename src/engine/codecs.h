@@ -4,8 +4,16 @@
 // compression dialog lists these; the AVI writer resolves a stored code through the same
 // table, so a choice made here is the one that writes the movie.
 #include <cstdint>
+#include <span>
 #include <string>
+#include <utility>
 #include <vector>
+
+extern "C" {
+#include <libavutil/pixfmt.h>
+}
+
+struct AVCodec;
 
 namespace chronoreel {
 
@@ -55,6 +63,15 @@ int32_t CrfForQuality(int32_t quality);     // 51..0, or -1
 // MJPEG encoder at the fixed quantiser qscale (1..31): a movie compressed with TurboJPEG
 // comes out about the size the setting gives there. -1 for qscale <= 0.
 int32_t JpegQualityForQscale(int32_t qscale);
+
+// The pixel formats an encoder takes, ending in AV_PIX_FMT_NONE; nullptr when it takes any.
+const AVPixelFormat* EncoderPixelFormats(const AVCodec* codec);
+
+// The parameter block: "key=value" lines (LF or CRLF; a NUL ends the text), blanks around
+// key and value trimmed; lines without "=" or without a key are skipped.
+using OptionList = std::vector<std::pair<std::string, std::string>>;
+OptionList ParseParameterBlock(std::span<const uint8_t> block);
+std::vector<uint8_t> MakeParameterBlock(const OptionList& options);
 
 struct EncoderOption {
   std::string name;

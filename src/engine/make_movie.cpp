@@ -9,11 +9,12 @@
 
 #include "app/core/error_report.h"
 #include "app/core/utility.h"
-#include "engine/avi_writer.h"
+#include "engine/container.h"
 #include "engine/deflicker.h"
 #include "engine/frame_composer.h"
 #include "engine/frame_pipeline.h"
 #include "engine/movie_gen.h"
+#include "engine/movie_writer.h"
 #include "engine/output_lock.h"
 #include "engine/run_notes.h"
 #include "engine/stamp.h"
@@ -206,7 +207,7 @@ void MovieGen::MakeMovie() {
     if (run_direction_ != 1) writing_order.assign(frame_paths_.rbegin(), frame_paths_.rend());
     const std::span<const std::string> stills =
         run_direction_ == 1 ? std::span<const std::string>(frame_paths_) : writing_order;
-    CompressionChoice compression;
+    EncoderChoice compression;
     compression.record = *CompressOptionsPointer();
     compression.format = HeldBytes(FormatPointer(), compression.record.cbFormat, FormatHeld());
     compression.parms = HeldBytes(ParmsPointer(), compression.record.cbParms, ParmsHeld());
@@ -217,8 +218,9 @@ void MovieGen::MakeMovie() {
     // Frames that go to the writer untouched can stay as the planes the decoder made; a
     // deflickered or stamped frame is worked on in BGR from the start.
     const bool touched = Deflicker(deflicker_frames_).Enabled() || !stamp_text_.empty();
-    pipeline.KeepPlanes(!touched && AviWriter::MayTakePlanes(compression));
-    AviWriter writer;
+    pipeline.KeepPlanes(!touched && PlanEncoder(compression, ContainerForPath(output_avi_path_),
+                                                movie_width_, movie_height_).takes_planes);
+    MovieWriter writer;
     writer.SetOutputLocked(output_lock->Held());
     const bool decoder_ready = pipeline.Start();
     if (decoder_ready) {

@@ -78,33 +78,7 @@ void StoreCompressionChoice(MovieGen& movie, const CompressionChoice& choice) {
 }
 
 std::vector<EncoderInfo> EncodersForOutput(const std::string& output_path) {
-  std::vector<EncoderInfo> encoders = ListAviEncoders();
-  const std::string muxer = ContainerForPath(output_path);
-  std::erase_if(encoders, [&muxer](const EncoderInfo& e) { return !EncoderFitsContainer(e.name, muxer); });
-  return encoders;
-}
-
-OptionList ParseParameterBlock(const std::vector<uint8_t>& block) {
-  OptionList options;
-  std::string text(block.begin(), block.end());
-  if (const auto nul = text.find('\0'); nul != std::string::npos) text.resize(nul);
-  size_t start = 0;
-  while (start <= text.size()) {
-    size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    const std::string line = Trim(text.substr(start, end - start));
-    if (const auto eq = line.find('='); eq != std::string::npos && eq > 0) {
-      options.emplace_back(Trim(line.substr(0, eq)), Trim(line.substr(eq + 1)));
-    }
-    start = end + 1;
-  }
-  return options;
-}
-
-std::vector<uint8_t> MakeParameterBlock(const OptionList& options) {
-  std::string text;
-  for (const auto& [key, value] : options) text += key + "=" + value + "\n";
-  return {text.begin(), text.end()};
+  return ListContainerEncoders(ContainerForPath(output_path));
 }
 
 CompressionDialog::CompressionDialog(std::vector<EncoderInfo> encoders, CompressionChoice current,

@@ -5,7 +5,6 @@
 // parameter block as "key=value" lines.
 #include <cstdint>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include <QDialog>
@@ -43,11 +42,6 @@ void StoreCompressionChoice(MovieGen& movie, const CompressionChoice& choice);
 // The encoders offered for a movie at this path: those whose output the container chosen by
 // the path's ending can hold, in the order of ListAviEncoders.
 std::vector<EncoderInfo> EncodersForOutput(const std::string& output_path);
-
-using OptionList = std::vector<std::pair<std::string, std::string>>;
-// "key=value" lines (LF or CRLF; a final NUL ends the text); lines without "=" are skipped.
-OptionList ParseParameterBlock(const std::vector<uint8_t>& block);
-std::vector<uint8_t> MakeParameterBlock(const OptionList& options);
 
 class CompressionDialog : public QDialog {
   Q_OBJECT

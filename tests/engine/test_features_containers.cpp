@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/avi_writer.h"
+#include "engine/movie_writer.h"
 #include "engine/codecs.h"
 #include "engine/container.h"
 #include "engine/movie_gen.h"
@@ -245,7 +245,7 @@ TEST(ContainerWriterTest, AMovieWithoutFramesIsAnEmptyAviOrNothing) {
     TempDir dir("cont-empty");
     const std::string path = dir.File(c.file);
     WriteBytes(path, {'o', 'l', 'd'});
-    AviWriter writer;
+    MovieWriter writer;
     ASSERT_TRUE(writer.Open(path)) << writer.Error();
     EXPECT_EQ(writer.Finish(), c.written) << writer.Error();
     EXPECT_EQ(Signature(path), c.written ? "avi" : "?");

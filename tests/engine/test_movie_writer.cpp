@@ -1,4 +1,4 @@
-#include "engine/avi_writer.h"
+#include "engine/movie_writer.h"
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>
@@ -16,6 +16,8 @@
 #include <vector>
 
 #include "engine/codecs.h"
+#include "engine/container.h"
+#include "engine/output_replacement.h"
 
 extern "C" {
 #include <libavutil/log.h>
@@ -80,11 +82,11 @@ TestFrame Textured(int w, int h, int seed) {
   return f;
 }
 
-CompressionChoice Choice(const std::string& fourcc, int32_t quality = 8000,
+EncoderChoice Choice(const std::string& fourcc, int32_t quality = 8000,
                          const std::string& parms = {}) {
   static std::string held;  // the block lives as long as the choice is used
   held = parms;
-  CompressionChoice c{};
+  EncoderChoice c{};
   c.record.fccHandler = fourcc.empty() ? 0 : FourccFromText(fourcc);
   c.record.dwQuality = quality;
   c.record.dwFlags = 0;
@@ -140,7 +142,7 @@ TEST_P(AviCodecTest, WritesOneStreamOfKeyFramesThatDecodeToTheFrames) {
   const std::vector<Bgr> colours = {{0, 0, 220}, {0, 200, 0}, {210, 30, 30}, {128, 128, 128}};
   const Bgr top{20, 220, 230}, bottom{200, 40, 40};
   {
-    AviWriter w;
+    MovieWriter w;
     ASSERT_TRUE(w.Open(out)) << w.Error();
     for (const Bgr& colour : colours)
       ASSERT_TRUE(w.WriteFrame(Flat(64, 48, colour).View(), 15, Choice(c.fourcc))) << w.Error();
@@ -224,6 +226,8 @@ struct PlanesCase {
   int32_t quality;
   bool takes;              // the stream takes planes
   const char* parms = "";  // encoder options
+  const char* file = "movie.avi";
+  int height = 48;
 };
 
 void PrintTo(const PlanesCase& c, std::ostream* os) { *os << c.name; }
@@ -236,18 +240,19 @@ TEST_P(AviPlanesTest, PlanesDecodeToThePictureOrAreRefused) {
   const PlanesCase& c = GetParam();
   if (std::string(c.fourcc) != "DIB " && !HasEncoder(c.fourcc)) GTEST_SKIP();
   TempDir dir("avi-planes");
-  const std::string out = dir.File("movie.avi");
-  const CompressionChoice choice = Choice(c.fourcc, c.quality, c.parms);
-  EXPECT_EQ(AviWriter::MayTakePlanes(choice), c.takes) << "the guess before the stream exists";
+  const std::string out = dir.File(c.file);
+  const EncoderChoice choice = Choice(c.fourcc, c.quality, c.parms);
+  EXPECT_EQ(PlanEncoder(choice, ContainerForPath(out), 64, c.height).takes_planes, c.takes)
+      << "the guess before the stream exists";
   const std::vector<Bgr> colours = {{0, 0, 220}, {0, 200, 0}, {210, 30, 30}, {128, 128, 128}};
   const Bgr top{20, 220, 230}, bottom{200, 40, 40};
   {
-    AviWriter w;
+    MovieWriter w;
     ASSERT_TRUE(w.Open(out)) << w.Error();
-    ASSERT_TRUE(w.Prepare(64, 48, 15, choice)) << w.Error();
+    ASSERT_TRUE(w.Prepare(64, c.height, 15, choice)) << w.Error();
     ASSERT_EQ(w.TakesPlanes(), c.takes);
     if (!c.takes) {
-      EXPECT_FALSE(w.WritePlanes(PlanesOf(Flat(64, 48, colours[0]))));
+      EXPECT_FALSE(w.WritePlanes(PlanesOf(Flat(64, c.height, colours[0]))));
       EXPECT_FALSE(w.Error().empty());
       EXPECT_EQ(w.FramesWritten(), 0);
       return;
@@ -284,6 +289,12 @@ INSTANTIATE_TEST_SUITE_P(Codecs, AviPlanesTest,
                                            PlanesCase{"FMP4", "FMP4", 7700, true},
                                            PlanesCase{"XVID", "XVID", 8000, true},
                                            PlanesCase{"H264", "H264", 0, true},
+                                           PlanesCase{"H264InMp4", "H264", 0, true, "", "movie.mp4"},
+                                           // an odd height: libx264 takes no 4:2:0, or in MP4
+                                           // a picture one row taller
+                                           PlanesCase{"H264OddHeight", "H264", 0, false, "", "movie.avi", 47},
+                                           PlanesCase{"H264InMp4OddHeight", "H264", 0, false, "",
+                                                      "movie.mp4", 47},
                                            PlanesCase{"HFYU", "HFYU", 8000, false},
                                            // lossless: its 4:2:0 would throw colour away
                                            PlanesCase{"FFV1", "FFV1", 8000, false},
@@ -299,7 +310,7 @@ TEST_P(AviSizeTest, OddSizesKeepTheirPicture) {
   TempDir dir("avi-size");
   const std::string out = dir.File("odd.avi");
   const Bgr top{0, 0, 240}, bottom{240, 0, 0};
-  AviWriter w;
+  MovieWriter w;
   ASSERT_TRUE(w.Open(out));
   ASSERT_TRUE(w.WriteFrame(TwoTone(width, height, top, bottom).View(), 10, Choice(fourcc)))
       << w.Error();
@@ -326,10 +337,10 @@ INSTANTIATE_TEST_SUITE_P(Sizes, AviSizeTest,
 
 // ---- the temporary file and the output path ----
 
-TEST(AviWriterFileTest, WritesUnderHiddenTemporaryNameAndRenamesOnFinish) {
+TEST(MovieWriterFileTest, WritesUnderHiddenTemporaryNameAndRenamesOnFinish) {
   TempDir dir("avi-temp");
   const std::string out = dir.File("movie.avi");
-  AviWriter w;
+  MovieWriter w;
   ASSERT_TRUE(w.Open(out));
   ASSERT_TRUE(w.WriteFrame(Flat(64, 48, {1, 2, 3}).View(), 15, Choice("DIB ")));
   EXPECT_FALSE(fs::exists(out));
@@ -343,12 +354,12 @@ TEST(AviWriterFileTest, WritesUnderHiddenTemporaryNameAndRenamesOnFinish) {
   EXPECT_NE(st.st_mode & 0044, 0u) << "the movie must not keep the private mode of a temp file";
 }
 
-TEST(AviWriterFileTest, TemporaryNamesNeverCollide) {
+TEST(MovieWriterFileTest, TemporaryNamesNeverCollide) {
   TempDir dir("avi-two");
   const std::string long_name = std::string(250, 'm') + ".avi";  // at the name limit
   for (const std::string& name : {std::string("m.avi"), long_name}) {
     const size_t before = Entries(dir.Path()).size();
-    AviWriter a, b;
+    MovieWriter a, b;
     ASSERT_TRUE(a.Open(dir.File(name))) << a.Error();
     ASSERT_TRUE(b.Open(dir.File(name))) << b.Error();
     EXPECT_EQ(Entries(dir.Path()).size(), before + 2);
@@ -357,11 +368,11 @@ TEST(AviWriterFileTest, TemporaryNamesNeverCollide) {
   }
 }
 
-TEST(AviWriterFileTest, UnfinishedWriterRemovesItsTemporaryFile) {
+TEST(MovieWriterFileTest, UnfinishedWriterRemovesItsTemporaryFile) {
   TempDir dir("avi-drop");
   WriteText(dir.File("movie.avi"), "earlier movie");
   {
-    AviWriter w;
+    MovieWriter w;
     ASSERT_TRUE(w.Open(dir.File("movie.avi")));
     ASSERT_TRUE(w.WriteFrame(Flat(64, 48, {9, 9, 9}).View(), 15, Choice("MJPG")));
   }
@@ -369,12 +380,12 @@ TEST(AviWriterFileTest, UnfinishedWriterRemovesItsTemporaryFile) {
   EXPECT_EQ(ReadAll(dir.File("movie.avi")), "earlier movie");
 }
 
-TEST(AviWriterFileTest, ExistingOutputIsReplacedOnlyBySuccess) {
+TEST(MovieWriterFileTest, ExistingOutputIsReplacedOnlyBySuccess) {
   TempDir dir("avi-replace");
   const std::string out = dir.File("movie.avi");
   WriteText(out, "earlier movie");
   {
-    AviWriter w;
+    MovieWriter w;
     ASSERT_TRUE(w.Open(out));
     EXPECT_FALSE(w.WriteFrame(Flat(64, 48, {9, 9, 9}).View(), 15, Choice("ZZZZ")));
     EXPECT_FALSE(w.Finish());
@@ -382,7 +393,7 @@ TEST(AviWriterFileTest, ExistingOutputIsReplacedOnlyBySuccess) {
   EXPECT_EQ(ReadAll(out), "earlier movie");
   EXPECT_EQ(Entries(dir.Path()).size(), 1u);
   {
-    AviWriter w;
+    MovieWriter w;
     ASSERT_TRUE(w.Open(out));
     ASSERT_TRUE(w.WriteFrame(Flat(64, 48, {9, 9, 9}).View(), 15, Choice("DIB ")));
     ASSERT_TRUE(w.Finish());
@@ -390,11 +401,11 @@ TEST(AviWriterFileTest, ExistingOutputIsReplacedOnlyBySuccess) {
   EXPECT_EQ(test::ProbeMovie(out).FrameCount(), 1);
 }
 
-TEST(AviWriterFileTest, NoFrameGivesAMovieWithoutStream) {
+TEST(MovieWriterFileTest, NoFrameGivesAMovieWithoutStream) {
   TempDir dir("avi-empty");
   const std::string out = dir.File("movie.avi");
   WriteText(out, "earlier movie");
-  AviWriter w;
+  MovieWriter w;
   ASSERT_TRUE(w.Open(out));
   ASSERT_TRUE(w.Finish()) << w.Error();
   const test::ProbedMovie movie = test::ProbeMovie(out);
@@ -405,7 +416,7 @@ TEST(AviWriterFileTest, NoFrameGivesAMovieWithoutStream) {
 
 // An output that is a link stays one; the file it leads to (which may not exist yet) gets
 // the movie, and the temporary file is written beside that file.
-TEST(AviWriterFileTest, LinkedOutputKeepsTheLinkAndReplacesItsTarget) {
+TEST(MovieWriterFileTest, LinkedOutputKeepsTheLinkAndReplacesItsTarget) {
   const struct {
     const char* name;
     std::vector<std::pair<std::string, std::string>> links;  // link in links/, what it holds
@@ -423,7 +434,7 @@ TEST(AviWriterFileTest, LinkedOutputKeepsTheLinkAndReplacesItsTarget) {
     if (c.target_exists) WriteText(dir.File("real/movie.avi"), "earlier movie");
     for (const auto& [link, to] : c.links) fs::create_symlink(to, dir.File("links/" + link));
     const auto links = Entries(dir.File("links"));
-    AviWriter w;
+    MovieWriter w;
     ASSERT_TRUE(w.Open(dir.File("links/out.avi"))) << w.Error();
     ASSERT_TRUE(w.WriteFrame(Flat(64, 48, {1, 2, 3}).View(), 15, Choice("DIB ")));
     ASSERT_TRUE(w.Finish()) << w.Error();
@@ -432,6 +443,30 @@ TEST(AviWriterFileTest, LinkedOutputKeepsTheLinkAndReplacesItsTarget) {
     EXPECT_EQ(Entries(dir.File("real")), std::vector<std::string>{"movie.avi"});
     EXPECT_EQ(test::ProbeMovie(dir.File("real/movie.avi")).FrameCount(), 1);
   }
+}
+
+// Any writer can replace its output the same way: nothing changes until the commit.
+TEST(OutputReplacementTest, TheOutputChangesOnlyOnCommit) {
+  TempDir dir("avi-replace-bytes");
+  const std::string out = dir.File("notes.txt");
+  WriteText(out, "earlier");
+  const auto bytes = [](const char* text) { return reinterpret_cast<const uint8_t*>(text); };
+  {
+    OutputReplacement file;
+    ASSERT_TRUE(file.Open(out, ".txt", false)) << file.Error();
+    ASSERT_TRUE(file.Write(bytes("dropped"), 7));
+  }
+  EXPECT_EQ(Entries(dir.Path()), std::vector<std::string>{"notes.txt"});
+  OutputReplacement file;
+  ASSERT_TRUE(file.Open(out, ".txt", false)) << file.Error();
+  ASSERT_TRUE(file.Write(bytes("new notes"), 9));
+  EXPECT_EQ(file.Seek(0, SEEK_SET), 0);
+  ASSERT_TRUE(file.Write(bytes("N"), 1));
+  EXPECT_EQ(file.Size(), 9);
+  EXPECT_EQ(ReadAll(out), "earlier");
+  ASSERT_TRUE(file.Commit()) << file.Error();
+  EXPECT_EQ(ReadAll(out), "New notes");
+  EXPECT_EQ(Entries(dir.Path()), std::vector<std::string>{"notes.txt"});
 }
 
 struct OpenFailure {
@@ -465,13 +500,13 @@ const OpenFailure kOpenFailures[] = {
      "Too many levels of symbolic links"},
 };
 
-TEST(AviWriterFileTest, OpenFailsWithPathAndReason) {
+TEST(MovieWriterFileTest, OpenFailsWithPathAndReason) {
   for (const OpenFailure& f : kOpenFailures) {
     SCOPED_TRACE(f.name);
     TempDir dir("avi-open");
     const std::string out = f.prepare(dir);
     const auto before = Entries(dir.Path());
-    AviWriter w;
+    MovieWriter w;
     EXPECT_FALSE(w.Open(out));
     EXPECT_EQ(w.Error(), "cannot open output " + out + ": " + f.reason);
     EXPECT_EQ(Entries(dir.Path()), before) << "nothing created, nothing removed";
@@ -479,10 +514,10 @@ TEST(AviWriterFileTest, OpenFailsWithPathAndReason) {
   }
 }
 
-TEST(AviWriterFileTest, FailedRenameRemovesTemporaryAndKeepsWhatIsThere) {
+TEST(MovieWriterFileTest, FailedRenameRemovesTemporaryAndKeepsWhatIsThere) {
   TempDir dir("avi-rename");
   const std::string out = dir.File("movie.avi");
-  AviWriter w;
+  MovieWriter w;
   ASSERT_TRUE(w.Open(out));
   ASSERT_TRUE(w.WriteFrame(Flat(64, 48, {5, 5, 5}).View(), 15, Choice("DIB ")));
   fs::create_directories(dir.File("movie.avi/inside"));  // appears while the run goes on
@@ -492,14 +527,14 @@ TEST(AviWriterFileTest, FailedRenameRemovesTemporaryAndKeepsWhatIsThere) {
   EXPECT_TRUE(fs::is_directory(out));
 }
 
-TEST(AviWriterFileTest, FullDiskDuringWritingKeepsEarlierMovie) {
+TEST(MovieWriterFileTest, FullDiskDuringWritingKeepsEarlierMovie) {
   TempDir dir("avi-full");
   const std::string out = dir.File("movie.avi");
   WriteText(out, "earlier movie");
   auto old_handler = std::signal(SIGXFSZ, SIG_IGN);
   rlimit old_limit{};
   getrlimit(RLIMIT_FSIZE, &old_limit);
-  AviWriter w;
+  MovieWriter w;
   ASSERT_TRUE(w.Open(out));
   rlimit small = old_limit;
   small.rlim_cur = 40000;  // the file system fills after a few frames
@@ -515,12 +550,12 @@ TEST(AviWriterFileTest, FullDiskDuringWritingKeepsEarlierMovie) {
 
 // ---- the compression record ----
 
-TEST(AviWriterCompressionTest, CodeWithoutEncoderFailsTheStream) {
+TEST(MovieWriterCompressionTest, CodeWithoutEncoderFailsTheStream) {
   for (const char* fourcc : {"ZZZZ", "qq12"}) {
     SCOPED_TRACE(fourcc);
     if (HasEncoder(fourcc)) continue;
     TempDir dir("avi-nocodec");
-    AviWriter w;
+    MovieWriter w;
     ASSERT_TRUE(w.Open(dir.File("m.avi")));
     EXPECT_FALSE(w.WriteFrame(Flat(64, 48, {}).View(), 15, Choice(fourcc)));
     EXPECT_NE(w.Error().find(FourccToText(FourccFromText(fourcc))), std::string::npos) << w.Error();
@@ -538,19 +573,19 @@ struct SizeCase {
 
 uintmax_t MovieBytes(const TempDir& dir, const SizeCase& c, bool large) {
   const std::string out = dir.File(std::string(c.name) + (large ? "-large.avi" : "-small.avi"));
-  CompressionChoice choice = Choice(c.fourcc, large ? c.large_quality : c.small_quality);
+  EncoderChoice choice = Choice(c.fourcc, large ? c.large_quality : c.small_quality);
   if (c.small_rate > 0) {
     choice.record.dwFlags = kAviCompressDataRate;
     choice.record.dwBytesPerSecond = large ? c.large_rate : c.small_rate;
   }
-  AviWriter w;
+  MovieWriter w;
   EXPECT_TRUE(w.Open(out));
   for (int k = 0; k < 3; ++k) EXPECT_TRUE(w.WriteFrame(Textured(64, 48, k).View(), 15, choice));
   EXPECT_TRUE(w.Finish()) << w.Error();
   return fs::file_size(out);
 }
 
-TEST(AviWriterCompressionTest, QualityAndDataRateMoveTheSizeTheRightWay) {
+TEST(MovieWriterCompressionTest, QualityAndDataRateMoveTheSizeTheRightWay) {
   const SizeCase cases[] = {
       {"MjpegQuality", "MJPG", 500, 9500},
       {"Mpeg4Quality", "XVID", 1000, 10000},
@@ -587,7 +622,7 @@ TestFrame Scene(int w, int h, int seed) {
 // MJPEG at a fixed quality with nothing else asked is compressed by TurboJPEG; a data rate,
 // the encoder's default quality or any encoder option need libavcodec's encoder, which
 // signs every frame "Lavc". Either way the movie holds MJPEG key frames of the picture.
-TEST(AviWriterCompressionTest, MjpegTakesTheFastPathOnlyWhenNothingElseIsAsked) {
+TEST(MovieWriterCompressionTest, MjpegTakesTheFastPathOnlyWhenNothingElseIsAsked) {
   if (!HasEncoder("MJPG")) GTEST_SKIP();
   const struct {
     const char* name;
@@ -606,12 +641,12 @@ TEST(AviWriterCompressionTest, MjpegTakesTheFastPathOnlyWhenNothingElseIsAsked) 
     SCOPED_TRACE(c.name);
     TempDir dir("avi-mjpeg");
     const std::string out = dir.File("m.avi");
-    CompressionChoice choice = Choice("MJPG", c.quality, c.parms);
+    EncoderChoice choice = Choice("MJPG", c.quality, c.parms);
     if (c.bytes_per_second > 0) {
       choice.record.dwFlags = kAviCompressDataRate;
       choice.record.dwBytesPerSecond = c.bytes_per_second;
     }
-    AviWriter w;
+    MovieWriter w;
     ASSERT_TRUE(w.Open(out));
     const Bgr top{20, 220, 230}, bottom{200, 40, 40};
     for (int k = 0; k < 3; ++k)
@@ -638,7 +673,7 @@ TEST(AviWriterCompressionTest, MjpegTakesTheFastPathOnlyWhenNothingElseIsAsked) 
 // The quality setting means much the same on both paths: TurboJPEG's movie shrinks as the
 // setting falls and stays within a small factor of libavcodec's at the same setting (it
 // quantises without libavcodec's dead zone, so it keeps more grain and is the larger).
-TEST(AviWriterCompressionTest, MjpegQualityMeansMuchTheSameOnBothPaths) {
+TEST(MovieWriterCompressionTest, MjpegQualityMeansMuchTheSameOnBothPaths) {
   if (!HasEncoder("MJPG")) GTEST_SKIP();
   uintmax_t previous = 0;
   for (int32_t quality : {9500, 7700, 3000}) {
@@ -647,10 +682,10 @@ TEST(AviWriterCompressionTest, MjpegQualityMeansMuchTheSameOnBothPaths) {
     for (int path = 0; path < 2; ++path) {
       TempDir dir("avi-mjpeg-size");
       const std::string out = dir.File("m.avi");
-      AviWriter w;
+      MovieWriter w;
       ASSERT_TRUE(w.Open(out));
       // An option the encoder does not know still sends the frames through libavcodec.
-      const CompressionChoice choice = Choice("MJPG", quality, path == 0 ? "" : "nosuchkey=1");
+      const EncoderChoice choice = Choice("MJPG", quality, path == 0 ? "" : "nosuchkey=1");
       for (int k = 0; k < 4; ++k)
         ASSERT_TRUE(w.WriteFrame(Scene(320, 240, k).View(), 15, choice)) << w.Error();
       ASSERT_TRUE(w.Finish()) << w.Error();
@@ -667,7 +702,7 @@ TEST(AviWriterCompressionTest, MjpegQualityMeansMuchTheSameOnBothPaths) {
 }
 
 // Uncompressed rows go into the file as they are; rows padded beyond 4 bytes are cut back.
-TEST(AviWriterCompressionTest, UncompressedFramesWithWideRowsKeepTheirPicture) {
+TEST(MovieWriterCompressionTest, UncompressedFramesWithWideRowsKeepTheirPicture) {
   const Bgr top{0, 0, 240}, bottom{240, 0, 0};
   for (int extra : {0, 8, 64}) {
     SCOPED_TRACE(extra);
@@ -679,7 +714,7 @@ TEST(AviWriterCompressionTest, UncompressedFramesWithWideRowsKeepTheirPicture) {
                   tight.pixels.data() + static_cast<size_t>(y) * tight.stride, tight.stride);
     TempDir dir("avi-wide");
     const std::string out = dir.File("w.avi");
-    AviWriter w;
+    MovieWriter w;
     ASSERT_TRUE(w.Open(out));
     for (int k = 0; k < 2; ++k)
       ASSERT_TRUE(w.WriteFrame(FrameView{wide.data(), 30, 20, stride}, 10, Choice("DIB ")));
@@ -698,7 +733,7 @@ TEST(AviWriterCompressionTest, UncompressedFramesWithWideRowsKeepTheirPicture) {
   }
 }
 
-TEST(AviWriterCompressionTest, ParameterLinesReachTheEncoder) {
+TEST(MovieWriterCompressionTest, ParameterLinesReachTheEncoder) {
   if (!HasEncoder("H264")) GTEST_SKIP();
   // libx264 writes its settings into the stream; ultrafast switches CABAC off.
   const struct {
@@ -715,7 +750,7 @@ TEST(AviWriterCompressionTest, ParameterLinesReachTheEncoder) {
     SCOPED_TRACE(c.parms);
     TempDir dir("avi-parms");
     const std::string out = dir.File("m.avi");
-    AviWriter w;
+    MovieWriter w;
     ASSERT_TRUE(w.Open(out));
     for (int k = 0; k < 3; ++k)
       ASSERT_TRUE(w.WriteFrame(Textured(64, 48, k).View(), 15, Choice("H264", 8000, c.parms)));

@@ -1,33 +1,24 @@
 #pragma once
-// The movie file: one video stream through libavformat and a libavcodec encoder chosen by
-// the FOURCC of the compression record. The container follows the output path's ending
-// (ContainerForPath): AVI unless it names MP4, MOV, Matroska or WebM. The file is written
-// under a temporary name in the output folder and renamed over the output path (over the
-// file a symbolic link leads to) once it is finished (index and trailer written), on a
-// normal end and on an abort alike.
+// The movie file: one video stream through libavformat, compressed as the encoder plan
+// (PlanEncoder) says. The container follows the output path's ending (ContainerForPath):
+// AVI unless it names MP4, MOV, Matroska or WebM. The file replaces the output only once it
+// is finished (index and trailer written, OutputReplacement), on a normal end and on an
+// abort alike.
 #include <cstdint>
 #include <memory>
-#include <span>
 #include <string>
 
-#include "app/core/host.h"
+#include "engine/encoder_plan.h"
 #include "engine/frame_composer.h"
-#include "engine/movie_gen.h"
 
 namespace chronoreel {
 
-struct CompressionChoice {
-  AviCompressOptions record;
-  std::span<const uint8_t> format;  // the format block (cbFormat bytes are meaningful)
-  std::span<const uint8_t> parms;   // the parameter block: "key=value" lines for the encoder
-};
-
-class AviWriter {
+class MovieWriter {
  public:
-  AviWriter();
-  ~AviWriter();  // removes an unfinished temporary file
-  AviWriter(const AviWriter&) = delete;
-  AviWriter& operator=(const AviWriter&) = delete;
+  MovieWriter();
+  ~MovieWriter();  // removes an unfinished temporary file
+  MovieWriter(const MovieWriter&) = delete;
+  MovieWriter& operator=(const MovieWriter&) = delete;
 
   // Tells that the caller holds the output's lock (OutputLock), before Open: the temporary
   // files that dead runs of this output left are then removed at once, not after a minute.
@@ -37,26 +28,22 @@ class AviWriter {
   // symbolic link: the link stays, its target is replaced). False on failure, with the reason in
   // Error(); an output that exists and may not be replaced fails here too, and so does a
   // `compression` whose encoder the container cannot hold.
-  bool Open(const std::string& output_path, const CompressionChoice* compression = nullptr);
+  bool Open(const std::string& output_path, const EncoderChoice* compression = nullptr);
 
   // Creates the stream (the first call), then writes one key frame of 24-bit bottom-up BGR.
   // False: the stream could not be created or the frame not written (the run aborts).
-  bool WriteFrame(const FrameView& frame, int32_t fps, const CompressionChoice& compression);
+  bool WriteFrame(const FrameView& frame, int32_t fps, const EncoderChoice& compression);
 
   // Makes the stream for frames of this size now rather than with the first frame. False:
   // it could not be made (as WriteFrame).
-  bool Prepare(int32_t width, int32_t height, int32_t fps, const CompressionChoice& compression);
+  bool Prepare(int32_t width, int32_t height, int32_t fps, const EncoderChoice& compression);
 
-  // After Prepare: whether WritePlanes takes the frames (MJPEG through TurboJPEG and the
-  // encoders that work in 4:2:0), which saves two colour conversions a frame.
+  // After Prepare: whether WritePlanes takes the frames (the plan's takes_planes for the
+  // stream's size).
   bool TakesPlanes() const;
 
   // Writes one key frame given as planes of the stream's size. Only when TakesPlanes().
   bool WritePlanes(const FramePlanes& planes);
-
-  // Whether the stream this compression makes is likely to take planes: a hint to compose
-  // into planes, before any frame exists. TakesPlanes has the last word.
-  static bool MayTakePlanes(const CompressionChoice& compression);
 
   // Finishes the file and renames it over the output path. False when that failed; the
   // temporary file is then removed and an earlier movie stays. Without any frame the
