@@ -107,44 +107,16 @@ constexpr double kLastSecondOfDay = 86399.0 / 86400.0;
   X(DeflickerFrames,          deflicker_frames_,            Whole,  OffOrClamp(Deflicker::kMinWindow, Deflicker::kMaxWindow), 0, "DeflickerFrames",   0,                     Rounded,     Added)
 // clang-format on
 
-template <SettingType>
-struct SettingTraits;
-template <>
-struct SettingTraits<SettingType::Text> {
-  using Held = std::string;
-  using Arg = const std::string&;
-  using Value = const std::string&;
-};
-template <>
-struct SettingTraits<SettingType::Truth> {
-  using Held = bool;
-  using Arg = bool;
-  using Value = bool;
-};
-template <>
-struct SettingTraits<SettingType::Whole> {
-  using Held = int32_t;
-  using Arg = int32_t;
-  using Value = int32_t;
-};
-template <>
-struct SettingTraits<SettingType::Real> {
-  using Held = double;
-  using Arg = double;
-  using Value = double;
-};
-template <>
-struct SettingTraits<SettingType::Single> {
-  using Held = float;
-  using Arg = double;
-  using Value = double;
-};
-template <>
-struct SettingTraits<SettingType::Rate> {
-  using Held = double;
-  using Arg = int32_t;
-  using Value = int32_t;
-};
+// How each type is held, what its setter takes and what its getter gives.
+// clang-format off
+template <SettingType> struct SettingTraits;
+template <> struct SettingTraits<SettingType::Text> { using Held = std::string; using Arg = const std::string&; using Value = const std::string&; };
+template <> struct SettingTraits<SettingType::Truth> { using Held = bool; using Arg = bool; using Value = bool; };
+template <> struct SettingTraits<SettingType::Whole> { using Held = int32_t; using Arg = int32_t; using Value = int32_t; };
+template <> struct SettingTraits<SettingType::Real> { using Held = double; using Arg = double; using Value = double; };
+template <> struct SettingTraits<SettingType::Single> { using Held = float; using Arg = double; using Value = double; };
+template <> struct SettingTraits<SettingType::Rate> { using Held = double; using Arg = int32_t; using Value = int32_t; };
+// clang-format on
 
 template <SettingType T>
 using SettingArg = typename SettingTraits<T>::Arg;
