@@ -33,9 +33,9 @@ MovieGen::~MovieGen() {
 
 // ---- the settings: compare, store, clamp, mark ----
 
-#define CHRONOREEL_SETTING_SETTER(Name, member, Type, range, ...)            \
-  void MovieGen::Set##Name(SettingArg<SettingType::Type> value) {           \
-    ErrorTrap trap("MovieGen", #Name "_Let");                               \
+#define CHRONOREEL_SETTING_SETTER(Name, member, Type, range, ...)              \
+  void MovieGen::Set##Name(SettingArg<SettingType::Type> value) {              \
+    ErrorTrap trap("MovieGen", #Name "_Let");                                  \
     if (SettingAssign<SettingType::Type>(member, value, range)) MarkChanged(); \
   }
 CHRONOREEL_SETTINGS(CHRONOREEL_SETTING_SETTER)

@@ -36,11 +36,15 @@ struct SettingRange {
   double hi = 0;
 };
 constexpr SettingRange kAny{};
-constexpr SettingRange Clamp(double lo, double hi) { return {SettingRange::Rule::Clamp, lo, hi}; }
+constexpr SettingRange Clamp(double lo, double hi) {
+  return {SettingRange::Rule::Clamp, lo, hi};
+}
 // Only 1 and -1 are taken; anything else leaves the setting as it was.
 constexpr SettingRange kPlusOrMinusOne{SettingRange::Rule::PlusOrMinusOne, -1, 1};
 // 0 and below is off; otherwise clamped to lo..hi.
-constexpr SettingRange OffOrClamp(double lo, double hi) { return {SettingRange::Rule::OffOrClamp, lo, hi}; }
+constexpr SettingRange OffOrClamp(double lo, double hi) {
+  return {SettingRange::Rule::OffOrClamp, lo, hi};
+}
 
 // How the setup file's text reaches the setter.
 enum class SettingRead {
@@ -129,8 +133,10 @@ using SettingHeld = typename SettingTraits<T>::Held;
 template <SettingType T>
 SettingValue<T> SettingGet(const SettingHeld<T>& held) {
   // Halves to even, like every other rounding to a whole number in the program.
-  if constexpr (T == SettingType::Rate) return static_cast<int32_t>(std::nearbyint(held));
-  else return held;
+  if constexpr (T == SettingType::Rate)
+    return static_cast<int32_t>(std::nearbyint(held));
+  else
+    return held;
 }
 
 // Compare, store, clamp: true when the setup changed. The comparison uses the value passed
@@ -158,8 +164,10 @@ bool SettingAssign(SettingHeld<T>& held, SettingArg<T> value, const SettingRange
     held = given;
     if (range.rule == Rule::Clamp) Limit(held, range.lo, range.hi);
     if (range.rule == Rule::OffOrClamp) {
-      if (held <= 0) held = 0;
-      else Limit(held, range.lo, range.hi);
+      if (held <= 0)
+        held = 0;
+      else
+        Limit(held, range.lo, range.hi);
     }
     return true;
   }
@@ -176,12 +184,12 @@ struct SettingInfo {
   SettingFile file;
   std::string (*file_default)();  // the text for a key that is missing or empty
   // The file's text, converted as `read` says, into the setter.
-  void (*load)(MovieGen&, const std::string& text);
+  void (*load)(MovieGen&, const std::string& text) = nullptr;
   // The value as the file holds it: numbers as CStrNI writes them, True or False, text.
-  std::string (*text)(const MovieGen&);
+  std::string (*text)(const MovieGen&) = nullptr;
   // Numbers and truth values (not text) as 64-bit floats, for the window's boxes.
-  void (*set_number)(MovieGen&, double);
-  double (*number)(const MovieGen&);
+  void (*set_number)(MovieGen&, double) = nullptr;
+  double (*number)(const MovieGen&) = nullptr;
 };
 
 // The settings of the list above, then the compression record's keys (section Compress).
