@@ -666,21 +666,7 @@ TEST(LoadFile, ReadsTheFileOnceAndReplacesItOnce) {
 // Everything a load sets, as text, to compare two loads.
 std::string Snapshot(const MovieGen& m) {
   std::string s;
-  auto add = [&](double v) { s += CStrNI(v) + "|"; };
-  s += m.StillDirectory() + "|" + m.ImageFilter() + "|" + m.OutputAVIPath() + "|" + m.PostGenerationShell() + "|";
-  for (double v : {double(m.DeleteOldImages()), m.DeleteOldImagesHours(), double(m.MovieDirection()),
-                   double(m.TimeOption()), double(m.StartTimeOption()), m.StartTimeRelative(), m.StartTimeToday(),
-                   m.StartTimeAbsolute(), m.StartTimeSunriseRelative(), m.StartTimeSunsetRelative(),
-                   double(m.StopTimeOption()), m.StopTimeRelative(), m.StopTimeToday(), m.StopTimeAbsolute(),
-                   m.StopTimeSunriseRelative(), m.StopTimeSunsetRelative(), double(m.ImageIntervalOption()),
-                   m.ImagesPerHour(), double(m.DuplicateCount()), double(m.TimeStampOption()),
-                   double(m.MovieSizeOption()), double(m.MovieSizeWidth()), double(m.MovieSizeHeight()),
-                   double(m.MovieFPS()), double(m.CompressType()), double(m.CompressFormat()),
-                   double(m.CompressParms()), double(m.CompressBytesPerSecond()), double(m.CompressFlags()),
-                   double(m.CompressInterleaveEvery()), double(m.CompressKeyFrameEvery()),
-                   double(m.CompressQuality()), double(m.CompressHandler())}) {
-    add(v);
-  }
+  for (const SettingInfo& row : SettingTable()) s += row.text(m) + "|";
   for (int i = 0; i < std::min(m.FormatSize(), m.FormatHeld()); ++i) s += std::to_string(m.FormatBytes(i)) + ",";
   for (int i = 0; i < std::min(m.ParmsSize(), m.ParmsHeld()); ++i) s += std::to_string(m.ParmsBytes(i)) + ",";
   return s;
