@@ -60,55 +60,60 @@ enum class SettingRead {
 // they are used, so that such a file stays as it was.
 enum class SettingFile { Original, Added };
 
+// Ranges and defaults that other parts of the program hold to as well.
 constexpr double kLastSecondOfDay = 86399.0 / 86400.0;
+constexpr SettingRange kTimeOfDay = Clamp(0, kLastSecondOfDay);
+constexpr SettingRange kStampPositions = Clamp(kStampTopLeft, kStampBottomRight);
+constexpr SettingRange kStampHeights = Clamp(FrameStamper::kMinHeightPercent, FrameStamper::kMaxHeightPercent);
+constexpr double kStampHeight = FrameStamper::kDefaultHeightPercent;
+constexpr SettingRange kDeflickerWindows = OffOrClamp(Deflicker::kMinWindow, Deflicker::kMaxWindow);
 
 // clang-format off
 // One row per setting, in the order of the keys in a new setup file (section General).
 // Where the file default differs from the creation default, the difference is meant.
-#define CHRONOREEL_SETTINGS(X)                                                                                          \
-  /* property               member                        type    range                 creation default                  key                        file default            read as      file */ \
-  /* A missing key must not switch on the deletion of the user's stills: False, not True. */                           \
-  X(DeleteOldImages,          delete_old_images_,           Truth,  kAny,                 false,                            "DeleteOldImages",          false,                 Str2Bool,    Original) \
-  X(DeleteOldImagesHours,     delete_old_images_hours_,     Single, kAny,                 168,                              "DeleteOldImagesHours",     168,                   NumberOrNaN, Original) \
-  X(ImageFilter,              image_filter_,                Text,   kAny,                 "*.jpg",                          "ImageFilter",              "*.jpg",               Text,        Original) \
-  X(ImageIntervalOption,      image_interval_option_,       Whole,  Clamp(0, 1),          0,                                "ImageIntervalOption",      0,                     Str2LngNI,   Original) \
-  X(ImagesPerHour,            images_per_hour_,             Real,   Clamp(1, 36000),      60,                               "ImagesPerHour",            60,                    Str2DblNI,   Original) \
-  X(DuplicateCount,           duplicate_count_,             Whole,  Clamp(1, 100000),     2,                                "DuplicateCount",           2,                     Rounded,     Original) \
-  X(MovieDirection,           movie_direction_,             Whole,  kPlusOrMinusOne,      1,                                "Direction",                1,                     Str2LngNI,   Original) \
-  X(MovieFPS,                 movie_fps_,                   Rate,   Clamp(1, 60),         24,                               "MovieFPS",                 24,                    Rounded,     Original) \
-  X(MovieSizeHeight,          movie_size_height_,           Whole,  Clamp(1, 1200),       240,                              "MovieSizeHeight",          240,                   Rounded,     Original) \
-  X(MovieSizeOption,          movie_size_option_,           Whole,  Clamp(0, 1),          0,                                "MovieSizeOption",          0,                     Str2LngNI,   Original) \
-  X(MovieSizeWidth,           movie_size_width_,            Whole,  Clamp(1, 1600),       320,                              "MovieSizeWidth",           320,                   Str2LngNI,   Original) \
-  X(OutputAVIPath,            output_avi_path_,             Text,   kAny,                 DefaultOutputAVIPath(),           "OutputAVIPath",            DefaultOutputAVIPath(), Text,       Original) \
-  X(PostGenerationShell,      post_generation_shell_,       Text,   kAny,                 "",                               "PostGenerationShell",      "",                    Text,        Original) \
-  X(TimeOption,               time_option_,                 Whole,  Clamp(0, 1),          0,                                "TimeOption",               0,                     Str2LngNI,   Original) \
-  X(StartTimeAbsolute,        start_time_absolute_,         Real,   kAny,                 0,                                "StartTimeAbsolute",        0,                     Str2DblNI,   Original) \
-  /* A new window starts at "Now"; a file without the key at "Now, minus". */                                           \
-  X(StartTimeOption,          start_time_option_,           Whole,  Clamp(0, 5),          0,                                "StartTimeOption",          1,                     Str2LngNI,   Original) \
-  X(StartTimeRelative,        start_time_relative_,         Real,   kAny,                 0,                                "StartTimeRelative",        0,                     Str2DblNI,   Original) \
-  X(StartTimeToday,           start_time_today_,            Real,   Clamp(0, kLastSecondOfDay), 0,                          "StartTimeToday",           0,                     Str2DblNI,   Original) \
-  X(StartTimeSunriseRelative, start_time_sunrise_relative_, Real,   Clamp(-24, 24),       0,                                "StartTimeSunriseRelative", 0,                     Str2DblNI,   Original) \
-  X(StartTimeSunsetRelative,  start_time_sunset_relative_,  Real,   Clamp(-24, 24),       0,                                "StartTimeSunsetRelative",  0,                     Str2DblNI,   Original) \
-  /* On Windows a new window shows "c:\images\", a file without the key "c:\images". */                                \
-  X(StillDirectory,           still_directory_,             Text,   kAny,                 DefaultStillDirectory(),          "StillDirectory",           FileStillDirectory(),  Text,        Original) \
-  X(StopTimeAbsolute,         stop_time_absolute_,          Real,   kAny,                 0,                                "StopTimeAbsolute",         0,                     Str2DblNI,   Original) \
-  X(StopTimeOption,           stop_time_option_,            Whole,  Clamp(0, 5),          0,                                "StopTimeOption",           0,                     Str2LngNI,   Original) \
-  X(StopTimeRelative,         stop_time_relative_,          Real,   kAny,                 0,                                "StopTimeRelative",         0,                     Str2DblNI,   Original) \
-  X(StopTimeToday,            stop_time_today_,             Real,   Clamp(0, kLastSecondOfDay), 0,                          "StopTimeToday",            0,                     Str2DblNI,   Original) \
-  X(StopTimeSunriseRelative,  stop_time_sunrise_relative_,  Real,   Clamp(-24, 24),       0,                                "StopTimeSunriseRelative",  0,                     Str2DblNI,   Original) \
-  X(StopTimeSunsetRelative,   stop_time_sunset_relative_,   Real,   Clamp(-24, 24),       0,                                "StopTimeSunsetRelative",   0,                     Str2DblNI,   Original) \
-  /* 2 reads the capture time from the still's EXIF data. */                                                            \
-  X(TimeStampOption,          time_stamp_option_,           Whole,  Clamp(0, 2),          0,                                "TimeStampOption",          0,                     Str2LngNI,   Original) \
-  /* Keys beyond the original format: their defaults make the movie an original file always made. */                  \
-  X(IncludeSubfolders,        include_subfolders_,          Truth,  kAny,                 false,                            "IncludeSubfolders",        false,                 Str2Bool,    Added)    \
-  /* A pattern with the command's tags and strftime-style fields of the still's time. */                               \
-  X(StampText,                stamp_text_,                  Text,   kAny,                 "",                               "StampText",                "",                    Text,        Added)    \
-  X(StampPosition,            stamp_position_,              Whole,  Clamp(kStampTopLeft, kStampBottomRight), kStampBottomRight, "StampPosition",      kStampBottomRight,     Str2LngNI,   Added)    \
-  /* Letter height in percent of the movie height. */                                                                  \
-  X(StampSize,                stamp_size_,                  Real,   Clamp(FrameStamper::kMinHeightPercent, FrameStamper::kMaxHeightPercent), \
-                                                                                          FrameStamper::kDefaultHeightPercent, "StampSize",         FrameStamper::kDefaultHeightPercent, Str2DblNI, Added) \
-  /* A window of one frame would change nothing: the nearest real window is two. */                                   \
-  X(DeflickerFrames,          deflicker_frames_,            Whole,  OffOrClamp(Deflicker::kMinWindow, Deflicker::kMaxWindow), 0, "DeflickerFrames",   0,                     Rounded,     Added)
+#define CHRONOREEL_SETTINGS(X)                                                                                                                                                             \
+  /* property                 member                        type    range              creation default         key                         file default            read as      file */   \
+  /* A missing key must not switch on the deletion of the user's stills: False, not True. */                                                                                               \
+  X(DeleteOldImages,          delete_old_images_,           Truth,  kAny,              false,                   "DeleteOldImages",          false,                  Str2Bool,    Original) \
+  X(DeleteOldImagesHours,     delete_old_images_hours_,     Single, kAny,              168,                     "DeleteOldImagesHours",     168,                    NumberOrNaN, Original) \
+  X(ImageFilter,              image_filter_,                Text,   kAny,              "*.jpg",                 "ImageFilter",              "*.jpg",                Text,        Original) \
+  X(ImageIntervalOption,      image_interval_option_,       Whole,  Clamp(0, 1),       0,                       "ImageIntervalOption",      0,                      Str2LngNI,   Original) \
+  X(ImagesPerHour,            images_per_hour_,             Real,   Clamp(1, 36000),   60,                      "ImagesPerHour",            60,                     Str2DblNI,   Original) \
+  X(DuplicateCount,           duplicate_count_,             Whole,  Clamp(1, 100000),  2,                       "DuplicateCount",           2,                      Rounded,     Original) \
+  X(MovieDirection,           movie_direction_,             Whole,  kPlusOrMinusOne,   1,                       "Direction",                1,                      Str2LngNI,   Original) \
+  X(MovieFPS,                 movie_fps_,                   Rate,   Clamp(1, 60),      24,                      "MovieFPS",                 24,                     Rounded,     Original) \
+  X(MovieSizeHeight,          movie_size_height_,           Whole,  Clamp(1, 1200),    240,                     "MovieSizeHeight",          240,                    Rounded,     Original) \
+  X(MovieSizeOption,          movie_size_option_,           Whole,  Clamp(0, 1),       0,                       "MovieSizeOption",          0,                      Str2LngNI,   Original) \
+  X(MovieSizeWidth,           movie_size_width_,            Whole,  Clamp(1, 1600),    320,                     "MovieSizeWidth",           320,                    Str2LngNI,   Original) \
+  X(OutputAVIPath,            output_avi_path_,             Text,   kAny,              DefaultOutputAVIPath(),  "OutputAVIPath",            DefaultOutputAVIPath(), Text,        Original) \
+  X(PostGenerationShell,      post_generation_shell_,       Text,   kAny,              "",                      "PostGenerationShell",      "",                     Text,        Original) \
+  X(TimeOption,               time_option_,                 Whole,  Clamp(0, 1),       0,                       "TimeOption",               0,                      Str2LngNI,   Original) \
+  X(StartTimeAbsolute,        start_time_absolute_,         Real,   kAny,              0,                       "StartTimeAbsolute",        0,                      Str2DblNI,   Original) \
+  /* A new window starts at "Now"; a file without the key at "Now, minus". */                                                                                                              \
+  X(StartTimeOption,          start_time_option_,           Whole,  Clamp(0, 5),       0,                       "StartTimeOption",          1,                      Str2LngNI,   Original) \
+  X(StartTimeRelative,        start_time_relative_,         Real,   kAny,              0,                       "StartTimeRelative",        0,                      Str2DblNI,   Original) \
+  X(StartTimeToday,           start_time_today_,            Real,   kTimeOfDay,        0,                       "StartTimeToday",           0,                      Str2DblNI,   Original) \
+  X(StartTimeSunriseRelative, start_time_sunrise_relative_, Real,   Clamp(-24, 24),    0,                       "StartTimeSunriseRelative", 0,                      Str2DblNI,   Original) \
+  X(StartTimeSunsetRelative,  start_time_sunset_relative_,  Real,   Clamp(-24, 24),    0,                       "StartTimeSunsetRelative",  0,                      Str2DblNI,   Original) \
+  /* On Windows a new window shows "c:\images\", a file without the key "c:\images". */                                                                                                    \
+  X(StillDirectory,           still_directory_,             Text,   kAny,              DefaultStillDirectory(), "StillDirectory",           FileStillDirectory(),   Text,        Original) \
+  X(StopTimeAbsolute,         stop_time_absolute_,          Real,   kAny,              0,                       "StopTimeAbsolute",         0,                      Str2DblNI,   Original) \
+  X(StopTimeOption,           stop_time_option_,            Whole,  Clamp(0, 5),       0,                       "StopTimeOption",           0,                      Str2LngNI,   Original) \
+  X(StopTimeRelative,         stop_time_relative_,          Real,   kAny,              0,                       "StopTimeRelative",         0,                      Str2DblNI,   Original) \
+  X(StopTimeToday,            stop_time_today_,             Real,   kTimeOfDay,        0,                       "StopTimeToday",            0,                      Str2DblNI,   Original) \
+  X(StopTimeSunriseRelative,  stop_time_sunrise_relative_,  Real,   Clamp(-24, 24),    0,                       "StopTimeSunriseRelative",  0,                      Str2DblNI,   Original) \
+  X(StopTimeSunsetRelative,   stop_time_sunset_relative_,   Real,   Clamp(-24, 24),    0,                       "StopTimeSunsetRelative",   0,                      Str2DblNI,   Original) \
+  /* 2 reads the capture time from the still's EXIF data. */                                                                                                                               \
+  X(TimeStampOption,          time_stamp_option_,           Whole,  Clamp(0, 2),       0,                       "TimeStampOption",          0,                      Str2LngNI,   Original) \
+  /* Keys beyond the original format: their defaults make the movie an original file always made. */                                                                                       \
+  X(IncludeSubfolders,        include_subfolders_,          Truth,  kAny,              false,                   "IncludeSubfolders",        false,                  Str2Bool,    Added)    \
+  /* A pattern with the command's tags and strftime-style fields of the still's time. */                                                                                                   \
+  X(StampText,                stamp_text_,                  Text,   kAny,              "",                      "StampText",                "",                     Text,        Added)    \
+  X(StampPosition,            stamp_position_,              Whole,  kStampPositions,   kStampBottomRight,       "StampPosition",            kStampBottomRight,      Str2LngNI,   Added)    \
+  /* Letter height in percent of the movie height. */                                                                                                                                      \
+  X(StampSize,                stamp_size_,                  Real,   kStampHeights,     kStampHeight,            "StampSize",                kStampHeight,           Str2DblNI,   Added)    \
+  /* A window of one frame would change nothing: the nearest real window is two. */                                                                                                        \
+  X(DeflickerFrames,          deflicker_frames_,            Whole,  kDeflickerWindows, 0,                       "DeflickerFrames",          0,                      Rounded,     Added)
 // clang-format on
 
 // How each type is held, what its setter takes and what its getter gives.

@@ -476,10 +476,9 @@ QWidget* MainWindow::BuildOutput() {
   fps_row->addWidget(NewLabel("lblDeflickerFrames", "Deflicker over"));
   QLineEdit* deflicker = NewText("txtDeflickerFrames", "0");
   deflicker->setMaximumWidth(fontMetrics().horizontalAdvance("000000") + 12);
-  const SettingRange& window = FindSetting("DeflickerFrames").range;
   deflicker->setToolTip(QString("Evens out the brightness over this many frames (%1 to %2); 0 is off.")
-                            .arg(window.lo)
-                            .arg(window.hi));
+                            .arg(kDeflickerWindows.lo)
+                            .arg(kDeflickerWindows.hi));
   fps_row->addWidget(deflicker);
   fps_row->addWidget(NewLabel("lblDeflickerUnit", "frames (0 = off)"));
   fps_row->addStretch();
@@ -569,9 +568,8 @@ QWidget* MainWindow::BuildDateStamp() {
   QLineEdit* size = NewText("txtStampSize", "5");
   size->setMaximumWidth(fontMetrics().horizontalAdvance("000000") + 12);
   grid->addWidget(size, 2, 3);
-  const SettingRange& sizes = FindSetting("StampSize").range;
-  grid->addWidget(NewLabel("lblStampSizeUnit", QString("% of the movie (%1 to %2)").arg(sizes.lo).arg(sizes.hi)), 2,
-                  4);
+  const QString heights = QString("% of the movie (%1 to %2)").arg(kStampHeights.lo).arg(kStampHeights.hi);
+  grid->addWidget(NewLabel("lblStampSizeUnit", heights), 2, 4);
   grid->setColumnStretch(4, 1);
   return group;
 }
