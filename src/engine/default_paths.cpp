@@ -15,6 +15,7 @@ namespace chronoreel {
 
 std::string DefaultStillDirectory() { return "c:\\images\\"; }
 std::string DefaultOutputAVIPath() { return "c:\\mymovie.avi"; }
+std::string FileStillDirectory() { return "c:\\images"; }
 
 #else
 
@@ -59,6 +60,8 @@ std::string UserDirectory(std::string_view key, const char* fallback) {
 std::string DefaultStillDirectory() { return UserDirectory("XDG_PICTURES_DIR", "Pictures"); }
 
 std::string DefaultOutputAVIPath() { return UserDirectory("XDG_VIDEOS_DIR", "Videos") + "/timelapse.avi"; }
+
+std::string FileStillDirectory() { return DefaultStillDirectory(); }
 
 #endif
 

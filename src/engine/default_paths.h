@@ -10,5 +10,8 @@ namespace chronoreel {
 // and ~/Videos. Read anew at each call, so that a changed HOME is followed.
 std::string DefaultStillDirectory();
 std::string DefaultOutputAVIPath();
+// A setup file without the key: the same folder, on Windows "c:\images" without the final
+// backslash.
+std::string FileStillDirectory();
 
 }  // namespace chronoreel

@@ -12,6 +12,7 @@ namespace chronoreel {
 
 class Deflicker {
  public:
+  static constexpr int kMinWindow = 2;
   static constexpr int kMaxWindow = 129;
   static constexpr double kMinGain = 0.5;
   static constexpr double kMaxGain = 2.0;
@@ -20,7 +21,7 @@ class Deflicker {
   explicit Deflicker(int window);
 
   int Window() const { return window_; }
-  bool Enabled() const { return window_ >= 2; }
+  bool Enabled() const { return window_ >= kMinWindow; }
 
   // Scales the brightness of one 24-bit BGR frame (rows of `stride` bytes) towards the mean
   // of the window and remembers its luminance for the frames that follow.

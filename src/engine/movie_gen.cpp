@@ -2,10 +2,6 @@
 // changed; the compression record and its two byte blocks.
 #include "engine/movie_gen.h"
 
-#include <algorithm>
-#include <cmath>
-#include <limits>
-
 #include "app/core/error_report.h"
 #include "app/core/utility.h"
 #include "engine/output_lock.h"
@@ -35,150 +31,15 @@ MovieGen::~MovieGen() {
   }
 }
 
-// ---- strings and truth values: compare exactly, store, mark ----
+// ---- the settings: compare, store, clamp, mark ----
 
-void MovieGen::SetStillDirectory(const std::string& value) {
-  ErrorTrap trap("MovieGen", "StillDirectory_Let");
-  if (value == still_directory_) return;
-  still_directory_ = value;
-  MarkChanged();
-}
-
-void MovieGen::SetImageFilter(const std::string& value) {
-  ErrorTrap trap("MovieGen", "ImageFilter_Let");
-  if (value == image_filter_) return;
-  image_filter_ = value;
-  MarkChanged();
-}
-
-void MovieGen::SetDeleteOldImages(bool value) {
-  ErrorTrap trap("MovieGen", "DeleteOldImages_Let");
-  if (value == delete_old_images_) return;
-  delete_old_images_ = value;
-  MarkChanged();
-}
-
-void MovieGen::SetDeleteOldImagesHours(double value) {
-  ErrorTrap trap("MovieGen", "DeleteOldImagesHours_Let");
-  // Held in single precision, so the comparison is too. Past the float range a value keeps
-  // its meaning at the largest float: an infinity would be saved as text that reads back
-  // as 0 hours, and then every still would count as old.
-  constexpr double kLargest = std::numeric_limits<float>::max();
-  // A value that is no number (NaN) stays one: the clean-up then deletes nothing.
-  const float narrowed = static_cast<float>(std::clamp(value, -kLargest, kLargest));
-  if (narrowed == delete_old_images_hours_ || (std::isnan(narrowed) && std::isnan(delete_old_images_hours_)))
-    return;
-  delete_old_images_hours_ = narrowed;
-  MarkChanged();
-}
-
-void MovieGen::SetOutputAVIPath(const std::string& value) {
-  ErrorTrap trap("MovieGen", "OutputAVIPath_Let");
-  if (value == output_avi_path_) return;
-  output_avi_path_ = value;
-  MarkChanged();
-}
-
-void MovieGen::SetPostGenerationShell(const std::string& value) {
-  ErrorTrap trap("MovieGen", "PostGenerationShell_Let");
-  if (value == post_generation_shell_) return;
-  post_generation_shell_ = value;
-  MarkChanged();
-}
-
-void MovieGen::SetIncludeSubfolders(bool value) {
-  ErrorTrap trap("MovieGen", "IncludeSubfolders_Let");
-  if (value == include_subfolders_) return;
-  include_subfolders_ = value;
-  MarkChanged();
-}
-
-void MovieGen::SetStampText(const std::string& value) {
-  ErrorTrap trap("MovieGen", "StampText_Let");
-  if (value == stamp_text_) return;
-  stamp_text_ = value;
-  MarkChanged();
-}
-
-void MovieGen::SetMovieDirection(int32_t value) {
-  ErrorTrap trap("MovieGen", "MovieDirection_Let");
-  if (value != 1 && value != -1) return;
-  if (value == movie_direction_) return;
-  movie_direction_ = value;
-  MarkChanged();
-}
-
-// ---- numbers: the comparison uses the value passed in, before clamping ----
-
-#define CHRONOREEL_CLAMPED_SETTER(Name, Type, member, lo, hi)   \
-  void MovieGen::Set##Name(Type value) {                         \
-    ErrorTrap trap("MovieGen", #Name "_Let");                    \
-    if (value == member) return;                                 \
-    member = value;                                              \
-    Limit(member, lo, hi);                                       \
-    MarkChanged();                                               \
+#define CHRONOREEL_SETTING_SETTER(Name, member, Type, range, ...)              \
+  void MovieGen::Set##Name(SettingArg<SettingType::Type> value) {              \
+    ErrorTrap trap("MovieGen", #Name "_Let");                                  \
+    if (SettingAssign<SettingType::Type>(member, value, range)) MarkChanged(); \
   }
-
-#define CHRONOREEL_PLAIN_SETTER(Name, Type, member) \
-  void MovieGen::Set##Name(Type value) {             \
-    ErrorTrap trap("MovieGen", #Name "_Let");        \
-    if (value == member) return;                     \
-    member = value;                                  \
-    MarkChanged();                                   \
-  }
-
-constexpr double kLastSecondOfDay = 86399.0 / 86400.0;
-
-CHRONOREEL_CLAMPED_SETTER(TimeOption, int32_t, time_option_, 0, 1)
-CHRONOREEL_CLAMPED_SETTER(StartTimeOption, int32_t, start_time_option_, 0, 5)
-CHRONOREEL_PLAIN_SETTER(StartTimeRelative, double, start_time_relative_)
-CHRONOREEL_CLAMPED_SETTER(StartTimeToday, double, start_time_today_, 0.0, kLastSecondOfDay)
-CHRONOREEL_PLAIN_SETTER(StartTimeAbsolute, double, start_time_absolute_)
-CHRONOREEL_CLAMPED_SETTER(StartTimeSunriseRelative, double, start_time_sunrise_relative_, -24.0, 24.0)
-CHRONOREEL_CLAMPED_SETTER(StartTimeSunsetRelative, double, start_time_sunset_relative_, -24.0, 24.0)
-CHRONOREEL_CLAMPED_SETTER(StopTimeOption, int32_t, stop_time_option_, 0, 5)
-CHRONOREEL_PLAIN_SETTER(StopTimeRelative, double, stop_time_relative_)
-CHRONOREEL_CLAMPED_SETTER(StopTimeToday, double, stop_time_today_, 0.0, kLastSecondOfDay)
-CHRONOREEL_PLAIN_SETTER(StopTimeAbsolute, double, stop_time_absolute_)
-CHRONOREEL_CLAMPED_SETTER(StopTimeSunriseRelative, double, stop_time_sunrise_relative_, -24.0, 24.0)
-CHRONOREEL_CLAMPED_SETTER(StopTimeSunsetRelative, double, stop_time_sunset_relative_, -24.0, 24.0)
-CHRONOREEL_CLAMPED_SETTER(ImageIntervalOption, int32_t, image_interval_option_, 0, 1)
-CHRONOREEL_CLAMPED_SETTER(ImagesPerHour, double, images_per_hour_, 1.0, 36000.0)
-CHRONOREEL_CLAMPED_SETTER(DuplicateCount, int32_t, duplicate_count_, 1, 100000)
-// 2 reads the capture time from the still's EXIF data.
-CHRONOREEL_CLAMPED_SETTER(TimeStampOption, int32_t, time_stamp_option_, 0, 2)
-CHRONOREEL_CLAMPED_SETTER(MovieSizeOption, int32_t, movie_size_option_, 0, 1)
-CHRONOREEL_CLAMPED_SETTER(MovieSizeWidth, int32_t, movie_size_width_, 1, 1600)
-CHRONOREEL_CLAMPED_SETTER(MovieSizeHeight, int32_t, movie_size_height_, 1, 1200)
-CHRONOREEL_CLAMPED_SETTER(StampPosition, int32_t, stamp_position_, 0, 3)
-CHRONOREEL_CLAMPED_SETTER(StampSize, double, stamp_size_, 1.0, 50.0)
-
-#undef CHRONOREEL_CLAMPED_SETTER
-#undef CHRONOREEL_PLAIN_SETTER
-
-void MovieGen::SetDeflickerFrames(int32_t value) {
-  ErrorTrap trap("MovieGen", "DeflickerFrames_Let");
-  if (value == deflicker_frames_) return;
-  // A window of one frame would change nothing: the nearest real window is two.
-  deflicker_frames_ = value <= 0 ? 0 : value;
-  Limit(deflicker_frames_, deflicker_frames_ == 0 ? 0 : 2, 129);
-  MarkChanged();
-}
-
-void MovieGen::SetMovieFPS(int32_t value) {
-  ErrorTrap trap("MovieGen", "MovieFPS_Let");
-  const double widened = static_cast<double>(value);
-  if (widened == movie_fps_) return;
-  movie_fps_ = widened;
-  Limit(movie_fps_, 1, 60);
-  MarkChanged();
-}
-
-int32_t MovieGen::MovieFPS() const {
-  ErrorTrap trap("MovieGen", "MovieFPS_Get");
-  // Halves to even, like every other rounding to a whole number in the program.
-  return static_cast<int32_t>(std::nearbyint(movie_fps_));
-}
+CHRONOREEL_SETTINGS(CHRONOREEL_SETTING_SETTER)
+#undef CHRONOREEL_SETTING_SETTER
 
 // ---- the compression record: store and mark ----
 

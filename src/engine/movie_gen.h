@@ -10,7 +10,7 @@
 #include "app/core/host.h"
 #include "app/core/program_state.h"
 #include "bitmap/dib.h"
-#include "engine/default_paths.h"
+#include "engine/settings.h"
 #include "time/clock.h"
 #include "time/date_time.h"
 
@@ -47,79 +47,15 @@ class MovieGen {
   MovieGen(const MovieGen&) = delete;
   MovieGen& operator=(const MovieGen&) = delete;
 
-  // ---- settings ----
-  void SetStillDirectory(const std::string& value);
-  const std::string& StillDirectory() const { return still_directory_; }
-  void SetImageFilter(const std::string& value);
-  const std::string& ImageFilter() const { return image_filter_; }
-  void SetDeleteOldImages(bool value);
-  bool DeleteOldImages() const { return delete_old_images_; }
-  void SetDeleteOldImagesHours(double value);  // NaN: no number, no still is deleted
-  double DeleteOldImagesHours() const { return delete_old_images_hours_; }
-  void SetMovieDirection(int32_t value);
-  int32_t MovieDirection() const { return movie_direction_; }
-  void SetTimeOption(int32_t value);
-  int32_t TimeOption() const { return time_option_; }
-  void SetStartTimeOption(int32_t value);
-  int32_t StartTimeOption() const { return start_time_option_; }
-  void SetStartTimeRelative(double value);
-  double StartTimeRelative() const { return start_time_relative_; }
-  void SetStartTimeToday(double value);
-  double StartTimeToday() const { return start_time_today_; }
-  void SetStartTimeAbsolute(double value);
-  double StartTimeAbsolute() const { return start_time_absolute_; }
-  void SetStartTimeSunriseRelative(double value);
-  double StartTimeSunriseRelative() const { return start_time_sunrise_relative_; }
-  void SetStartTimeSunsetRelative(double value);
-  double StartTimeSunsetRelative() const { return start_time_sunset_relative_; }
-  void SetStopTimeOption(int32_t value);
-  int32_t StopTimeOption() const { return stop_time_option_; }
-  void SetStopTimeRelative(double value);
-  double StopTimeRelative() const { return stop_time_relative_; }
-  void SetStopTimeToday(double value);
-  double StopTimeToday() const { return stop_time_today_; }
-  void SetStopTimeAbsolute(double value);
-  double StopTimeAbsolute() const { return stop_time_absolute_; }
-  void SetStopTimeSunriseRelative(double value);
-  double StopTimeSunriseRelative() const { return stop_time_sunrise_relative_; }
-  void SetStopTimeSunsetRelative(double value);
-  double StopTimeSunsetRelative() const { return stop_time_sunset_relative_; }
-  void SetImageIntervalOption(int32_t value);
-  int32_t ImageIntervalOption() const { return image_interval_option_; }
-  void SetImagesPerHour(double value);
-  double ImagesPerHour() const { return images_per_hour_; }
-  void SetDuplicateCount(int32_t value);
-  int32_t DuplicateCount() const { return duplicate_count_; }
-  void SetTimeStampOption(int32_t value);
-  int32_t TimeStampOption() const { return time_stamp_option_; }
-  void SetOutputAVIPath(const std::string& value);
-  const std::string& OutputAVIPath() const { return output_avi_path_; }
-  void SetMovieSizeOption(int32_t value);
-  int32_t MovieSizeOption() const { return movie_size_option_; }
-  void SetMovieSizeWidth(int32_t value);
-  int32_t MovieSizeWidth() const { return movie_size_width_; }
-  void SetMovieSizeHeight(int32_t value);
-  int32_t MovieSizeHeight() const { return movie_size_height_; }
-  void SetMovieFPS(int32_t value);
-  int32_t MovieFPS() const;
-  void SetPostGenerationShell(const std::string& value);
-  const std::string& PostGenerationShell() const { return post_generation_shell_; }
-
-  // ---- settings beyond the original file format (keys an older program leaves alone) ----
-  void SetIncludeSubfolders(bool value);
-  bool IncludeSubfolders() const { return include_subfolders_; }
-  // A pattern with the command's tags and strftime-style fields of the still's time.
-  void SetStampText(const std::string& value);
-  const std::string& StampText() const { return stamp_text_; }
-  // 0 top left, 1 top right, 2 bottom left, 3 bottom right.
-  void SetStampPosition(int32_t value);
-  int32_t StampPosition() const { return stamp_position_; }
-  // Letter height in percent of the movie height, 1..50.
-  void SetStampSize(double value);
-  double StampSize() const { return stamp_size_; }
-  // 0 is off; otherwise a window of 2..129 frames.
-  void SetDeflickerFrames(int32_t value);
-  int32_t DeflickerFrames() const { return deflicker_frames_; }
+  // ---- settings: SetStillDirectory(), StillDirectory() and so on, one pair per row of
+  // CHRONOREEL_SETTINGS (engine/settings.h). Setters compare, store, clamp and mark the
+  // program's SetupChanged flag; DeleteOldImagesHours NaN means "no number": no still is
+  // deleted. ----
+#define CHRONOREEL_SETTING_ACCESS(Name, member, Type, ...)             \
+  void Set##Name(SettingArg<SettingType::Type> value);                 \
+  SettingValue<SettingType::Type> Name() const { return SettingGet<SettingType::Type>(member); }
+  CHRONOREEL_SETTINGS(CHRONOREEL_SETTING_ACCESS)
+#undef CHRONOREEL_SETTING_ACCESS
 
   // ---- the compression record: store and mark, no comparison ----
   void SetCompressType(int32_t v);
@@ -267,48 +203,19 @@ class MovieGen {
   Host& host_;
   NowFunction now_;
 
-  // In the order of the settings table, with the run's own members among them.
+  // The settings first (one member per row of CHRONOREEL_SETTINGS), then the run's own.
   std::atomic<bool> cancel_{false};
   std::atomic<bool> stopped_{false};
   std::unique_ptr<ProgressWindow> progress_;
 
-  std::string still_directory_ = DefaultStillDirectory();
-  std::string image_filter_ = "*.jpg";
-  bool delete_old_images_ = false;
-  float delete_old_images_hours_ = 168.0f;
-  int32_t movie_direction_ = 1;
-  int32_t time_option_ = 0;
-  int32_t start_time_option_ = 0;
-  double start_time_relative_ = 0;
-  double start_time_today_ = 0;
-  double start_time_absolute_ = 0;
-  double start_time_sunrise_relative_ = 0;
-  double start_time_sunset_relative_ = 0;
-  int32_t stop_time_option_ = 0;
+#define CHRONOREEL_SETTING_MEMBER(Name, member, Type, range, creation, ...) \
+  SettingHeld<SettingType::Type> member = creation;
+  CHRONOREEL_SETTINGS(CHRONOREEL_SETTING_MEMBER)
+#undef CHRONOREEL_SETTING_MEMBER
   DateTime window_start_ = 0;
   DateTime window_stop_ = 0;
-  double stop_time_relative_ = 0;
-  double stop_time_today_ = 0;
-  double stop_time_absolute_ = 0;
-  double stop_time_sunrise_relative_ = 0;
-  double stop_time_sunset_relative_ = 0;
-  int32_t image_interval_option_ = 0;
-  double images_per_hour_ = 60;
-  int32_t duplicate_count_ = 2;
-  int32_t time_stamp_option_ = 0;
-  std::string output_avi_path_ = DefaultOutputAVIPath();
-  int32_t movie_size_option_ = 0;
-  int32_t movie_size_width_ = 320;
-  int32_t movie_size_height_ = 240;
-  double movie_fps_ = 24;
   DIB frame_surface_;
   DIB decode_surface_;
-  std::string post_generation_shell_;
-  bool include_subfolders_ = false;
-  std::string stamp_text_;
-  int32_t stamp_position_ = 3;
-  double stamp_size_ = 5;
-  int32_t deflicker_frames_ = 0;
   int32_t movie_width_ = 0;
   int32_t movie_height_ = 0;
   std::vector<std::string> image_paths_;

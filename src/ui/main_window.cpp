@@ -28,6 +28,7 @@
 #include "app/core/conversions.h"
 #include "app/core/error_report.h"
 #include "engine/codecs.h"
+#include "engine/settings.h"
 #include "time/date_time.h"
 #include "ui/compression_dialog.h"
 #include "ui/location_dialog.h"
@@ -63,17 +64,11 @@ std::string Lower(std::string s) {
   return s;
 }
 
-// The date boxes and their settings, by option index; 1, 4 and 5 hold hours.
+// The rows of the start and stop groups, by option index: the box txtStart<stem> shows the
+// setting Start<stem> (and Stop likewise). 2 and 3 hold dates, the others hours.
 struct TimeBox {
   int option;
-  const char* start_name;
-  const char* stop_name;
-  const char* start_procedure;
-  const char* stop_procedure;
-  void (MovieGen::*start_set)(double);
-  void (MovieGen::*stop_set)(double);
-  double (MovieGen::*start_get)() const;
-  double (MovieGen::*stop_get)() const;
+  const char* stem;
   const char* caption;
   const char* initial;
   const char* label_suffix;  // lblStartTimeN / lblStopTimeN
@@ -81,27 +76,76 @@ struct TimeBox {
 };
 
 constexpr TimeBox kTimeBoxes[] = {
-    {1, "txtStartTimeRelative", "txtStopTimeRelative", "txtStartTimeRelative_Change",
-     "txtStopTimeRelative_Change", &MovieGen::SetStartTimeRelative, &MovieGen::SetStopTimeRelative,
-     &MovieGen::StartTimeRelative, &MovieGen::StopTimeRelative, "Now, minus", "24.0", "3", "hours"},
-    {2, "txtStartTimeToday", "txtStopTimeToday", "txtStartTimeToday_Change", "txtStopTimeToday_Change",
-     &MovieGen::SetStartTimeToday, &MovieGen::SetStopTimeToday, &MovieGen::StartTimeToday,
-     &MovieGen::StopTimeToday, "Today at", "6:00:00 AM", "1", "(HH:MM:SS AM/PM)"},
-    {3, "txtStartTimeAbsolute", "txtStopTimeAbsolute", "txtStartTimeAbsolute_Change",
-     "txtStopTimeAbsolute_Change", &MovieGen::SetStartTimeAbsolute, &MovieGen::SetStopTimeAbsolute,
-     &MovieGen::StartTimeAbsolute, &MovieGen::StopTimeAbsolute, "", "12/31/2002 11:22:33 PM", "2",
-     "(MM/DD/YYYY HH:MM:SS AM/PM)"},
-    {4, "txtStartTimeSunriseRelative", "txtStopTimeSunriseRelative", "txtStartTimeSunriseRelative_Change",
-     "txtStopTimeSunriseRelative_Change", &MovieGen::SetStartTimeSunriseRelative,
-     &MovieGen::SetStopTimeSunriseRelative, &MovieGen::StartTimeSunriseRelative,
-     &MovieGen::StopTimeSunriseRelative, "Sunrise +/-", "24.0", "4", "hours"},
-    {5, "txtStartTimeSunsetRelative", "txtStopTimeSunsetRelative", "txtStartTimeSunsetRelative_Change",
-     "txtStopTimeSunsetRelative_Change", &MovieGen::SetStartTimeSunsetRelative,
-     &MovieGen::SetStopTimeSunsetRelative, &MovieGen::StartTimeSunsetRelative,
-     &MovieGen::StopTimeSunsetRelative, "Sunset +/-", "24.0", "5", "hours"},
+    {1, "TimeRelative", "Now, minus", "24.0", "3", "hours"},
+    {2, "TimeToday", "Today at", "6:00:00 AM", "1", "(HH:MM:SS AM/PM)"},
+    {3, "TimeAbsolute", "", "12/31/2002 11:22:33 PM", "2", "(MM/DD/YYYY HH:MM:SS AM/PM)"},
+    {4, "TimeSunriseRelative", "Sunrise +/-", "24.0", "4", "hours"},
+    {5, "TimeSunsetRelative", "Sunset +/-", "24.0", "5", "hours"},
 };
 
-const TimeBox& TimeBoxFor(int option) { return kTimeBoxes[option - 1]; }
+const SettingInfo& TimeSetting(bool start, int option) {
+  return FindSetting(std::string(start ? "Start" : "Stop") + kTimeBoxes[option - 1].stem);
+}
+
+// The controls that show one setting each. Typing into a box first selects the option it
+// belongs to (`group`, `option`), as a click would; the click writes its setting first.
+struct Binding {
+  const char* control;
+  const char* property;
+  const char* group = nullptr;
+  int option = 0;
+};
+
+const Binding kBindings[] = {
+    {"txtImageDirectory", "StillDirectory"},
+    {"txtImageFilter", "ImageFilter"},
+    {"chkIncludeSubfolders", "IncludeSubfolders"},
+    {"chkDeleteOlderImages", "DeleteOldImages"},
+    {"txtDeleteOlderImagesHours", "DeleteOldImagesHours"},
+    {"optStartTime", "StartTimeOption"},
+    {"optStopTime", "StopTimeOption"},
+    {"txtStartTimeRelative", "StartTimeRelative", "optStartTime", 1},
+    {"txtStartTimeSunriseRelative", "StartTimeSunriseRelative", "optStartTime", 4},
+    {"txtStartTimeSunsetRelative", "StartTimeSunsetRelative", "optStartTime", 5},
+    {"txtStopTimeRelative", "StopTimeRelative", "optStopTime", 1},
+    {"txtStopTimeSunriseRelative", "StopTimeSunriseRelative", "optStopTime", 4},
+    {"txtStopTimeSunsetRelative", "StopTimeSunsetRelative", "optStopTime", 5},
+    {"txtImageInterval", "ImagesPerHour", "optImageInterval", 1},
+    {"txtDuplicateCount", "DuplicateCount"},
+    {"optTimeStamp", "TimeStampOption"},
+    {"txtStampText", "StampText"},
+    {"cboStampPosition", "StampPosition"},
+    {"txtStampSize", "StampSize"},
+    {"txtDeflickerFrames", "DeflickerFrames"},
+    {"txtOutputPath", "OutputAVIPath"},
+    {"optMovieSize", "MovieSizeOption"},
+    {"txtMovieWidth", "MovieSizeWidth", "optMovieSize", 1},
+    {"txtMovieHeight", "MovieSizeHeight", "optMovieSize", 1},
+    {"txtPostGenerationShell", "PostGenerationShell"},
+};
+
+// A box's text into its setting: text without surrounding blanks, numbers in the user's
+// form; a setting that can hold "no number" keeps text that is none as such.
+void StoreBoxText(MovieGen& m, const SettingInfo& s, const QString& text) {
+  const std::string typed = text.toStdString();
+  switch (s.type) {
+    case SettingType::Text: return s.load(m, TrimBlanks(text));
+    case SettingType::Single:
+      return s.set_number(m, TryCDblNI(typed).value_or(std::numeric_limits<double>::quiet_NaN()));
+    case SettingType::Real: return s.set_number(m, Str2Dbl(typed));
+    default: return s.set_number(m, Str2Lng(typed));
+  }
+}
+
+QString BoxText(const MovieGen& m, const SettingInfo& s) {
+  switch (s.type) {
+    case SettingType::Text: return QString::fromStdString(s.text(m));
+    // A single-precision value: seven digits say all it holds.
+    case SettingType::Single: return NumberText(s.number(m), 7);
+    case SettingType::Real: return NumberText(s.number(m));
+    default: return QString::number(static_cast<int32_t>(s.number(m)));
+  }
+}
 
 // The value of a date box's text: a date and time for "absolute"; for "today" only a time
 // of day, since a text with a day in it would be cut to the last second of the day.
@@ -160,6 +204,7 @@ MainWindow::MainWindow(Application& app, QtHost& host) : app_(app), host_(host) 
   bottom->addWidget(quit);
   layout->addLayout(bottom);
   setCentralWidget(central);
+  Bind();
   updating_ = true;  // the enabled states only: nothing is loaded yet
   optUseTimeFilter_Click(0);
   optImageInterval_Click(0);
@@ -170,13 +215,19 @@ MainWindow::~MainWindow() = default;
 
 AboutBox* MainWindow::About() const { return about_.data(); }
 
-QLineEdit* MainWindow::NewText(const char* name, const char* initial) {
+QLineEdit* MainWindow::NewText(const QString& name, const char* initial) {
   auto* box = new QLineEdit(initial, this);
   box->setObjectName(name);
   return box;
 }
 
-QLabel* MainWindow::NewLabel(const char* name, const char* caption) {
+QCheckBox* MainWindow::NewCheck(const char* name, const char* caption) {
+  auto* check = new QCheckBox(caption, this);
+  check->setObjectName(name);
+  return check;
+}
+
+QLabel* MainWindow::NewLabel(const char* name, const QString& caption) {
   auto* label = new QLabel(caption, this);
   if (name != nullptr) label->setObjectName(name);
   return label;
@@ -193,21 +244,51 @@ QRadioButton* MainWindow::NewOption(QButtonGroup*& group, const char* array, int
   return option;
 }
 
-void MainWindow::ConnectText(QLineEdit* box, const char* procedure,
+void MainWindow::ConnectText(QLineEdit* box, std::string procedure,
                              std::function<void(const QString&)> handler) {
   connect(box, &QLineEdit::textChanged, this, [this, procedure, handler](const QString& text) {
-    ErrorTrap trap("frmMain", procedure);
+    ErrorTrap trap("frmMain", procedure.c_str());
     if (!updating_) handler(text);
   });
 }
 
 // An option's click handler runs whenever it becomes selected, also from code.
-void MainWindow::OptionClick(const char* procedure, QButtonGroup* group, std::function<void(int)> handler) {
+void MainWindow::OptionClick(std::string procedure, QButtonGroup* group, std::function<void(int)> handler) {
   connect(group, &QButtonGroup::idToggled, this, [procedure, handler](int id, bool checked) {
     if (!checked) return;
-    ErrorTrap trap("frmMain", procedure);
+    ErrorTrap trap("frmMain", procedure.c_str());
     handler(id);
   });
+}
+
+// Each control of kBindings writes its setting, unless the window is filling the controls.
+void MainWindow::Bind() {
+  for (const Binding& b : kBindings) {
+    const SettingInfo& s = FindSetting(b.property);
+    const QString name = b.control;
+    const std::string procedure = b.control + std::string(name.startsWith("txt") ? "_Change" : "_Click");
+    if (auto* box = findChild<QLineEdit*>(name)) {
+      QButtonGroup* selects = b.group ? findChild<QButtonGroup*>(b.group) : nullptr;
+      ConnectText(box, procedure, [this, &s, selects, option = b.option](const QString& text) {
+        if (selects) selects->button(option)->setChecked(true);
+        StoreBoxText(app_.movie, s, text);
+      });
+    } else if (auto* check = findChild<QCheckBox*>(name)) {
+      connect(check, &QCheckBox::toggled, this, [this, &s, procedure](bool checked) {
+        ErrorTrap trap("frmMain", procedure.c_str());
+        if (!updating_) s.set_number(app_.movie, checked);
+      });
+    } else if (auto* list = findChild<QComboBox*>(name)) {
+      connect(list, &QComboBox::activated, this, [this, &s, procedure](int index) {
+        ErrorTrap trap("frmMain", procedure.c_str());
+        if (!updating_) s.set_number(app_.movie, index);
+      });
+    } else {
+      OptionClick(procedure, findChild<QButtonGroup*>(name), [this, &s](int i) {
+        if (!updating_) s.set_number(app_.movie, i);
+      });
+    }
+  }
 }
 
 void MainWindow::BuildMenus() {
@@ -280,40 +361,19 @@ QWidget* MainWindow::BuildInput() {
   grid->addWidget(NewLabel("lblImageDirectory", "Still Image Directory:"), 1, 0);
   grid->addWidget(txtImageDirectory, 1, 1, 1, 2);
   grid->addWidget(browse, 1, 3);
-  ConnectText(txtImageDirectory, "txtImageDirectory_Change",
-              [this](const QString& text) { app_.movie.SetStillDirectory(TrimBlanks(text)); });
 
-  txtImageFilter = NewText("txtImageFilter", "*.jpg");
   grid->addWidget(NewLabel("lblImageFilter", "File Filter (typ. *.jpg):"), 2, 0);
-  grid->addWidget(txtImageFilter, 2, 1, 1, 2);
-  ConnectText(txtImageFilter, "txtImageFilter_Change",
-              [this](const QString& text) { app_.movie.SetImageFilter(TrimBlanks(text)); });
-  chkIncludeSubfolders = new QCheckBox("Include subfolders", this);
-  chkIncludeSubfolders->setObjectName("chkIncludeSubfolders");
-  chkIncludeSubfolders->setToolTip("Also the stills in every folder below, such as dated folders "
-                                   "(2026/12/08).");
-  connect(chkIncludeSubfolders, &QCheckBox::toggled, this, [this](bool checked) {
-    ErrorTrap trap("frmMain", "chkIncludeSubfolders_Click");
-    if (!updating_) app_.movie.SetIncludeSubfolders(checked);
-  });
-  grid->addWidget(chkIncludeSubfolders, 2, 3);
+  grid->addWidget(NewText("txtImageFilter", "*.jpg"), 2, 1, 1, 2);
+  auto* subfolders = NewCheck("chkIncludeSubfolders", "Include subfolders");
+  subfolders->setToolTip("Also the stills in every folder below, such as dated folders (2026/12/08).");
+  grid->addWidget(subfolders, 2, 3);
 
-  chkDeleteOlderImages = new QCheckBox("Delete Images Older Than", this);
-  chkDeleteOlderImages->setObjectName("chkDeleteOlderImages");
-  connect(chkDeleteOlderImages, &QCheckBox::toggled, this, [this](bool checked) {
-    ErrorTrap trap("frmMain", "chkDeleteOlderImages_Click");
-    if (!updating_) app_.movie.SetDeleteOldImages(checked);
-  });
-  txtDeleteOlderImagesHours = NewText("txtDeleteOlderImagesHours", "72");
-  txtDeleteOlderImagesHours->setMaximumWidth(txtDeleteOlderImagesHours->fontMetrics().horizontalAdvance("0000000000"));
-  ConnectText(txtDeleteOlderImagesHours, "txtDeleteOlderImagesHours_Change", [this](const QString& text) {
-    // Text that is no number deletes nothing, rather than count as 0 hours.
-    const std::optional<double> hours = TryCDblNI(text.toStdString());
-    app_.movie.SetDeleteOldImagesHours(hours ? *hours : std::numeric_limits<double>::quiet_NaN());
-  });
+  // The original form's text, shown until the first UpdateSetupControls: not the setting's default.
+  QLineEdit* hours = NewText("txtDeleteOlderImagesHours", "72");
+  hours->setMaximumWidth(hours->fontMetrics().horizontalAdvance("0000000000"));
   auto* delete_row = new QHBoxLayout;
-  delete_row->addWidget(chkDeleteOlderImages);
-  delete_row->addWidget(txtDeleteOlderImagesHours);
+  delete_row->addWidget(NewCheck("chkDeleteOlderImages", "Delete Images Older Than"));
+  delete_row->addWidget(hours);
   delete_row->addWidget(NewLabel("lblDeleteHours", "Hours"));
   delete_row->addStretch();
   grid->addLayout(delete_row, 3, 0, 1, 4);
@@ -333,7 +393,7 @@ QGroupBox* MainWindow::BuildTimeGroup(bool start) {
   const int date_width = fontMetrics().horizontalAdvance("12/31/2002 11:22:33 PM") + 16;
   for (const TimeBox& row : kTimeBoxes) {
     QRadioButton* option = NewOption(options, array, row.option, row.caption);
-    QLineEdit* box = NewText(start ? row.start_name : row.stop_name, row.initial);
+    QLineEdit* box = NewText(QString(start ? "txtStart" : "txtStop") + row.stem, row.initial);
     box->setMinimumWidth(row.option == 3 ? date_width : date_width / 2);
     const QString label_name = QString(start ? "lblStartTime" : "lblStopTime") + row.label_suffix;
     QLabel* label = NewLabel(nullptr, row.label);
@@ -344,24 +404,15 @@ QGroupBox* MainWindow::BuildTimeGroup(bool start) {
     time_filter_widgets_ << option << box << label;
     (start ? start_texts_ : stop_texts_)[row.option] = box;
     const int index = row.option;
-    ConnectText(box, start ? row.start_procedure : row.stop_procedure,
-                [this, start, index](const QString& text) { TimeText_Change(start, index, text); });
-    if (index == 2 || index == 3) {
-      // A date that the user finished entering is the value later edits fall back to.
-      connect(box, &QLineEdit::editingFinished, this, [this, start, index, box] {
-        if (const auto value = DateBoxValue(index, box->text())) DateBaseline(start, index) = *value;
-      });
-    }
+    if (index != 2 && index != 3) continue;  // hours: bound as the other number boxes
+    ConnectText(box, box->objectName().toStdString() + "_Change",
+                [this, start, index](const QString& text) { DateText_Change(start, index, text); });
+    // A date that the user finished entering is the value later edits fall back to.
+    connect(box, &QLineEdit::editingFinished, this, [this, start, index, box] {
+      if (const auto value = DateBoxValue(index, box->text())) DateBaseline(start, index) = *value;
+    });
   }
   grid->setColumnStretch(2, 1);
-  OptionClick(start ? "optStartTime_Click" : "optStopTime_Click", options, [this, start](int i) {
-    if (updating_) return;
-    if (start) {
-      app_.movie.SetStartTimeOption(i);
-    } else {
-      app_.movie.SetStopTimeOption(i);
-    }
-  });
   return group;
 }
 
@@ -402,8 +453,6 @@ QWidget* MainWindow::BuildOutput() {
   grid->addWidget(browse, 2, 1);
   txtOutputPath->setToolTip("The ending chooses the container: .mp4, .m4v, .mov, .mkv or .webm; "
                             "any other writes AVI.");
-  ConnectText(txtOutputPath, "txtOutputPath_Change",
-              [this](const QString& text) { app_.movie.SetOutputAVIPath(TrimBlanks(text)); });
 
   auto* compression = new QPushButton("Compression Options", this);
   compression->setObjectName("cmdShowCompressionOptions");
@@ -411,10 +460,7 @@ QWidget* MainWindow::BuildOutput() {
   grid->addWidget(compression, 3, 0, 1, 2, Qt::AlignLeft);
 
   grid->addWidget(NewLabel("lblPostGenerationShell", "Post-Generation Shell (see manual for tags):"), 4, 0, 1, 2);
-  txtPostGenerationShell = NewText("txtPostGenerationShell", "");
-  grid->addWidget(txtPostGenerationShell, 5, 0, 1, 2);
-  ConnectText(txtPostGenerationShell, "txtPostGenerationShell_Change",
-              [this](const QString& text) { app_.movie.SetPostGenerationShell(TrimBlanks(text)); });
+  grid->addWidget(NewText("txtPostGenerationShell", ""), 5, 0, 1, 2);
 
   auto* fps_row = new QHBoxLayout;
   fps_row->addWidget(NewLabel("lblFPS", "Frames per second:"));
@@ -428,14 +474,14 @@ QWidget* MainWindow::BuildOutput() {
   fps_row->addWidget(cmbFPS);
   fps_row->addSpacing(fontMetrics().horizontalAdvance("0000"));
   fps_row->addWidget(NewLabel("lblDeflickerFrames", "Deflicker over"));
-  txtDeflickerFrames = NewText("txtDeflickerFrames", "0");
-  txtDeflickerFrames->setMaximumWidth(fontMetrics().horizontalAdvance("000000") + 12);
-  txtDeflickerFrames->setToolTip("Evens out the brightness over this many frames (2 to 129); 0 is off.");
-  fps_row->addWidget(txtDeflickerFrames);
+  QLineEdit* deflicker = NewText("txtDeflickerFrames", "0");
+  deflicker->setMaximumWidth(fontMetrics().horizontalAdvance("000000") + 12);
+  deflicker->setToolTip(QString("Evens out the brightness over this many frames (%1 to %2); 0 is off.")
+                            .arg(kDeflickerWindows.lo)
+                            .arg(kDeflickerWindows.hi));
+  fps_row->addWidget(deflicker);
   fps_row->addWidget(NewLabel("lblDeflickerUnit", "frames (0 = off)"));
   fps_row->addStretch();
-  ConnectText(txtDeflickerFrames, "txtDeflickerFrames_Change",
-              [this](const QString& text) { app_.movie.SetDeflickerFrames(Str2Lng(text.toStdString())); });
   grid->addLayout(fps_row, 6, 0, 1, 2);
   grid->addWidget(BuildDateStamp(), 7, 0, 1, 2);
   grid->setRowStretch(8, 1);
@@ -450,14 +496,14 @@ QWidget* MainWindow::BuildMovieSize() {
   layout->addWidget(NewOption(optMovieSize, "optMovieSize", 0, "Based on first image"));
   auto* row = new QHBoxLayout;
   row->addWidget(NewOption(optMovieSize, "optMovieSize", 1, ""));
-  txtMovieWidth = NewText("txtMovieWidth", "320");
-  txtMovieHeight = NewText("txtMovieHeight", "240");
+  QLineEdit* width = NewText("txtMovieWidth", "320");
+  QLineEdit* height = NewText("txtMovieHeight", "240");
   const int digits = fontMetrics().horizontalAdvance("000000") + 12;
-  txtMovieWidth->setMaximumWidth(digits);
-  txtMovieHeight->setMaximumWidth(digits);
-  row->addWidget(txtMovieWidth);
+  width->setMaximumWidth(digits);
+  height->setMaximumWidth(digits);
+  row->addWidget(width);
   row->addWidget(NewLabel("lblMovieSizeX", "x"));
-  row->addWidget(txtMovieHeight);
+  row->addWidget(height);
   row->addWidget(NewLabel("lblMovieSizeWH", "W x H"));
   row->addStretch();
   layout->addLayout(row);
@@ -465,17 +511,6 @@ QWidget* MainWindow::BuildMovieSize() {
                           "Width must be a multiple of 4.  It will be rounded up at generation if necessary.");
   note->setWordWrap(true);
   layout->addWidget(note);
-  OptionClick("optMovieSize_Click", optMovieSize, [this](int i) {
-    if (!updating_) app_.movie.SetMovieSizeOption(i);
-  });
-  ConnectText(txtMovieWidth, "txtMovieWidth_Change", [this](const QString& text) {
-    optMovieSize->button(1)->setChecked(true);
-    app_.movie.SetMovieSizeWidth(Str2Lng(text.toStdString()));
-  });
-  ConnectText(txtMovieHeight, "txtMovieHeight_Change", [this](const QString& text) {
-    optMovieSize->button(1)->setChecked(true);
-    app_.movie.SetMovieSizeHeight(Str2Lng(text.toStdString()));
-  });
   return group;
 }
 
@@ -486,9 +521,6 @@ QWidget* MainWindow::BuildTimeStamps() {
   layout->addWidget(NewOption(optTimeStamp, "optTimeStamp", 0, "Use the file's last modified date"));
   layout->addWidget(NewOption(optTimeStamp, "optTimeStamp", 1, "Use YYMMDDHHMMSSdd naming"));
   layout->addWidget(NewOption(optTimeStamp, "optTimeStamp", 2, "Use the capture time in the picture (EXIF)"));
-  OptionClick("optTimeStamp_Click", optTimeStamp, [this](int i) {
-    if (!updating_) app_.movie.SetTimeStampOption(i);
-  });
   return group;
 }
 
@@ -499,9 +531,9 @@ QWidget* MainWindow::BuildImageInterval() {
   layout->addWidget(NewOption(optImageInterval, "optImageInterval", 0, "Use all images"));
   auto* per_hour = new QHBoxLayout;
   per_hour->addWidget(NewOption(optImageInterval, "optImageInterval", 1, ""));
-  txtImageInterval = NewText("txtImageInterval", "60");
-  txtImageInterval->setMaximumWidth(fontMetrics().horizontalAdvance("00000000") + 12);
-  per_hour->addWidget(txtImageInterval);
+  QLineEdit* interval = NewText("txtImageInterval", "60");
+  interval->setMaximumWidth(fontMetrics().horizontalAdvance("00000000") + 12);
+  per_hour->addWidget(interval);
   per_hour->addWidget(NewLabel("lblImagesPerHour", "images per hour"));
   per_hour->addStretch();
   layout->addLayout(per_hour);
@@ -514,12 +546,6 @@ QWidget* MainWindow::BuildImageInterval() {
   repeats->addStretch();
   layout->addLayout(repeats);
   OptionClick("optImageInterval_Click", optImageInterval, [this](int i) { optImageInterval_Click(i); });
-  ConnectText(txtImageInterval, "txtImageInterval_Change", [this](const QString& text) {
-    optImageInterval->button(1)->setChecked(true);
-    app_.movie.SetImagesPerHour(Str2Dbl(text.toStdString()));
-  });
-  ConnectText(txtDuplicateCount, "txtDuplicateCount_Change",
-              [this](const QString& text) { app_.movie.SetDuplicateCount(Str2Lng(text.toStdString())); });
   return group;
 }
 
@@ -528,30 +554,23 @@ QWidget* MainWindow::BuildDateStamp() {
   group->setObjectName("fraDateStamp");
   auto* grid = new QGridLayout(group);
   grid->addWidget(NewLabel("lblStampText", "Text (e.g. %Y-%m-%d %H:%M; empty for none):"), 0, 0, 1, 5);
-  txtStampText = NewText("txtStampText", "");
-  txtStampText->setToolTip("The tags of the post-generation command and the still's own time in "
-                           "strftime fields: %Y %m %d %H %M %S, %b, %A ...");
-  grid->addWidget(txtStampText, 1, 0, 1, 5);
-  ConnectText(txtStampText, "txtStampText_Change",
-              [this](const QString& text) { app_.movie.SetStampText(TrimBlanks(text)); });
+  QLineEdit* text = NewText("txtStampText", "");
+  text->setToolTip("The tags of the post-generation command and the still's own time in "
+                   "strftime fields: %Y %m %d %H %M %S, %b, %A ...");
+  grid->addWidget(text, 1, 0, 1, 5);
 
   grid->addWidget(NewLabel("lblStampPosition", "Corner:"), 2, 0);
-  cboStampPosition = new QComboBox(this);
-  cboStampPosition->setObjectName("cboStampPosition");
-  for (const char* corner : kStampCorners) cboStampPosition->addItem(corner);
-  connect(cboStampPosition, &QComboBox::activated, this, [this](int index) {
-    ErrorTrap trap("frmMain", "cboStampPosition_Click");
-    if (!updating_) app_.movie.SetStampPosition(index);
-  });
-  grid->addWidget(cboStampPosition, 2, 1);
+  auto* corner = new QComboBox(this);
+  corner->setObjectName("cboStampPosition");
+  for (const char* name : kStampCorners) corner->addItem(name);
+  grid->addWidget(corner, 2, 1);
   grid->addWidget(NewLabel("lblStampSize", "Height:"), 2, 2, Qt::AlignRight);
-  txtStampSize = NewText("txtStampSize", "5");
-  txtStampSize->setMaximumWidth(fontMetrics().horizontalAdvance("000000") + 12);
-  grid->addWidget(txtStampSize, 2, 3);
-  grid->addWidget(NewLabel("lblStampSizeUnit", "% of the movie (1 to 50)"), 2, 4);
+  QLineEdit* size = NewText("txtStampSize", "5");
+  size->setMaximumWidth(fontMetrics().horizontalAdvance("000000") + 12);
+  grid->addWidget(size, 2, 3);
+  const QString heights = QString("% of the movie (%1 to %2)").arg(kStampHeights.lo).arg(kStampHeights.hi);
+  grid->addWidget(NewLabel("lblStampSizeUnit", heights), 2, 4);
   grid->setColumnStretch(4, 1);
-  ConnectText(txtStampSize, "txtStampSize_Change",
-              [this](const QString& text) { app_.movie.SetStampSize(Str2Dbl(text.toStdString())); });
   return group;
 }
 
@@ -568,18 +587,12 @@ void MainWindow::optImageInterval_Click(int index) {
   if (!updating_) app_.movie.SetImageIntervalOption(index);
 }
 
-void MainWindow::TimeText_Change(bool start, int option, const QString& text) {
+void MainWindow::DateText_Change(bool start, int option, const QString& text) {
   (start ? optStartTime : optStopTime)->button(option)->setChecked(true);
-  const TimeBox& row = TimeBoxFor(option);
-  const auto setter = start ? row.start_set : row.stop_set;
-  if (option == 2 || option == 3) {
-    // A text that is no date leaves the setting as it was before the edit, not at a date
-    // that the first part of the text happened to spell ("1/2/20" on the way to "1/2/2025").
-    const auto value = DateBoxValue(option, text);
-    (app_.movie.*setter)(value ? *value : DateBaseline(start, option));
-  } else {
-    (app_.movie.*setter)(Str2Dbl(text.toStdString()));
-  }
+  // A text that is no date leaves the setting as it was before the edit, not at a date
+  // that the first part of the text happened to spell ("1/2/20" on the way to "1/2/2025").
+  const auto value = DateBoxValue(option, text);
+  TimeSetting(start, option).set_number(app_.movie, value ? *value : DateBaseline(start, option));
 }
 
 double& MainWindow::DateBaseline(bool start, int option) {
@@ -591,52 +604,35 @@ void MainWindow::UpdateSetupControls() {
   const MovieGen& m = app_.movie;
   cmdMakeMovie->setEnabled(true);
   updating_ = true;
-  SetText(txtImageDirectory, QString::fromStdString(m.StillDirectory()));
-  SetText(txtImageFilter, QString::fromStdString(m.ImageFilter()));
-  chkDeleteOlderImages->setChecked(m.DeleteOldImages());
-  // The hours are a single-precision value: seven digits say all it holds.
-  SetText(txtDeleteOlderImagesHours, NumberText(m.DeleteOldImagesHours(), 7));
+  for (const Binding& b : kBindings) {
+    const SettingInfo& s = FindSetting(b.property);
+    const QString name = b.control;
+    if (auto* box = findChild<QLineEdit*>(name)) {
+      SetText(box, BoxText(m, s));
+    } else if (auto* check = findChild<QCheckBox*>(name)) {
+      check->setChecked(s.number(m) != 0);
+    } else if (auto* list = findChild<QComboBox*>(name)) {
+      list->setCurrentIndex(std::clamp(static_cast<int>(s.number(m)), 0, list->count() - 1));
+    } else if (QAbstractButton* option = findChild<QButtonGroup*>(name)->button(static_cast<int>(s.number(m)))) {
+      option->setChecked(true);
+    }
+  }
   chkMovieDirection->setChecked(m.MovieDirection() != 1);
 
   const int time_option = std::clamp(m.TimeOption(), 0, 1);
   optUseTimeFilter->button(time_option)->setChecked(true);
   optUseTimeFilter_Click(time_option);  // the enabled states, also when already selected
-
-  if (QAbstractButton* b = optStartTime->button(m.StartTimeOption())) b->setChecked(true);
-  if (QAbstractButton* b = optStopTime->button(m.StopTimeOption())) b->setChecked(true);
   for (const bool start : {true, false}) {
-    auto& texts = start ? start_texts_ : stop_texts_;
-    for (const TimeBox& row : kTimeBoxes) {
-      const double value = (m.*(start ? row.start_get : row.stop_get))();
-      QString text;
-      if (row.option == 2 || row.option == 3) DateBaseline(start, row.option) = value;
-      if (row.option == 2) {
-        text = QString::fromStdString(FormatDateTime(value, "HH:MM:SS AM/PM"));
-      } else if (row.option == 3) {
-        text = QString::fromStdString(FormatDateTime(value, "MM/DD/YYYY HH:MM:SS AM/PM"));
-      } else {
-        text = NumberText(value);
-      }
-      SetText(texts[row.option], text);
+    for (const int option : {2, 3}) {
+      const double value = TimeSetting(start, option).number(m);
+      DateBaseline(start, option) = value;
+      const char* pattern = option == 2 ? "HH:MM:SS AM/PM" : "MM/DD/YYYY HH:MM:SS AM/PM";
+      SetText((start ? start_texts_ : stop_texts_)[option], QString::fromStdString(FormatDateTime(value, pattern)));
     }
   }
-
   const int interval = std::clamp(m.ImageIntervalOption(), 0, 1);
   optImageInterval->button(interval)->setChecked(true);
   optImageInterval_Click(interval);
-  SetText(txtImageInterval, NumberText(m.ImagesPerHour()));
-  SetText(txtDuplicateCount, QString::number(m.DuplicateCount()));
-
-  if (QAbstractButton* b = optTimeStamp->button(m.TimeStampOption())) b->setChecked(true);
-  chkIncludeSubfolders->setChecked(m.IncludeSubfolders());
-  SetText(txtStampText, QString::fromStdString(m.StampText()));
-  cboStampPosition->setCurrentIndex(std::clamp(m.StampPosition(), 0, 3));
-  SetText(txtStampSize, NumberText(m.StampSize()));
-  SetText(txtDeflickerFrames, QString::number(m.DeflickerFrames()));
-  SetText(txtOutputPath, QString::fromStdString(m.OutputAVIPath()));
-  if (QAbstractButton* b = optMovieSize->button(m.MovieSizeOption())) b->setChecked(true);
-  SetText(txtMovieWidth, QString::number(m.MovieSizeWidth()));
-  SetText(txtMovieHeight, QString::number(m.MovieSizeHeight()));
 
   cmbFPS->clear();
   int fps_index = kFpsFallbackIndex;
@@ -645,8 +641,6 @@ void MainWindow::UpdateSetupControls() {
     if (Str2Lng(kFpsList[i]) == m.MovieFPS()) fps_index = i;
   }
   cmbFPS->setCurrentIndex(fps_index);
-
-  SetText(txtPostGenerationShell, QString::fromStdString(m.PostGenerationShell()));
   updating_ = false;
 }
 

@@ -66,19 +66,22 @@ class MainWindow : public QMainWindow {
   QWidget* BuildImageInterval();
   QWidget* BuildDateStamp();
 
-  QLineEdit* NewText(const char* name, const char* initial);
-  QLabel* NewLabel(const char* name, const char* caption);
+  QLineEdit* NewText(const QString& name, const char* initial);
+  QCheckBox* NewCheck(const char* name, const char* caption);
+  QLabel* NewLabel(const char* name, const QString& caption);
   QRadioButton* NewOption(QButtonGroup*& group, const char* array, int index, const char* caption);
-  void ConnectText(QLineEdit* box, const char* procedure, std::function<void(const QString&)> handler);
+  void ConnectText(QLineEdit* box, std::string procedure, std::function<void(const QString&)> handler);
+  // Connects the controls that show one setting each to their settings.
+  void Bind();
 
   // Handlers that write settings.
   void optUseTimeFilter_Click(int index);
   void optImageInterval_Click(int index);
-  void TimeText_Change(bool start, int option, const QString& text);
+  void DateText_Change(bool start, int option, const QString& text);
   // The value a date box's setting keeps while its text is no date: the value shown by the
   // last UpdateSetupControls or the last date the user finished entering there.
   double& DateBaseline(bool start, int option);
-  void OptionClick(const char* procedure, QButtonGroup* group, std::function<void(int)> handler);
+  void OptionClick(std::string procedure, QButtonGroup* group, std::function<void(int)> handler);
 
   Application& app_;
   QtHost& host_;
@@ -88,10 +91,6 @@ class MainWindow : public QMainWindow {
   double date_baselines_[2][2] = {};  // [start, stop][today, absolute]
 
   QLineEdit* txtImageDirectory = nullptr;
-  QLineEdit* txtImageFilter = nullptr;
-  QCheckBox* chkIncludeSubfolders = nullptr;
-  QCheckBox* chkDeleteOlderImages = nullptr;
-  QLineEdit* txtDeleteOlderImagesHours = nullptr;
   QButtonGroup* optUseTimeFilter = nullptr;
   QButtonGroup* optStartTime = nullptr;
   QButtonGroup* optStopTime = nullptr;
@@ -101,17 +100,9 @@ class MainWindow : public QMainWindow {
   std::array<QLineEdit*, 6> start_texts_{};  // by option index; 0 has none
   std::array<QLineEdit*, 6> stop_texts_{};
   QLineEdit* txtOutputPath = nullptr;
-  QLineEdit* txtPostGenerationShell = nullptr;
   QComboBox* cmbFPS = nullptr;
-  QLineEdit* txtMovieWidth = nullptr;
-  QLineEdit* txtMovieHeight = nullptr;
-  QLineEdit* txtImageInterval = nullptr;
   QLineEdit* txtDuplicateCount = nullptr;
   QLabel* lblDuplicateCount = nullptr;
-  QLineEdit* txtDeflickerFrames = nullptr;
-  QLineEdit* txtStampText = nullptr;
-  QComboBox* cboStampPosition = nullptr;
-  QLineEdit* txtStampSize = nullptr;
   QCheckBox* chkMovieDirection = nullptr;
   QPushButton* cmdMakeMovie = nullptr;
   QList<QWidget*> time_filter_widgets_;  // enabled only with "Use Start to Stop Time:"

@@ -1,11 +1,14 @@
 // The generation settings: creation defaults, clamping, change marks and the byte blocks.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -13,6 +16,7 @@
 #include "app/core/host.h"
 #include "app/core/program_state.h"
 #include "engine/movie_gen.h"
+#include "engine/settings.h"
 #include "support/env_guard.h"
 #include "support/temp_dir.h"
 #include "time/sun.h"
@@ -39,73 +43,52 @@ class SettingsTest : public ::testing::Test {
   MovieGen gen{state, sun, host};
 };
 
-// Every numeric setting seen through one signature, so that one table covers them all.
+// The creation default of every setting that is no text, and of the block sizes.
 struct NumericSetting {
   const char* name;
-  std::function<void(MovieGen&, double)> set;
-  std::function<double(const MovieGen&)> get;
   double creation_default;
 };
 
-#define DOUBLE_SETTING(Name, def) \
-  {#Name, [](MovieGen& g, double v) { g.Set##Name(v); }, [](const MovieGen& g) { return g.Name(); }, def}
-#define INT_SETTING(Name, def)                                                          \
-  {#Name, [](MovieGen& g, double v) { g.Set##Name(static_cast<int32_t>(v)); },          \
-   [](const MovieGen& g) { return static_cast<double>(g.Name()); }, def}
+const NumericSetting kNumericSettings[] = {
+    {"DeleteOldImages", 0},          {"DeleteOldImagesHours", 168},     {"MovieDirection", 1},
+    {"TimeOption", 0},               {"StartTimeOption", 0},            {"StartTimeRelative", 0},
+    {"StartTimeToday", 0},           {"StartTimeAbsolute", 0},          {"StartTimeSunriseRelative", 0},
+    {"StartTimeSunsetRelative", 0},  {"StopTimeOption", 0},             {"StopTimeRelative", 0},
+    {"StopTimeToday", 0},            {"StopTimeAbsolute", 0},           {"StopTimeSunriseRelative", 0},
+    {"StopTimeSunsetRelative", 0},   {"ImageIntervalOption", 0},        {"ImagesPerHour", 60},
+    {"DuplicateCount", 2},           {"TimeStampOption", 0},            {"MovieSizeOption", 0},
+    {"MovieSizeWidth", 320},         {"MovieSizeHeight", 240},          {"MovieFPS", 24},
+    {"IncludeSubfolders", 0},        {"StampPosition", 3},              {"StampSize", 5},
+    {"DeflickerFrames", 0},          {"CompressType", 0},               {"CompressHandler", 541215044},
+    {"CompressKeyFrameEvery", 0},    {"CompressQuality", 50},           {"CompressBytesPerSecond", 100000},
+    {"CompressFlags", 8},            {"CompressFormat", 0},             {"CompressParms", 0},
+    {"CompressInterleaveEvery", 0},  {"FormatSize", 0},                 {"ParmsSize", 0},
+};
 
-const std::vector<NumericSetting>& NumericSettings() {
-  static const std::vector<NumericSetting> settings = {
-      DOUBLE_SETTING(DeleteOldImagesHours, 168),
-      INT_SETTING(MovieDirection, 1),
-      INT_SETTING(TimeOption, 0),
-      INT_SETTING(StartTimeOption, 0),
-      DOUBLE_SETTING(StartTimeRelative, 0),
-      DOUBLE_SETTING(StartTimeToday, 0),
-      DOUBLE_SETTING(StartTimeAbsolute, 0),
-      DOUBLE_SETTING(StartTimeSunriseRelative, 0),
-      DOUBLE_SETTING(StartTimeSunsetRelative, 0),
-      INT_SETTING(StopTimeOption, 0),
-      DOUBLE_SETTING(StopTimeRelative, 0),
-      DOUBLE_SETTING(StopTimeToday, 0),
-      DOUBLE_SETTING(StopTimeAbsolute, 0),
-      DOUBLE_SETTING(StopTimeSunriseRelative, 0),
-      DOUBLE_SETTING(StopTimeSunsetRelative, 0),
-      INT_SETTING(ImageIntervalOption, 0),
-      DOUBLE_SETTING(ImagesPerHour, 60),
-      INT_SETTING(DuplicateCount, 2),
-      INT_SETTING(TimeStampOption, 0),
-      INT_SETTING(MovieSizeOption, 0),
-      INT_SETTING(MovieSizeWidth, 320),
-      INT_SETTING(MovieSizeHeight, 240),
-      INT_SETTING(MovieFPS, 24),
-      INT_SETTING(StampPosition, 3),
-      DOUBLE_SETTING(StampSize, 5),
-      INT_SETTING(DeflickerFrames, 0),
-      INT_SETTING(CompressType, 0),
-      INT_SETTING(CompressHandler, 541215044),
-      INT_SETTING(CompressKeyFrameEvery, 0),
-      INT_SETTING(CompressQuality, 50),
-      INT_SETTING(CompressBytesPerSecond, 100000),
-      INT_SETTING(CompressFlags, 8),
-      INT_SETTING(CompressFormat, 0),
-      INT_SETTING(CompressParms, 0),
-      INT_SETTING(CompressInterleaveEvery, 0),
-      INT_SETTING(FormatSize, 0),
-      INT_SETTING(ParmsSize, 0),
-  };
-  return settings;
+// Set and read through the settings table; the block sizes are no keys of the file.
+void Set(MovieGen& g, const std::string& name, double v) {
+  if (name == "FormatSize") return g.SetFormatSize(static_cast<int32_t>(v));
+  if (name == "ParmsSize") return g.SetParmsSize(static_cast<int32_t>(v));
+  FindSetting(name).set_number(g, v);
 }
 
-const NumericSetting& Setting(const std::string& name) {
-  for (const auto& s : NumericSettings()) {
-    if (name == s.name) return s;
-  }
-  throw std::runtime_error("no setting " + name);
+double Get(const MovieGen& g, const std::string& name) {
+  if (name == "FormatSize") return g.FormatSize();
+  if (name == "ParmsSize") return g.ParmsSize();
+  return FindSetting(name).number(g);
+}
+
+bool IsRecord(const std::string& name) {
+  return name.rfind("Compress", 0) == 0 || name == "FormatSize" || name == "ParmsSize";
 }
 
 TEST_F(SettingsTest, NewObjectHoldsTheCreationDefaults) {
-  for (const auto& s : NumericSettings()) {
-    EXPECT_EQ(s.get(gen), s.creation_default) << s.name;
+  for (const auto& s : kNumericSettings) EXPECT_EQ(Get(gen, s.name), s.creation_default) << s.name;
+  // A setting added to the table states its creation default here too.
+  for (const SettingInfo& row : SettingTable()) {
+    const bool listed = std::any_of(std::begin(kNumericSettings), std::end(kNumericSettings),
+                                    [&](const NumericSetting& s) { return row.property == std::string(s.name); });
+    EXPECT_EQ(listed, row.type != SettingType::Text) << row.property;
   }
   EXPECT_EQ(gen.StillDirectory(), still_default);
   EXPECT_EQ(gen.ImageFilter(), "*.jpg");
@@ -130,9 +113,8 @@ class ClampTest : public SettingsTest, public ::testing::WithParamInterface<Clam
 
 TEST_P(ClampTest, StoresTheClampedValueAndMarks) {
   const ClampCase& c = GetParam();
-  const NumericSetting& s = Setting(c.setting);
-  s.set(gen, c.input);
-  EXPECT_DOUBLE_EQ(s.get(gen), c.expected);
+  Set(gen, c.setting, c.input);
+  EXPECT_DOUBLE_EQ(Get(gen, c.setting), c.expected);
   EXPECT_TRUE(state.SetupChanged);
 }
 
@@ -162,14 +144,11 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& p) { return std::string(p.param.setting) + "_" + std::to_string(p.index); });
 
 TEST_F(SettingsTest, SettingTheStoredValueLeavesTheSetupUnchanged) {
-  for (const auto& s : NumericSettings()) {
-    const std::string name = s.name;
-    if (name.rfind("Compress", 0) == 0 || name == "FormatSize" || name == "ParmsSize") {
-      continue;  // store and mark, checked below
-    }
+  for (const auto& s : kNumericSettings) {
+    if (IsRecord(s.name)) continue;  // store and mark, checked below
     state.SetupChanged = false;
-    s.set(gen, s.creation_default);
-    EXPECT_FALSE(state.SetupChanged) << name;
+    Set(gen, s.name, s.creation_default);
+    EXPECT_FALSE(state.SetupChanged) << s.name;
   }
   state.SetupChanged = false;
   gen.SetStillDirectory(still_default);
@@ -214,6 +193,30 @@ TEST_F(SettingsTest, DefaultPathsAreTheUsersOwnFolders) {
 }
 #endif
 
+// A profile finds keys without regard to case, so each may stand once in the table. A file
+// without keys differs from a new window only where that is meant: the start at "Now,
+// minus", and no compression chosen yet with blocks of 1024 bytes. Every such default is a
+// value its setter takes as it stands.
+TEST_F(SettingsTest, EachKeyOnceAndFileDefaultsDifferOnlyWhereMeant) {
+  std::set<std::string> keys, differing;
+  for (const SettingInfo& row : SettingTable()) {
+    std::string key = std::string(row.section) + "/" + row.key;
+    std::transform(key.begin(), key.end(), key.begin(), [](unsigned char c) { return std::tolower(c); });
+    EXPECT_TRUE(keys.insert(key).second) << key;
+    EXPECT_EQ(&FindSetting(row.property), &row) << row.property;
+    const std::string file_default = row.file_default();
+    if (row.text(gen) != file_default) differing.insert(row.key);
+    MovieGen loaded(state, sun, host);
+    row.load(loaded, file_default);
+    EXPECT_EQ(row.text(loaded), file_default) << row.key;
+  }
+  std::set<std::string> meant = {"StartTimeOption", "Format", "Parms", "BytesPerSecond", "Flags", "Quality", "Handler"};
+#ifdef _WIN32
+  meant.insert("StillDirectory");  // "c:\images\" in a new window, "c:\images" in a file
+#endif
+  EXPECT_EQ(differing, meant);
+}
+
 TEST_F(SettingsTest, TheComparisonUsesTheValueBeforeClamping) {
   gen.SetDuplicateCount(1);
   state.SetupChanged = false;
@@ -233,6 +236,12 @@ TEST_F(SettingsTest, TheComparisonUsesTheValueBeforeClamping) {
   state.SetupChanged = false;
   gen.SetDeleteOldImagesHours(0.1000000001);  // the same single-precision value
   EXPECT_FALSE(state.SetupChanged);
+  gen.SetDeleteOldImagesHours(std::nan(""));
+  EXPECT_TRUE(state.SetupChanged);
+  state.SetupChanged = false;
+  gen.SetDeleteOldImagesHours(std::nan(""));  // no number again: no change
+  EXPECT_FALSE(state.SetupChanged);
+  EXPECT_TRUE(std::isnan(gen.DeleteOldImagesHours()));
 }
 
 TEST_F(SettingsTest, StringsCompareWithLetterCase) {
@@ -273,14 +282,13 @@ TEST_F(SettingsTest, DirectoryTakesOnlyPlusOrMinusOne) {
 }
 
 TEST_F(SettingsTest, RecordFieldsAndSizesStoreAndMarkWithoutComparing) {
-  for (const auto& s : NumericSettings()) {
-    const std::string name = s.name;
-    if (name.rfind("Compress", 0) != 0 && name != "FormatSize" && name != "ParmsSize") continue;
+  for (const auto& s : kNumericSettings) {
+    if (!IsRecord(s.name)) continue;
     state.SetupChanged = false;
-    s.set(gen, s.creation_default);
-    EXPECT_TRUE(state.SetupChanged) << name;
-    s.set(gen, 1234);
-    EXPECT_EQ(s.get(gen), 1234) << name;
+    Set(gen, s.name, s.creation_default);
+    EXPECT_TRUE(state.SetupChanged) << s.name;
+    Set(gen, s.name, 1234);
+    EXPECT_EQ(Get(gen, s.name), 1234) << s.name;
   }
   state.SetupChanged = false;
   gen.SetCompressFormatPointer(0);

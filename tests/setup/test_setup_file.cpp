@@ -2,6 +2,7 @@
 // lines of the codec blocks, and damaged files.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstdio>
 #include <filesystem>
@@ -14,6 +15,7 @@
 #endif
 
 #include "app/core/conversions.h"
+#include "engine/settings.h"
 #include "scratch_dir.h"
 #include "setup_world.h"
 #include "support/env_guard.h"
@@ -72,8 +74,6 @@ const Expected kDefaultsAfterLoad[] = {
     {"Compress", "Handler", "0"},
 };
 
-// Keys beyond the original format: a load does not add them.
-const char* const kAddedKeys[] = {"IncludeSubfolders", "StampText", "StampPosition", "StampSize", "DeflickerFrames"};
 
 TEST(LoadFile, CompletesAFileThatHoldsOnlyStillDirectory) {
   const TestHome home;
@@ -103,7 +103,14 @@ TEST(LoadFile, CompletesAFileThatHoldsOnlyStillDirectory) {
     EXPECT_GT(at, last_position) << e.key << " out of order";
     last_position = at;
   }
-  for (const char* key : kAddedKeys) EXPECT_EQ(bytes.find(std::string(key) + "="), std::string::npos) << key;
+  const auto original = std::count_if(SettingTable().begin(), SettingTable().end(),
+                                      [](const SettingInfo& row) { return row.file == SettingFile::Original; });
+  EXPECT_EQ(static_cast<size_t>(original), std::size(kDefaultsAfterLoad));
+  // Keys beyond the original format: a load does not add them.
+  for (const SettingInfo& row : SettingTable()) {
+    if (row.file != SettingFile::Added) continue;
+    EXPECT_EQ(bytes.find(std::string(row.key) + "="), std::string::npos) << row.key;
+  }
   for (const char* prefix : {"FormatData", "ParmsData"}) {
     for (int i = 1; i <= 32; ++i) EXPECT_EQ(Stored(path, "Compress", HexName(prefix, i)), std::string(64, '0'));
     EXPECT_EQ(Stored(path, "Compress", HexName(prefix, 33)), "");
@@ -353,116 +360,87 @@ TEST(SaveFile, LeavesLinesItDoesNotWrite) {
   EXPECT_EQ(Stored(path, "General", "StillDirectory"), "/srv/cam");
 }
 
+// Every key of the table, at a value other than its default, reads back as it was saved.
 TEST(SaveFile, RoundTripsEverySetting) {
-  struct Setting {
-    const char* name;
-    std::function<void(MovieGen&)> set;
-    std::function<std::string(const MovieGen&)> get;
+  struct Edit {
+    const char* setting;
+    double number;     // for numbers and truth values
+    std::string text;  // for text
   };
-  auto num = [](double v) {
-    char b[40];
-    std::snprintf(b, sizeof b, "%.17g", v);
-    return std::string(b);
+  const std::vector<Edit> edits = {
+      {"StillDirectory", 0, "/srv/cam one/"},
+      {"ImageFilter", 0, "IMG_*.JPG"},
+      {"DeleteOldImages", 1, ""},
+      {"DeleteOldImagesHours", 0.1, ""},
+      {"MovieDirection", -1, ""},
+      {"TimeOption", 1, ""},
+      {"StartTimeOption", 4, ""},
+      {"StartTimeRelative", -2.5, ""},
+      {"StartTimeToday", 0.25, ""},
+      {"StartTimeAbsolute", 37621.75, ""},
+      {"StartTimeSunriseRelative", 1.5, ""},
+      {"StartTimeSunsetRelative", -0.75, ""},
+      {"StopTimeOption", 3, ""},
+      {"StopTimeRelative", 12.125, ""},
+      {"StopTimeToday", 0.1, ""},
+      {"StopTimeAbsolute", 40000.123456789, ""},
+      {"StopTimeSunriseRelative", -3, ""},
+      {"StopTimeSunsetRelative", 2, ""},
+      {"ImageIntervalOption", 1, ""},
+      {"ImagesPerHour", 7.5, ""},
+      {"DuplicateCount", 7, ""},
+      {"TimeStampOption", 1, ""},
+      {"IncludeSubfolders", 1, ""},
+      {"StampText", 0, "<outfilebase> %Y-%m-%d %H:%M"},
+      {"StampPosition", 1, ""},
+      {"StampSize", 7.5, ""},
+      {"DeflickerFrames", 9, ""},
+      {"OutputAVIPath", 0, "/data/" + std::string(400, 'p') + "/movie.avi"},
+      {"MovieSizeOption", 1, ""},
+      {"MovieSizeWidth", 640, ""},
+      {"MovieSizeHeight", 480, ""},
+      {"MovieFPS", 15, ""},
+      {"PostGenerationShell", 0, "\"/opt/my tools/up\" \"<outpath>\""},
+      {"CompressType", 1935960438, ""},
+      {"CompressFormat", 100, ""},
+      {"CompressParms", 70, ""},
+      {"CompressHandler", -1, ""},
+      {"CompressQuality", 7500, ""},
+      {"CompressFlags", 2, ""},
+      {"CompressBytesPerSecond", 123456, ""},
+      {"CompressKeyFrameEvery", 10, ""},
+      {"CompressInterleaveEvery", 3, ""},
   };
-  const std::string long_path = "/data/" + std::string(400, 'p') + "/movie.avi";
-  const std::vector<Setting> settings = {
-      {"StillDirectory", [](MovieGen& m) { m.SetStillDirectory("/srv/cam one/"); },
-       [](const MovieGen& m) { return m.StillDirectory(); }},
-      {"ImageFilter", [](MovieGen& m) { m.SetImageFilter("IMG_*.JPG"); }, [](const MovieGen& m) { return m.ImageFilter(); }},
-      {"DeleteOldImages", [](MovieGen& m) { m.SetDeleteOldImages(true); },
-       [](const MovieGen& m) { return std::string(m.DeleteOldImages() ? "1" : "0"); }},
-      {"DeleteOldImagesHours", [](MovieGen& m) { m.SetDeleteOldImagesHours(0.1); },
-       [&](const MovieGen& m) { return num(m.DeleteOldImagesHours()); }},
-      {"MovieDirection", [](MovieGen& m) { m.SetMovieDirection(-1); },
-       [&](const MovieGen& m) { return num(m.MovieDirection()); }},
-      {"TimeOption", [](MovieGen& m) { m.SetTimeOption(1); }, [&](const MovieGen& m) { return num(m.TimeOption()); }},
-      {"StartTimeOption", [](MovieGen& m) { m.SetStartTimeOption(4); },
-       [&](const MovieGen& m) { return num(m.StartTimeOption()); }},
-      {"StartTimeRelative", [](MovieGen& m) { m.SetStartTimeRelative(-2.5); },
-       [&](const MovieGen& m) { return num(m.StartTimeRelative()); }},
-      {"StartTimeToday", [](MovieGen& m) { m.SetStartTimeToday(0.25); },
-       [&](const MovieGen& m) { return num(m.StartTimeToday()); }},
-      {"StartTimeAbsolute", [](MovieGen& m) { m.SetStartTimeAbsolute(37621.75); },
-       [&](const MovieGen& m) { return num(m.StartTimeAbsolute()); }},
-      {"StartTimeSunriseRelative", [](MovieGen& m) { m.SetStartTimeSunriseRelative(1.5); },
-       [&](const MovieGen& m) { return num(m.StartTimeSunriseRelative()); }},
-      {"StartTimeSunsetRelative", [](MovieGen& m) { m.SetStartTimeSunsetRelative(-0.75); },
-       [&](const MovieGen& m) { return num(m.StartTimeSunsetRelative()); }},
-      {"StopTimeOption", [](MovieGen& m) { m.SetStopTimeOption(3); },
-       [&](const MovieGen& m) { return num(m.StopTimeOption()); }},
-      {"StopTimeRelative", [](MovieGen& m) { m.SetStopTimeRelative(12.125); },
-       [&](const MovieGen& m) { return num(m.StopTimeRelative()); }},
-      {"StopTimeToday", [](MovieGen& m) { m.SetStopTimeToday(0.1); },
-       [&](const MovieGen& m) { return num(m.StopTimeToday()); }},
-      {"StopTimeAbsolute", [](MovieGen& m) { m.SetStopTimeAbsolute(40000.123456789); },
-       [&](const MovieGen& m) { return num(m.StopTimeAbsolute()); }},
-      {"StopTimeSunriseRelative", [](MovieGen& m) { m.SetStopTimeSunriseRelative(-3); },
-       [&](const MovieGen& m) { return num(m.StopTimeSunriseRelative()); }},
-      {"StopTimeSunsetRelative", [](MovieGen& m) { m.SetStopTimeSunsetRelative(2); },
-       [&](const MovieGen& m) { return num(m.StopTimeSunsetRelative()); }},
-      {"ImageIntervalOption", [](MovieGen& m) { m.SetImageIntervalOption(1); },
-       [&](const MovieGen& m) { return num(m.ImageIntervalOption()); }},
-      {"ImagesPerHour", [](MovieGen& m) { m.SetImagesPerHour(7.5); },
-       [&](const MovieGen& m) { return num(m.ImagesPerHour()); }},
-      {"DuplicateCount", [](MovieGen& m) { m.SetDuplicateCount(7); },
-       [&](const MovieGen& m) { return num(m.DuplicateCount()); }},
-      {"TimeStampOption", [](MovieGen& m) { m.SetTimeStampOption(1); },
-       [&](const MovieGen& m) { return num(m.TimeStampOption()); }},
-      {"IncludeSubfolders", [](MovieGen& m) { m.SetIncludeSubfolders(true); },
-       [](const MovieGen& m) { return std::string(m.IncludeSubfolders() ? "1" : "0"); }},
-      {"StampText", [](MovieGen& m) { m.SetStampText("<outfilebase> %Y-%m-%d %H:%M"); },
-       [](const MovieGen& m) { return m.StampText(); }},
-      {"StampPosition", [](MovieGen& m) { m.SetStampPosition(1); },
-       [&](const MovieGen& m) { return num(m.StampPosition()); }},
-      {"StampSize", [](MovieGen& m) { m.SetStampSize(7.5); }, [&](const MovieGen& m) { return num(m.StampSize()); }},
-      {"DeflickerFrames", [](MovieGen& m) { m.SetDeflickerFrames(9); },
-       [&](const MovieGen& m) { return num(m.DeflickerFrames()); }},
-      {"OutputAVIPath", [&](MovieGen& m) { m.SetOutputAVIPath(long_path); },
-       [](const MovieGen& m) { return m.OutputAVIPath(); }},
-      {"MovieSizeOption", [](MovieGen& m) { m.SetMovieSizeOption(1); },
-       [&](const MovieGen& m) { return num(m.MovieSizeOption()); }},
-      {"MovieSizeWidth", [](MovieGen& m) { m.SetMovieSizeWidth(640); },
-       [&](const MovieGen& m) { return num(m.MovieSizeWidth()); }},
-      {"MovieSizeHeight", [](MovieGen& m) { m.SetMovieSizeHeight(480); },
-       [&](const MovieGen& m) { return num(m.MovieSizeHeight()); }},
-      {"MovieFPS", [](MovieGen& m) { m.SetMovieFPS(15); }, [&](const MovieGen& m) { return num(m.MovieFPS()); }},
-      {"PostGenerationShell", [](MovieGen& m) { m.SetPostGenerationShell("\"/opt/my tools/up\" \"<outpath>\""); },
-       [](const MovieGen& m) { return m.PostGenerationShell(); }},
-      {"CompressType", [](MovieGen& m) { m.SetCompressType(1935960438); },
-       [&](const MovieGen& m) { return num(m.CompressType()); }},
-      {"CompressHandler", [](MovieGen& m) { m.SetCompressHandler(-1); },
-       [&](const MovieGen& m) { return num(m.CompressHandler()); }},
-      {"CompressQuality", [](MovieGen& m) { m.SetCompressQuality(7500); },
-       [&](const MovieGen& m) { return num(m.CompressQuality()); }},
-      {"CompressFlags", [](MovieGen& m) { m.SetCompressFlags(2); },
-       [&](const MovieGen& m) { return num(m.CompressFlags()); }},
-      {"CompressBytesPerSecond", [](MovieGen& m) { m.SetCompressBytesPerSecond(123456); },
-       [&](const MovieGen& m) { return num(m.CompressBytesPerSecond()); }},
-      {"CompressKeyFrameEvery", [](MovieGen& m) { m.SetCompressKeyFrameEvery(10); },
-       [&](const MovieGen& m) { return num(m.CompressKeyFrameEvery()); }},
-      {"CompressInterleaveEvery", [](MovieGen& m) { m.SetCompressInterleaveEvery(3); },
-       [&](const MovieGen& m) { return num(m.CompressInterleaveEvery()); }},
-      {"Blocks",
-       [](MovieGen& m) {
-         m.SetCompressFormat(100);
-         m.SetCompressParms(70);
-         m.SetFormatSize(100);
-         m.SetParmsSize(70);
-         for (int i = 0; i < 100; ++i) m.SetFormatBytes(i, static_cast<uint8_t>(i * 7 + 1));
-         for (int i = 0; i < 70; ++i) m.SetParmsBytes(i, static_cast<uint8_t>(255 - i));
-       },
-       [](const MovieGen& m) {
-         std::string s = std::to_string(m.CompressFormat()) + "/" + std::to_string(m.CompressParms()) + ":";
-         for (int i = 0; i < m.FormatSize(); ++i) s += std::to_string(m.FormatBytes(i)) + ",";
-         for (int i = 0; i < m.ParmsSize(); ++i) s += std::to_string(m.ParmsBytes(i)) + ",";
-         return s;
-       }},
+  // Numbers compared to the last bit, text as it stands.
+  const auto value = [](const SettingInfo& row, const MovieGen& m) {
+    if (row.type == SettingType::Text) return row.text(m);
+    char digits[40];
+    std::snprintf(digits, sizeof digits, "%.17g", row.number(m));
+    return std::string(digits);
+  };
+  const auto blocks = [](const MovieGen& m) {
+    std::string s;
+    for (int i = 0; i < m.FormatSize(); ++i) s += std::to_string(m.FormatBytes(i)) + ",";
+    for (int i = 0; i < m.ParmsSize(); ++i) s += std::to_string(m.ParmsBytes(i)) + ",";
+    return s;
   };
   TempDir dir;
   const std::string path = dir.File("all.tls");
   SetupWorld a;
   a.state.CurrentFile = path;
-  for (const Setting& s : settings) s.set(a.movie);
+  ASSERT_EQ(edits.size(), SettingTable().size()) << "a setting without a value here";
+  for (const Edit& e : edits) {
+    const SettingInfo& row = FindSetting(e.setting);
+    if (row.type == SettingType::Text) {
+      row.load(a.movie, e.text);
+    } else {
+      row.set_number(a.movie, e.number);
+    }
+  }
+  a.movie.SetFormatSize(100);
+  a.movie.SetParmsSize(70);
+  for (int i = 0; i < 100; ++i) a.movie.SetFormatBytes(i, static_cast<uint8_t>(i * 7 + 1));
+  for (int i = 0; i < 70; ++i) a.movie.SetParmsBytes(i, static_cast<uint8_t>(255 - i));
   ASSERT_TRUE(a.state.SetupChanged);
   ASSERT_TRUE(a.docs.SaveFile());
   EXPECT_FALSE(a.state.SetupChanged);
@@ -470,10 +448,12 @@ TEST(SaveFile, RoundTripsEverySetting) {
   SetupWorld b;
   b.Load(path);
   SetupWorld fresh;
-  for (const Setting& s : settings) {
-    EXPECT_EQ(s.get(b.movie), s.get(a.movie)) << s.name;
-    EXPECT_NE(s.get(b.movie), s.get(fresh.movie)) << s.name << " did not change, so the case proves nothing";
+  for (const SettingInfo& row : SettingTable()) {
+    EXPECT_EQ(value(row, b.movie), value(row, a.movie)) << row.property;
+    EXPECT_NE(value(row, b.movie), value(row, fresh.movie)) << row.property << " did not change, so the case proves nothing";
   }
+  EXPECT_EQ(blocks(b.movie), blocks(a.movie));
+  EXPECT_NE(blocks(b.movie), blocks(fresh.movie));
 }
 
 TEST(SaveFile, UnwritableFileIsReportedAndKeepsTheChanges) {
@@ -686,21 +666,7 @@ TEST(LoadFile, ReadsTheFileOnceAndReplacesItOnce) {
 // Everything a load sets, as text, to compare two loads.
 std::string Snapshot(const MovieGen& m) {
   std::string s;
-  auto add = [&](double v) { s += CStrNI(v) + "|"; };
-  s += m.StillDirectory() + "|" + m.ImageFilter() + "|" + m.OutputAVIPath() + "|" + m.PostGenerationShell() + "|";
-  for (double v : {double(m.DeleteOldImages()), m.DeleteOldImagesHours(), double(m.MovieDirection()),
-                   double(m.TimeOption()), double(m.StartTimeOption()), m.StartTimeRelative(), m.StartTimeToday(),
-                   m.StartTimeAbsolute(), m.StartTimeSunriseRelative(), m.StartTimeSunsetRelative(),
-                   double(m.StopTimeOption()), m.StopTimeRelative(), m.StopTimeToday(), m.StopTimeAbsolute(),
-                   m.StopTimeSunriseRelative(), m.StopTimeSunsetRelative(), double(m.ImageIntervalOption()),
-                   m.ImagesPerHour(), double(m.DuplicateCount()), double(m.TimeStampOption()),
-                   double(m.MovieSizeOption()), double(m.MovieSizeWidth()), double(m.MovieSizeHeight()),
-                   double(m.MovieFPS()), double(m.CompressType()), double(m.CompressFormat()),
-                   double(m.CompressParms()), double(m.CompressBytesPerSecond()), double(m.CompressFlags()),
-                   double(m.CompressInterleaveEvery()), double(m.CompressKeyFrameEvery()),
-                   double(m.CompressQuality()), double(m.CompressHandler())}) {
-    add(v);
-  }
+  for (const SettingInfo& row : SettingTable()) s += row.text(m) + "|";
   for (int i = 0; i < std::min(m.FormatSize(), m.FormatHeld()); ++i) s += std::to_string(m.FormatBytes(i)) + ",";
   for (int i = 0; i < std::min(m.ParmsSize(), m.ParmsHeld()); ++i) s += std::to_string(m.ParmsBytes(i)) + ",";
   return s;

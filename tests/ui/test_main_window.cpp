@@ -28,6 +28,7 @@
 #include <QUrl>
 
 #include "app/application.h"
+#include "engine/settings.h"
 #include "support/temp_dir.h"
 #include "time/date_time.h"
 #include "ui/compression_dialog.h"
@@ -108,64 +109,51 @@ class MainWindowTest : public ::testing::Test {
 
 // ---- edits into settings ----
 
+// A box, the text typed into it, and the setting it should then hold (NaN: no number); the
+// option the typing selects, with the setting that option sets.
 struct NumberEdit {
   const char* box;
   const char* text;
-  double (*read)(const MovieGen&);
+  const char* setting;
   double expected;
-  const char* selects;  // the option the typing selects, or nullptr
-  int (*read_option)(const MovieGen&);
-  int expected_option;
+  const char* selects = nullptr;
+  const char* option_setting = nullptr;
+  int expected_option = 0;
 };
 
 DateTime Civil(int y, int mo, int d, int h, int mi, int s) { return *DateTimeFromCivil(y, mo, d, h, mi, s); }
 
-double StampSizeOf(const MovieGen& m) { return m.StampSize(); }
-double HoursOrMinusOne(const MovieGen& m) {
-  return std::isnan(m.DeleteOldImagesHours()) ? -1 : m.DeleteOldImagesHours();
-}
-double DeflickerOf(const MovieGen& m) { return m.DeflickerFrames(); }
+const double kNoNumber = std::nan("");
 
 const NumberEdit kNumberEdits[] = {
-    {"txtDeleteOlderImagesHours", "36.5", [](const MovieGen& m) { return m.DeleteOldImagesHours(); }, 36.5, nullptr, nullptr, 0},
-    // Hours that are no number are kept as such (NaN, read here as -1): nothing is deleted.
-    {"txtDeleteOlderImagesHours", "48h", HoursOrMinusOne, -1, nullptr, nullptr, 0},
-    {"txtDeleteOlderImagesHours", "", HoursOrMinusOne, -1, nullptr, nullptr, 0},
-    {"txtDuplicateCount", "7", [](const MovieGen& m) { return double(m.DuplicateCount()); }, 7, nullptr, nullptr, 0},
-    {"txtImageInterval", "120", [](const MovieGen& m) { return m.ImagesPerHour(); }, 120, "optImageInterval_1",
-     [](const MovieGen& m) { return m.ImageIntervalOption(); }, 1},
-    {"txtMovieWidth", "640", [](const MovieGen& m) { return double(m.MovieSizeWidth()); }, 640, "optMovieSize_1",
-     [](const MovieGen& m) { return m.MovieSizeOption(); }, 1},
-    {"txtMovieHeight", "480", [](const MovieGen& m) { return double(m.MovieSizeHeight()); }, 480, "optMovieSize_1",
-     [](const MovieGen& m) { return m.MovieSizeOption(); }, 1},
-    {"txtStartTimeRelative", "12.5", [](const MovieGen& m) { return m.StartTimeRelative(); }, 12.5, "optStartTime_1",
-     [](const MovieGen& m) { return m.StartTimeOption(); }, 1},
-    {"txtStartTimeToday", "7:30:00 PM", [](const MovieGen& m) { return m.StartTimeToday(); }, 0.8125, "optStartTime_2",
-     [](const MovieGen& m) { return m.StartTimeOption(); }, 2},
-    {"txtStartTimeAbsolute", "1/2/2003 6:00:00 AM", [](const MovieGen& m) { return m.StartTimeAbsolute(); },
-     Civil(2003, 1, 2, 6, 0, 0), "optStartTime_3", [](const MovieGen& m) { return m.StartTimeOption(); }, 3},
-    {"txtStartTimeSunriseRelative", "-2", [](const MovieGen& m) { return m.StartTimeSunriseRelative(); }, -2,
-     "optStartTime_4", [](const MovieGen& m) { return m.StartTimeOption(); }, 4},
-    {"txtStartTimeSunsetRelative", "1.5", [](const MovieGen& m) { return m.StartTimeSunsetRelative(); }, 1.5,
-     "optStartTime_5", [](const MovieGen& m) { return m.StartTimeOption(); }, 5},
-    {"txtStopTimeRelative", "3", [](const MovieGen& m) { return m.StopTimeRelative(); }, 3, "optStopTime_1",
-     [](const MovieGen& m) { return m.StopTimeOption(); }, 1},
-    {"txtStopTimeToday", "6:15", [](const MovieGen& m) { return m.StopTimeToday(); }, 0.2604166666666667,
-     "optStopTime_2", [](const MovieGen& m) { return m.StopTimeOption(); }, 2},
-    {"txtStopTimeAbsolute", "2024-02-29 23:59:58", [](const MovieGen& m) { return m.StopTimeAbsolute(); },
-     Civil(2024, 2, 29, 23, 59, 58), "optStopTime_3", [](const MovieGen& m) { return m.StopTimeOption(); }, 3},
-    {"txtStopTimeSunriseRelative", "4", [](const MovieGen& m) { return m.StopTimeSunriseRelative(); }, 4,
-     "optStopTime_4", [](const MovieGen& m) { return m.StopTimeOption(); }, 4},
-    {"txtStopTimeSunsetRelative", "-0.5", [](const MovieGen& m) { return m.StopTimeSunsetRelative(); }, -0.5,
-     "optStopTime_5", [](const MovieGen& m) { return m.StopTimeOption(); }, 5},
+    {"txtDeleteOlderImagesHours", "36.5", "DeleteOldImagesHours", 36.5},
+    // Hours that are no number are kept as such: nothing is deleted.
+    {"txtDeleteOlderImagesHours", "48h", "DeleteOldImagesHours", kNoNumber},
+    {"txtDeleteOlderImagesHours", "", "DeleteOldImagesHours", kNoNumber},
+    {"txtDuplicateCount", "7", "DuplicateCount", 7},
+    {"txtImageInterval", "120", "ImagesPerHour", 120, "optImageInterval_1", "ImageIntervalOption", 1},
+    {"txtMovieWidth", "640", "MovieSizeWidth", 640, "optMovieSize_1", "MovieSizeOption", 1},
+    {"txtMovieHeight", "480", "MovieSizeHeight", 480, "optMovieSize_1", "MovieSizeOption", 1},
+    {"txtStartTimeRelative", "12.5", "StartTimeRelative", 12.5, "optStartTime_1", "StartTimeOption", 1},
+    {"txtStartTimeToday", "7:30:00 PM", "StartTimeToday", 0.8125, "optStartTime_2", "StartTimeOption", 2},
+    {"txtStartTimeAbsolute", "1/2/2003 6:00:00 AM", "StartTimeAbsolute", Civil(2003, 1, 2, 6, 0, 0), "optStartTime_3",
+     "StartTimeOption", 3},
+    {"txtStartTimeSunriseRelative", "-2", "StartTimeSunriseRelative", -2, "optStartTime_4", "StartTimeOption", 4},
+    {"txtStartTimeSunsetRelative", "1.5", "StartTimeSunsetRelative", 1.5, "optStartTime_5", "StartTimeOption", 5},
+    {"txtStopTimeRelative", "3", "StopTimeRelative", 3, "optStopTime_1", "StopTimeOption", 1},
+    {"txtStopTimeToday", "6:15", "StopTimeToday", 0.2604166666666667, "optStopTime_2", "StopTimeOption", 2},
+    {"txtStopTimeAbsolute", "2024-02-29 23:59:58", "StopTimeAbsolute", Civil(2024, 2, 29, 23, 59, 58), "optStopTime_3",
+     "StopTimeOption", 3},
+    {"txtStopTimeSunriseRelative", "4", "StopTimeSunriseRelative", 4, "optStopTime_4", "StopTimeOption", 4},
+    {"txtStopTimeSunsetRelative", "-0.5", "StopTimeSunsetRelative", -0.5, "optStopTime_5", "StopTimeOption", 5},
     // The stamp's height and the deflicker window are held to their ranges as they are typed.
-    {"txtStampSize", "12.5", StampSizeOf, 12.5, nullptr, nullptr, 0},
-    {"txtStampSize", "75", StampSizeOf, 50, nullptr, nullptr, 0},
-    {"txtStampSize", "abc", StampSizeOf, 1, nullptr, nullptr, 0},
-    {"txtDeflickerFrames", "10", DeflickerOf, 10, nullptr, nullptr, 0},
-    {"txtDeflickerFrames", "1", DeflickerOf, 2, nullptr, nullptr, 0},
-    {"txtDeflickerFrames", "500", DeflickerOf, 129, nullptr, nullptr, 0},
-    {"txtDeflickerFrames", "-3", DeflickerOf, 0, nullptr, nullptr, 0},
+    {"txtStampSize", "12.5", "StampSize", 12.5},
+    {"txtStampSize", "75", "StampSize", 50},
+    {"txtStampSize", "abc", "StampSize", 1},
+    {"txtDeflickerFrames", "10", "DeflickerFrames", 10},
+    {"txtDeflickerFrames", "1", "DeflickerFrames", 2},
+    {"txtDeflickerFrames", "500", "DeflickerFrames", 129},
+    {"txtDeflickerFrames", "-3", "DeflickerFrames", 0},
 };
 
 TEST_F(MainWindowTest, EachNumberBoxWritesItsSettingAndSelectsItsOption) {
@@ -177,31 +165,31 @@ TEST_F(MainWindowTest, EachNumberBoxWritesItsSettingAndSelectsItsOption) {
     if (box == "txtDuplicateCount") Find<QRadioButton>("optImageInterval_1")->click();
     app->state.SetupChanged = false;
     Type(edit.box, edit.text);
-    EXPECT_NEAR(edit.read(app->movie), edit.expected, 1e-9);
+    const double value = FindSetting(edit.setting).number(app->movie);
+    if (std::isnan(edit.expected)) {
+      EXPECT_TRUE(std::isnan(value)) << value;
+    } else {
+      EXPECT_NEAR(value, edit.expected, 1e-9);
+    }
     if (edit.selects != nullptr) {
       EXPECT_TRUE(Find<QRadioButton>(edit.selects)->isChecked());
-      EXPECT_EQ(edit.read_option(app->movie), edit.expected_option);
+      EXPECT_EQ(FindSetting(edit.option_setting).number(app->movie), edit.expected_option);
     }
     EXPECT_TRUE(app->state.SetupChanged);
     Recreate();  // back to the defaults for the next row
   }
 }
 
-struct TextEdit {
-  const char* box;
-  const std::string& (MovieGen::*read)() const;
-};
-
 TEST_F(MainWindowTest, TextBoxesStoreTheirTextWithoutSurroundingBlanks) {
-  const TextEdit edits[] = {{"txtImageDirectory", &MovieGen::StillDirectory},
-                            {"txtImageFilter", &MovieGen::ImageFilter},
-                            {"txtOutputPath", &MovieGen::OutputAVIPath},
-                            {"txtPostGenerationShell", &MovieGen::PostGenerationShell},
-                            {"txtStampText", &MovieGen::StampText}};
-  for (const TextEdit& edit : edits) {
+  const struct { const char* box; const char* setting; } edits[] = {{"txtImageDirectory", "StillDirectory"},
+                                                                    {"txtImageFilter", "ImageFilter"},
+                                                                    {"txtOutputPath", "OutputAVIPath"},
+                                                                    {"txtPostGenerationShell", "PostGenerationShell"},
+                                                                    {"txtStampText", "StampText"}};
+  for (const auto& edit : edits) {
     SCOPED_TRACE(edit.box);
     Type(edit.box, "  /srv/my cam/x  ");
-    EXPECT_EQ((app->movie.*edit.read)(), "/srv/my cam/x");
+    EXPECT_EQ(FindSetting(edit.setting).text(app->movie), "/srv/my cam/x");
   }
 }
 
