@@ -11,8 +11,7 @@
 
 #include "support/jpeg_maker.h"
 #include "support/program.h"
-#include "support/temp_dir.h"
-#include "support/text_file.h"
+#include "support/test_files.h"
 
 namespace chronoreel {
 namespace {

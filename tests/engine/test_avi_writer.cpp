@@ -21,7 +21,7 @@ extern "C" {
 #include <libavutil/log.h>
 }
 #include "support/probe_movie.h"
-#include "support/temp_dir.h"
+#include "support/test_files.h"
 
 namespace chronoreel {
 namespace {
@@ -97,13 +97,6 @@ std::vector<std::string> Entries(const fs::path& dir) {
   for (const auto& e : fs::directory_iterator(dir)) names.push_back(e.path().filename().string());
   return names;
 }
-
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-void WriteText(const std::string& path, const std::string& text) { std::ofstream(path) << text; }
 
 bool HasEncoder(const std::string& fourcc) {
   return !EncoderNameForFourcc(FourccFromText(fourcc)).empty();
@@ -366,7 +359,7 @@ TEST(AviWriterFileTest, UnfinishedWriterRemovesItsTemporaryFile) {
     ASSERT_TRUE(w.WriteFrame(Flat(64, 48, {9, 9, 9}).View(), 15, Choice("MJPG")));
   }
   EXPECT_EQ(Entries(dir.Path()), std::vector<std::string>{"movie.avi"});
-  EXPECT_EQ(ReadAll(dir.File("movie.avi")), "earlier movie");
+  EXPECT_EQ(ReadText(dir.File("movie.avi")), "earlier movie");
 }
 
 TEST(AviWriterFileTest, ExistingOutputIsReplacedOnlyBySuccess) {
@@ -379,7 +372,7 @@ TEST(AviWriterFileTest, ExistingOutputIsReplacedOnlyBySuccess) {
     EXPECT_FALSE(w.WriteFrame(Flat(64, 48, {9, 9, 9}).View(), 15, Choice("ZZZZ")));
     EXPECT_FALSE(w.Finish());
   }
-  EXPECT_EQ(ReadAll(out), "earlier movie");
+  EXPECT_EQ(ReadText(out), "earlier movie");
   EXPECT_EQ(Entries(dir.Path()).size(), 1u);
   {
     AviWriter w;
@@ -509,7 +502,7 @@ TEST(AviWriterFileTest, FullDiskDuringWritingKeepsEarlierMovie) {
   setrlimit(RLIMIT_FSIZE, &old_limit);
   std::signal(SIGXFSZ, old_handler);
   EXPECT_FALSE(finished);
-  EXPECT_EQ(ReadAll(out), "earlier movie");
+  EXPECT_EQ(ReadText(out), "earlier movie");
   EXPECT_EQ(Entries(dir.Path()).size(), 1u);
 }
 
@@ -617,7 +610,7 @@ TEST(AviWriterCompressionTest, MjpegTakesTheFastPathOnlyWhenNothingElseIsAsked) 
     for (int k = 0; k < 3; ++k)
       ASSERT_TRUE(w.WriteFrame(TwoTone(64, 48, top, bottom).View(), 15, choice)) << w.Error();
     ASSERT_TRUE(w.Finish()) << w.Error();
-    EXPECT_EQ(ReadAll(out).find("Lavc") != std::string::npos, c.libavcodec);
+    EXPECT_EQ(ReadText(out).find("Lavc") != std::string::npos, c.libavcodec);
     const test::ProbedMovie movie = test::ProbeMovie(out);
     EXPECT_EQ(movie.codec_name, "mjpeg");
     EXPECT_EQ(movie.codec_tag, static_cast<uint32_t>(FourccFromText("MJPG")));
@@ -720,7 +713,7 @@ TEST(AviWriterCompressionTest, ParameterLinesReachTheEncoder) {
     for (int k = 0; k < 3; ++k)
       ASSERT_TRUE(w.WriteFrame(Textured(64, 48, k).View(), 15, Choice("H264", 8000, c.parms)));
     ASSERT_TRUE(w.Finish()) << w.Error();
-    EXPECT_NE(ReadAll(out).find(c.expect), std::string::npos);
+    EXPECT_NE(ReadText(out).find(c.expect), std::string::npos);
     const test::ProbedMovie movie = test::ProbeMovie(out);
     ASSERT_EQ(movie.FrameCount(), 3);
     for (bool key : movie.key_flags) EXPECT_TRUE(key);

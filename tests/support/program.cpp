@@ -7,7 +7,7 @@
 
 #include <thread>
 
-#include "support/text_file.h"
+#include "support/test_files.h"
 
 extern char** environ;
 

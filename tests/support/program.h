@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "support/temp_dir.h"
+#include "support/test_files.h"
 
 namespace chronoreel::test {
 

@@ -28,7 +28,7 @@
 #include <QUrl>
 
 #include "app/application.h"
-#include "support/temp_dir.h"
+#include "support/test_files.h"
 #include "time/date_time.h"
 #include "ui/compression_dialog.h"
 #include "ui/main_window.h"
