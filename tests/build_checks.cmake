@@ -1,4 +1,8 @@
 # Run by CTest with -DPROGRAM=<the chronoreel executable> -DBUILD_DIR=<the build folder>.
+file(STRINGS "${PROGRAM}" tool_code REGEX "TakeScreenshots|CHRONOREEL_SCREENSHOT")
+if(tool_code)
+  message(FATAL_ERROR "the program holds the screenshot tool")
+endif()
 
 # The targets of the current configuration; a moc step shows as <target>_autogen.
 file(STRINGS "${BUILD_DIR}/CMakeFiles/TargetDirectories.txt" autogen REGEX "_autogen\\.dir$")
