@@ -178,13 +178,6 @@ std::string Padding(int lines) {
   return text;
 }
 
-// Every entry of a folder, sorted.
-std::vector<std::string> Entries(const std::string& dir) {
-  std::vector<std::string> names = EntriesStartingWith(dir, "");
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
 class AutomatedFaults : public ::testing::Test {
  protected:
   // The runs keep their locks in a runtime folder of this test's own.

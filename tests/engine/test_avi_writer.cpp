@@ -92,12 +92,6 @@ CompressionChoice Choice(const std::string& fourcc, int32_t quality = 8000,
   return c;
 }
 
-std::vector<std::string> Entries(const fs::path& dir) {
-  std::vector<std::string> names;
-  for (const auto& e : fs::directory_iterator(dir)) names.push_back(e.path().filename().string());
-  return names;
-}
-
 bool HasEncoder(const std::string& fourcc) {
   return !EncoderNameForFourcc(FourccFromText(fourcc)).empty();
 }

@@ -66,13 +66,6 @@ bool IndexFirst(const std::string& path) {
   return moov != std::string::npos && mdat != std::string::npos && moov < mdat;
 }
 
-std::vector<std::string> FolderEntries(const fs::path& folder) {
-  std::vector<std::string> names;
-  for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename());
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
 class ContainerRun {
  public:
   explicit ContainerRun(bool window) : sun_(state_.location), gen_(state_, sun_, host_) {
@@ -137,7 +130,7 @@ TEST_P(ContainerWrittenTest, PlaysBackEveryFrameInOrder) {
   const std::string path = run.Make(c.file, c.fourcc);
   ASSERT_TRUE(run.Gen().LastRunCompleted());
   // Only the movie is left: the temporary file took its name.
-  EXPECT_EQ(FolderEntries(run.Out().Path()), std::vector<std::string>{c.file});
+  EXPECT_EQ(Entries(run.Out().Path()), std::vector<std::string>{c.file});
   EXPECT_EQ(Signature(path), c.signature);
 
   const test::ProbedMovie movie = test::ProbeMovie(path);
@@ -208,7 +201,7 @@ TEST_P(ContainerRefusedTest, AnEncoderTheContainerCannotHoldFailsAtOpening) {
   // Nothing was written: no frames were asked for, and the earlier movie is untouched.
   EXPECT_FALSE(run.Host().Has("status:Status: Adding Frames to AVI"));
   EXPECT_EQ(ReadBytes(path), (std::vector<uint8_t>{'o', 'l', 'd'}));
-  EXPECT_EQ(FolderEntries(run.Out().Path()), std::vector<std::string>{c.file});
+  EXPECT_EQ(Entries(run.Out().Path()), std::vector<std::string>{c.file});
 }
 
 INSTANTIATE_TEST_SUITE_P(Endings, ContainerRefusedTest,
@@ -234,7 +227,7 @@ TEST(ContainerWriterTest, AMovieWithoutFramesIsAnEmptyAviOrNothing) {
     ASSERT_TRUE(writer.Open(path)) << writer.Error();
     EXPECT_EQ(writer.Finish(), c.written) << writer.Error();
     EXPECT_EQ(Signature(path), c.written ? "avi" : "?");
-    EXPECT_EQ(FolderEntries(dir.Path()), std::vector<std::string>{c.file});
+    EXPECT_EQ(Entries(dir.Path()), std::vector<std::string>{c.file});
   }
 }
 

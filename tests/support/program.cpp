@@ -96,14 +96,19 @@ std::optional<int> Process::Wait(std::chrono::seconds limit) {
   return exit_status_;
 }
 
-std::string Process::Out() const { return ReadText(logs_.File("out")); }
+std::string Process::Out() const {
+  return ReadText(logs_.File("out"));
+}
 
-std::string Process::Err() const { return ReadText(logs_.File("err")); }
+std::string Process::Err() const {
+  return ReadText(logs_.File("err"));
+}
 
 Program::Program(const std::vector<std::string>& switches, const std::string& cwd, const Launch& launch)
     : Process(WithProgram(switches), cwd, launch) {}
 
-ProgramRun RunProgram(const std::vector<std::string>& switches, const std::string& cwd, const Launch& launch) {
+ProgramRun RunProgram(const std::vector<std::string>& switches, const std::string& cwd,
+                      const Launch& launch) {
   Program program(switches, cwd, launch);
   ProgramRun run;
   run.status = program.Wait(std::chrono::seconds(120));

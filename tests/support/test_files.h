@@ -1,6 +1,7 @@
 #pragma once
-// Files and folders of the tests: a fresh folder that goes with its owner, and whole files
-// read and written byte for byte.
+// Files and folders of the tests: a fresh folder that goes with its owner, whole files read
+// and written byte for byte, the names in a folder.
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -64,6 +65,16 @@ inline std::vector<uint8_t> ReadBytes(const std::string& path) {
 
 inline void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
   WriteText(path, std::string(bytes.begin(), bytes.end()));
+}
+
+// The names in a folder, sorted; none when it cannot be read.
+inline std::vector<std::string> Entries(const std::string& dir) {
+  std::vector<std::string> names;
+  std::error_code ec;
+  for (const auto& e : std::filesystem::directory_iterator(dir, ec))
+    names.push_back(e.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
 }
 
 }  // namespace chronoreel
