@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Builds the fuzz targets (clang, libFuzzer, ASan + UBSan) and runs each one over a work
-# copy of its seed corpus, one target at a time.
+# Builds the fuzz targets (as fuzz/config.sh says) and runs each one over a work copy of its
+# seed corpus, one target at a time.
 #
 #   fuzz/run.sh [--runs N | --seconds S] [--no-build] [--make-seeds] [target ...]
 #
@@ -17,8 +17,8 @@
 set -u -o pipefail
 
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
-root="$(dirname "$here")"
-build="$root/build-fuzz"
+source "$here/config.sh"
+build=$fuzz_build
 runs=100000
 seconds=""
 do_build=1
@@ -44,14 +44,9 @@ if [ ${#targets[@]} -eq 0 ]; then
 fi
 
 if [ "$do_build" = 1 ]; then
-  if [ ! -f "$build/CMakeCache.txt" ]; then
-    CC=clang CXX=clang++ cmake -S "$root" -B "$build" -DCHRONOREEL_FUZZ=ON -G "Unix Makefiles" >/dev/null || exit 2
-  fi
   build_list=("${targets[@]}")
   [ "$make_seeds" = 1 ] && build_list+=(make_fuzz_seeds)
-  for t in "${build_list[@]}"; do
-    cmake --build "$build" --target "$t" -j2 >/dev/null || { echo "run.sh: cannot build $t" >&2; exit 2; }
-  done
+  fuzz_make "${build_list[@]}" >/dev/null || { echo "run.sh: cannot build ${build_list[*]}" >&2; exit 2; }
 fi
 
 if [ "$make_seeds" = 1 ]; then

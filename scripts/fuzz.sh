@@ -43,15 +43,9 @@ if [ ${#targets[@]} -eq 0 ]; then
   for src in fuzz/fuzz_*.cpp; do targets+=("$(basename "$src" .cpp)"); done
 fi
 
-build=build-fuzz
-if [ ! -f "$build/CMakeCache.txt" ]; then
-  CC=clang CXX=clang++ cmake -S . -B "$build" -DCHRONOREEL_FUZZ=ON \
-    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCHRONOREEL_WERROR=ON >/dev/null
-fi
-cmake --build "$build" -j"$(nproc)" --target "${targets[@]}"
-
-export ASAN_OPTIONS=detect_leaks=1:abort_on_error=0
-export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+source fuzz/config.sh
+fuzz_make "${targets[@]}"
+build=$fuzz_build
 status=0
 
 # Each kept finding once: it must now pass (a crash, leak or timeout fails the replay).

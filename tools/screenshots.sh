@@ -1,13 +1,14 @@
 #!/bin/sh
-# Pictures of the windows for docs/screenshots/: starts the program on a virtual display
-# with a few generated stills, so that the progress window shows a real run.
-#   tools/screenshots.sh [build-dir]     (default: build-ui; the program must be built)
+# Pictures of the windows for docs/screenshots/: starts the screenshot tool (built with the
+# windows) on a virtual display with a few generated stills, so that the progress window
+# shows a real run.
+#   tools/screenshots.sh [build-dir]     (default: build-ui; the tool must be built)
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=$(cd "${1:-$root/build-ui}" && pwd)  # absolute: the program runs from another folder
-program=$build/chronoreel
+build=$(cd "${1:-$root/build-ui}" && pwd)  # absolute: the tool runs from another folder
+tool=$build/chronoreel-screenshots
 out=$root/docs/screenshots
-[ -x "$program" ] || { echo "screenshots: build the program first: $program" >&2; exit 2; }
+[ -x "$tool" ] || { echo "screenshots: build the tool first: $tool" >&2; exit 2; }
 command -v xvfb-run >/dev/null || { echo "screenshots: xvfb-run is needed (package xvfb)" >&2; exit 2; }
 command -v ffmpeg >/dev/null || { echo "screenshots: ffmpeg is needed for the stills" >&2; exit 2; }
 
@@ -20,8 +21,7 @@ ffmpeg -loglevel error -f lavfi -i testsrc2=size=480x360:rate=1 -frames:v 24 "$w
 cd "$work"
 pictures="main_window progress location compression about"
 for name in $pictures; do rm -f "$out/$name.png"; done
-env -u QT_QPA_PLATFORM CHRONOREEL_SCREENSHOT_DIR="$out" CHRONOREEL_SCREENSHOT_STILLS="$work/stills" \
-  xvfb-run -a -s "-screen 0 1600x1200x24" "$program"
+env -u QT_QPA_PLATFORM xvfb-run -a -s "-screen 0 1600x1200x24" "$tool" "$out" "$work/stills"
 status=0
 for name in $pictures; do
   [ -s "$out/$name.png" ] || { echo "screenshots: no picture of $name" >&2; status=1; }

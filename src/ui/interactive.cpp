@@ -13,7 +13,6 @@
 #include "app/startup.h"
 #include "ui/main_window.h"
 #include "ui/qt_host.h"
-#include "ui/screenshots.h"
 #include "ui/splash_about.h"
 
 namespace chronoreel {
@@ -45,11 +44,6 @@ int Interactive(Application& app, QtHost& host, const CommandLineValues& cmd) {
   host.SetMainWindow(&window);
   LoadStartingSetup(app, window, cmd);
   window.show();
-
-  if (const char* folder = std::getenv("CHRONOREEL_SCREENSHOT_DIR"); folder != nullptr && *folder != '\0') {
-    TakeScreenshots(app, host, window, folder);
-    return kExitCompleted;
-  }
   QApplication::exec();
   host.SetMainWindow(nullptr);
   return kExitCompleted;

@@ -1,68 +1,22 @@
 // The conveniences of the command line, run through the real program: --help, --version,
 // the quiet switch and the dry run.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "support/jpeg_maker.h"
-#include "support/temp_dir.h"
+#include "support/program.h"
+#include "support/test_files.h"
 
 namespace chronoreel {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string ReadText(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-struct RunOutput {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
-
-// Runs the program in `cwd` without a display; standard output and error are kept apart,
-// in files outside the folder under test.
-RunOutput RunProgram(const std::string& cwd, const std::vector<std::string>& switches) {
-  TempDir logs("chronoreel-cli-logs");
-  const std::string out_path = logs.File("out"), err_path = logs.File("err");
-  const pid_t pid = fork();
-  if (pid == 0) {
-    unsetenv("DISPLAY");
-    unsetenv("WAYLAND_DISPLAY");
-    unsetenv("QT_QPA_PLATFORM");
-    if (chdir(cwd.c_str()) != 0) _exit(127);
-    const int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    const int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    dup2(out, 1);
-    dup2(err, 2);
-    std::vector<char*> argv = {const_cast<char*>(CHRONOREEL_EXE)};
-    for (const std::string& s : switches) argv.push_back(const_cast<char*>(s.c_str()));
-    argv.push_back(nullptr);
-    execv(argv[0], argv.data());
-    _exit(127);
-  }
-  RunOutput r;
-  int status = 0;
-  waitpid(pid, &status, 0);
-  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  r.out = ReadText(out_path);
-  r.err = ReadText(err_path);
-  return r;
-}
 
 // Every entry under a folder with its bytes and modified time, as text for a comparison.
 std::map<std::string, std::string> Snapshot(const fs::path& dir) {
@@ -98,7 +52,7 @@ class CliTest : public ::testing::Test {
 TEST_F(CliTest, HelpAndVersionAnswerAndChangeNothing) {
   const auto before = Snapshot(dir_.Path());
   for (const char* request : {"--help", "--version"}) {
-    const RunOutput r = RunProgram(dir_.Str(), {"/a", "/f=cam.tls", request});
+    const test::ProgramRun r = test::RunProgram({"/a", "/f=cam.tls", request}, dir_.Str());
     EXPECT_EQ(r.status, 0) << request;
     EXPECT_EQ(r.err, "") << request;
     EXPECT_NE(r.out.find(std::string(request) == "--help" ? "/pgs=" : "chronoreel "), std::string::npos) << r.out;
@@ -108,7 +62,7 @@ TEST_F(CliTest, HelpAndVersionAnswerAndChangeNothing) {
 
 TEST_F(CliTest, DryRunListsTheRunAndLeavesEveryFileAsItWas) {
   const auto before = Snapshot(dir_.Path());
-  const RunOutput r = RunProgram(dir_.Str(), {"/a", "/f=cam.tls", "/d"});
+  const test::ProgramRun r = test::RunProgram({"/a", "/f=cam.tls", "/d"}, dir_.Str());
   EXPECT_EQ(r.status, 0) << r.out << r.err;
   EXPECT_NE(r.out.find("Stills found: 12"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("Frames: 12"), std::string::npos) << r.out;
@@ -124,13 +78,14 @@ TEST_F(CliTest, DryRunListsTheRunAndLeavesEveryFileAsItWas) {
 TEST_F(CliTest, QuietRunsPrintNothingUnlessSomethingFailed) {
   // The clean-up would remove the stills that the second run needs.
   std::ofstream(dir_.File("cam.tls"), std::ios::app) << "DeleteOldImages=False\n";
-  const RunOutput ok = RunProgram(dir_.Str(), {"/a", "/f=cam.tls", "/q"});
+  const test::ProgramRun ok = test::RunProgram({"/a", "/f=cam.tls", "/q"}, dir_.Str());
   EXPECT_EQ(ok.status, 0) << ok.err;
   EXPECT_EQ(ok.out, "");
   EXPECT_EQ(ok.err, "");
   EXPECT_TRUE(fs::exists(dir_.File("ran")));
 
-  const RunOutput failed = RunProgram(dir_.Str(), {"/a", "/f=cam.tls", "/q", "/ip=" + dir_.File("no such folder")});
+  const test::ProgramRun failed =
+      test::RunProgram({"/a", "/f=cam.tls", "/q", "/ip=" + dir_.File("no such folder")}, dir_.Str());
   EXPECT_EQ(failed.status, 1);
   EXPECT_EQ(failed.out, "");
   EXPECT_NE(failed.err, "") << "a failure must still say what went wrong";

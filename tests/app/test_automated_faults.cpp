@@ -11,7 +11,6 @@
 #include <sys/inotify.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -39,8 +38,8 @@
 #include "setup/ini.h"
 #include "support/jpeg_maker.h"
 #include "support/probe_movie.h"
-#include "support/temp_dir.h"
-#include "support/text_file.h"
+#include "support/program.h"
+#include "support/test_files.h"
 #include "time/sun.h"
 
 namespace chronoreel {
@@ -65,84 +64,7 @@ std::vector<std::string> EntriesStartingWith(const std::string& dir, const std::
   return names;
 }
 
-// The program, started in `cwd` (where its profile lives) with standard error to a file.
-// Killed and reaped if the test leaves before it ends.
-class Program {
- public:
-  // with_display: the run sees Qt's offscreen platform, as a run started from a desktop does.
-  Program(const std::vector<std::string>& switches, const std::string& cwd, bool with_display = false)
-      : log_("/tmp/chronoreel-faults-" + std::to_string(::getpid()) + "-" + std::to_string(++count_) + ".err") {
-    std::vector<std::string> argv = {CHRONOREEL_EXE};
-    argv.insert(argv.end(), switches.begin(), switches.end());
-    std::vector<char*> args;
-    for (std::string& a : argv) args.push_back(a.data());
-    args.push_back(nullptr);
-    pid_ = ::fork();
-    if (pid_ == 0) {
-      // Only async-signal-safe calls from here on.
-      const int err = ::open(log_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      const int null = ::open("/dev/null", O_RDWR);
-      if (err < 0 || null < 0 || ::chdir(cwd.c_str()) != 0) ::_exit(126);
-      ::dup2(null, 0);
-      ::dup2(null, 1);
-      ::dup2(err, 2);
-      ::unsetenv("DISPLAY");
-      ::unsetenv("WAYLAND_DISPLAY");
-      // CTest hands every test the offscreen platform; most runs are the scheduler's, with no display.
-      if (with_display) {
-        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-      } else {
-        ::unsetenv("QT_QPA_PLATFORM");
-      }
-      ::execv(args[0], args.data());
-      ::_exit(127);
-    }
-  }
-  ~Program() {
-    if (pid_ > 0) {
-      ::kill(pid_, SIGKILL);
-      ::waitpid(pid_, nullptr, 0);
-    }
-    std::error_code ec;
-    fs::remove(log_, ec);
-  }
-  Program(const Program&) = delete;
-  Program& operator=(const Program&) = delete;
-
-  bool Started() const { return pid_ > 0; }
-  void Signal(int signal_number) const {
-    if (pid_ > 0) ::kill(pid_, signal_number);
-  }
-  bool Running() {
-    if (pid_ <= 0) return false;
-    int status = 0;
-    if (::waitpid(pid_, &status, WNOHANG) != pid_) return true;
-    Ended(status);
-    return false;
-  }
-
-  // The exit status; nullopt when it was ended by a signal or did not end in time.
-  std::optional<int> Wait(seconds limit = seconds(180)) {
-    const auto deadline = Clock::now() + limit;
-    while (Running() && Clock::now() < deadline) std::this_thread::sleep_for(milliseconds(10));
-    return exit_status_;
-  }
-  int TermSignal() const { return term_signal_; }
-  std::string Err() const { return ReadText(log_); }
-
- private:
-  void Ended(int status) {
-    pid_ = -1;
-    if (WIFEXITED(status)) exit_status_ = WEXITSTATUS(status);
-    if (WIFSIGNALED(status)) term_signal_ = WTERMSIG(status);
-  }
-
-  static inline int count_ = 0;
-  std::string log_;
-  pid_t pid_ = -1;
-  std::optional<int> exit_status_;
-  int term_signal_ = 0;
-};
+using test::Program;
 
 // Wakes when a file whose name starts with a prefix is created or written in a folder.
 class FolderWatch {
@@ -254,13 +176,6 @@ std::string Padding(int lines) {
   std::string text;
   for (int i = 0; i < lines; ++i) text += "; padding line " + std::to_string(i) + std::string(60, '.') + "\n";
   return text;
-}
-
-// Every entry of a folder, sorted.
-std::vector<std::string> Entries(const std::string& dir) {
-  std::vector<std::string> names = EntriesStartingWith(dir, "");
-  std::sort(names.begin(), names.end());
-  return names;
 }
 
 class AutomatedFaults : public ::testing::Test {
@@ -603,7 +518,9 @@ TEST_F(AutomatedFaults, TerminationSignalChangesNothing) {
     WriteText(folder + "/cam.tls", SetupText(Path("stills"), movie, options));
 
     FolderWatch watch(folder);
-    Program run({"/a", "/f=" + folder + "/cam.tls"}, Home(), c.with_display);
+    // With a display the run sees Qt's offscreen platform, as a run started from a desktop does.
+    const test::Launch display{.env = {"QT_QPA_PLATFORM=offscreen"}};
+    Program run({"/a", "/f=" + folder + "/cam.tls"}, Home(), c.with_display ? display : test::Launch{});
     ASSERT_TRUE(watch.WaitFor(".cam.avi.chronoreel-", 64 * 1024, seconds(120)));
     run.Signal(c.signal_number);
     EXPECT_EQ(run.Wait(), 6) << "ended by signal " << run.TermSignal();

@@ -4,9 +4,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -24,17 +22,14 @@
 #include "setup/ini.h"
 #include "support/jpeg_maker.h"
 #include "support/probe_movie.h"
-#include "support/temp_dir.h"
-#include "support/text_file.h"
-
-extern char** environ;
+#include "support/program.h"
+#include "support/test_files.h"
 
 namespace chronoreel {
 namespace {
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
-
 
 // A value as it stands in a profile file, without writing anything back.
 std::string Stored(const std::string& path, const std::string& section, const std::string& key) {
@@ -43,101 +38,10 @@ std::string Stored(const std::string& path, const std::string& section, const st
   return ini.GetKey(section, key, false, "");
 }
 
-// A child process that this test started; killed and reaped if the test leaves early.
-class Child {
- public:
-  Child() = default;
-  Child(const Child&) = delete;
-  Child& operator=(const Child&) = delete;
-  ~Child() {
-    if (pid_ > 0) {
-      ::kill(pid_, SIGKILL);
-      ::waitpid(pid_, nullptr, 0);
-    }
-  }
-
-  // argv[0] is the program. env: the whole environment. stdout and stderr go to out_file
-  // (unless empty); extra_fd, when >= 0, becomes the child's descriptor 3.
-  bool Start(const std::vector<std::string>& argv, const std::vector<std::string>& env,
-             const std::string& cwd, const std::string& out_file, int extra_fd = -1) {
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    if (!cwd.empty()) posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
-    if (!out_file.empty()) {
-      posix_spawn_file_actions_addopen(&actions, 1, out_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      posix_spawn_file_actions_adddup2(&actions, 1, 2);
-    }
-    if (extra_fd >= 0) posix_spawn_file_actions_adddup2(&actions, extra_fd, 3);
-    std::vector<char*> args;
-    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    std::vector<char*> envp;
-    for (const std::string& e : env) envp.push_back(const_cast<char*>(e.c_str()));
-    envp.push_back(nullptr);
-    const int rc = ::posix_spawnp(&pid_, args[0], &actions, nullptr, args.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0) pid_ = -1;
-    return rc == 0;
-  }
-
-  // The exit status, or nullopt when the child did not end in time (it is killed then) or
-  // ended by a signal.
-  std::optional<int> Wait(std::chrono::seconds limit) {
-    const auto deadline = Clock::now() + limit;
-    for (;;) {
-      int status = 0;
-      const pid_t done = ::waitpid(pid_, &status, WNOHANG);
-      if (done == pid_) {
-        pid_ = -1;
-        if (WIFEXITED(status)) return WEXITSTATUS(status);
-        return std::nullopt;
-      }
-      if (done < 0 || Clock::now() > deadline) return std::nullopt;
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-  }
-
-  void Signal(int signal_number) {
-    if (pid_ > 0) ::kill(pid_, signal_number);
-  }
-
- private:
-  pid_t pid_ = -1;
-};
-
-// The environment of this test without a display, plus `extra`.
-std::vector<std::string> Environment(const std::vector<std::string>& extra) {
-  std::vector<std::string> env;
-  for (char** e = environ; *e != nullptr; ++e) {
-    const std::string entry = *e;
-    const std::string name = entry.substr(0, entry.find('='));
-    if (name == "DISPLAY" || name == "WAYLAND_DISPLAY" || name == "QT_QPA_PLATFORM") continue;
-    bool replaced = false;  // a variable in `extra` takes the place of the inherited one
-    for (const std::string& x : extra) replaced = replaced || x.compare(0, name.size() + 1, name + "=") == 0;
-    if (replaced) continue;
-    env.push_back(entry);
-  }
-  env.insert(env.end(), extra.begin(), extra.end());
-  return env;
-}
-
-struct RunResult {
-  std::optional<int> status;
-  std::string err;  // standard error and output together
-};
-
-RunResult RunChronoreel(const std::string& cwd, const std::vector<std::string>& switches,
-                        const std::vector<std::string>& extra_env = {}) {
-  std::vector<std::string> argv = {CHRONOREEL_EXE};
-  argv.insert(argv.end(), switches.begin(), switches.end());
-  const std::string log = cwd + "/.run.log";
-  Child child;
-  RunResult result;
-  if (!child.Start(argv, Environment(extra_env), cwd, log)) return result;
-  result.status = child.Wait(std::chrono::seconds(120));
-  result.err = ReadText(log);
-  fs::remove(log);
-  return result;
+// The run's standard output and error together, as a scheduler's log holds them.
+test::ProgramRun RunChronoreel(const std::string& cwd, const std::vector<std::string>& switches,
+                               const std::vector<std::string>& extra_env = {}) {
+  return test::RunProgram(switches, cwd, {.env = extra_env, .output_in_err = true});
 }
 
 // Twelve stills of 7 December 2026, one an hour from 06:00 to 17:00, named YYMMDDHHMMSS.
@@ -232,7 +136,7 @@ TEST_P(AutomatedOverride, MakesTheMovieTheSwitchesAskFor) {
   std::vector<std::string> switches = {"/a", "/f=cam.tls", "/i"};
   for (const std::string& s : c.switches) switches.push_back(Expand(s, w));
 
-  const RunResult run = RunChronoreel(w.dir.Str(), switches);
+  const test::ProgramRun run = RunChronoreel(w.dir.Str(), switches);
   ASSERT_TRUE(run.status.has_value()) << "no normal end; output:\n" << run.err;
   EXPECT_EQ(*run.status, c.status) << run.err;
   if (!c.err_contains.empty()) {
@@ -393,7 +297,7 @@ TEST(AutomatedRun, CompletesTheSetupFileAndLeavesTheRecentList) {
                            "\nFile2=" + w.dir.File("gone.tls") + "\n");
   const std::string profile_before = ReadText(w.profile);
 
-  const RunResult run = RunChronoreel(w.dir.Str(), {"/a", "/f=cam.tls"});
+  const test::ProgramRun run = RunChronoreel(w.dir.Str(), {"/a", "/f=cam.tls"});
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(test::ProbeMovie(w.movie).FrameCount(), kStills);
 
@@ -451,7 +355,7 @@ TEST(AutomatedRun, OriginalSetupFileIsLeftAsItIs) {
                 std::string(64, '0') + "\r\n";
     }
     WriteText(w.setup, text);
-    const RunResult run = RunChronoreel(w.dir.Str(), {"/a", "/f=cam.tls", "/i"});
+    const test::ProgramRun run = RunChronoreel(w.dir.Str(), {"/a", "/f=cam.tls", "/i"});
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(test::ProbeMovie(w.movie).width, c.movie_width);
     EXPECT_EQ(ReadText(w.setup), text);
@@ -469,7 +373,7 @@ TEST(AutomatedRun, QuietRunWritesNoProgress) {
     SCOPED_TRACE(handler);
     World w;
     if (*handler) WriteText(w.setup, SetupText(w.stills, w.movie) + "[Compress]\nHandler=" + handler + "\n");
-    const RunResult run = RunChronoreel(w.dir.Str(), {"/A", "/F=cam.tls", "/I"});
+    const test::ProgramRun run = RunChronoreel(w.dir.Str(), {"/A", "/F=cam.tls", "/I"});
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.err, "");
     EXPECT_GT(test::ProbeMovie(w.movie).FrameCount(), 0);
@@ -493,7 +397,7 @@ TEST(AutomatedRun, SunWindowWithoutLocationNamesTheProfile) {
                       "\nStartTimeOption=3\nStartTimeAbsolute=0\nStopTimeOption=5");
     WriteText(w.setup, setup);
     if (c.profile) WriteText(w.profile, c.profile);
-    const RunResult run = RunChronoreel(w.dir.Str(), {"/a", "/f=cam.tls", "/i"});
+    const test::ProgramRun run = RunChronoreel(w.dir.Str(), {"/a", "/f=cam.tls", "/i"});
     ASSERT_TRUE(run.status.has_value()) << c.name;
     EXPECT_EQ(run.err.find(w.profile + " holds no location") != std::string::npos, c.warned)
         << c.name << ": " << run.err;
@@ -517,7 +421,7 @@ TEST(AutomatedRun, StartsThatNeedADisplayEndWithStatusTwo) {
   World w;
   const std::string setup_before = ReadText(w.setup);
   for (const Case& c : cases) {
-    const RunResult run = RunChronoreel(w.dir.Str(), c.switches);
+    const test::ProgramRun run = RunChronoreel(w.dir.Str(), c.switches);
     EXPECT_EQ(run.status, 2) << c.name << ": " << run.err;
     EXPECT_NE(run.err.find(c.hint), std::string::npos) << c.name << ": " << run.err;
   }
@@ -531,7 +435,7 @@ TEST(AutomatedRun, ReadOnlySetupFileStillMakesTheMovie) {
   World w;
   const std::string before = ReadText(w.setup);
   ASSERT_EQ(::chmod(w.setup.c_str(), 0444), 0);
-  const RunResult run = RunChronoreel(w.dir.Str(), {"/a", "/f=cam.tls", "/i"});
+  const test::ProgramRun run = RunChronoreel(w.dir.Str(), {"/a", "/f=cam.tls", "/i"});
   EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(test::ProbeMovie(w.movie).FrameCount(), kStills);
   EXPECT_EQ(ReadText(w.setup), before);
@@ -543,7 +447,7 @@ TEST(AutomatedRun, UnwritableProfileLosesNothingElse) {
   World w;
   fs::create_directory(w.profile);
   WriteText(w.profile + "/inside", "keep");
-  const RunResult run = RunChronoreel(w.dir.Str(), {"/a", "/f=cam.tls", "/i"});
+  const test::ProgramRun run = RunChronoreel(w.dir.Str(), {"/a", "/f=cam.tls", "/i"});
   EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(test::ProbeMovie(w.movie).FrameCount(), kStills);
   EXPECT_EQ(Stored(w.setup, "Compress", "Handler"), "0");
@@ -557,18 +461,16 @@ TEST(AutomatedRun, TerminationWhileTheCommandRunsDeletesNothing) {
   World w;
   DeleteEveryStill(w);
   const std::string marker = w.dir.File("started");
-  const std::vector<std::string> argv = {CHRONOREEL_EXE, "/a", "/f=cam.tls", "/i",
-                                         "/pgs=sh -c 'echo $$ > " + marker + "; exec sleep 60'"};
-  const std::string log = w.dir.File(".log");
-  Child child;
-  ASSERT_TRUE(child.Start(argv, Environment({}), w.dir.Str(), log));
+  test::Program child({"/a", "/f=cam.tls", "/i", "/pgs=sh -c 'echo $$ > " + marker + "; exec sleep 60'"},
+                      w.dir.Str(), {.env = {}, .output_in_err = true});
+  ASSERT_TRUE(child.Started());
   const auto deadline = Clock::now() + std::chrono::seconds(60);
   while (!fs::exists(marker) && Clock::now() < deadline)
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  ASSERT_TRUE(fs::exists(marker)) << ReadText(log);
+  ASSERT_TRUE(fs::exists(marker)) << child.Err();
   const auto signalled = Clock::now();
   child.Signal(SIGTERM);
-  EXPECT_EQ(child.Wait(std::chrono::seconds(30)), 6) << ReadText(log);
+  EXPECT_EQ(child.Wait(std::chrono::seconds(30)), 6) << child.Err();
   EXPECT_LT(Clock::now() - signalled, std::chrono::seconds(20));
   EXPECT_EQ(test::ProbeMovie(w.movie).FrameCount(), kStills);
   EXPECT_EQ(std::distance(fs::directory_iterator(w.stills), fs::directory_iterator()), kStills);
@@ -583,9 +485,9 @@ class XServer {
   XServer() {
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC) != 0) return;
-    const bool started =
-        server_.Start({"Xvfb", "-displayfd", "3", "-screen", "0", "640x480x24", "-nolisten", "tcp"},
-                      Environment({}), "", "/dev/null", fds[1]);
+    server_.emplace(std::vector<std::string>{"Xvfb", "-displayfd", "3", "-screen", "0", "640x480x24", "-nolisten", "tcp"},
+                    "", test::Launch{.env = {}, .output_in_err = false, .fd3 = fds[1]});
+    const bool started = server_->Started();
     ::close(fds[1]);
     std::string number;
     if (started) {
@@ -613,7 +515,7 @@ class XServer {
   const std::string& Display() const { return display_; }
 
  private:
-  Child server_;
+  std::optional<test::Process> server_;
   std::string display_;
 };
 
@@ -655,7 +557,7 @@ TEST(AutomatedRunWithDisplay, InstanceWindowCarriesTheNumber) {
     const char* asan = std::getenv("ASAN_OPTIONS");
     const std::string asan_options =
         "ASAN_OPTIONS=" + std::string(asan != nullptr ? asan : "") + ":strict_string_checks=0";
-    const RunResult run = RunChronoreel(w.dir.Str(), switches, {"DISPLAY=" + x.Display(), asan_options});
+    const test::ProgramRun run = RunChronoreel(w.dir.Str(), switches, {"DISPLAY=" + x.Display(), asan_options});
     const std::string name = c.switches.empty() ? "no /n=" : c.switches[0];
     ASSERT_EQ(run.status, 0) << name << ": " << run.err;
     EXPECT_EQ(test::ProbeMovie(w.movie).FrameCount(), kStills) << name;

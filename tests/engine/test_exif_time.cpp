@@ -8,7 +8,7 @@
 #include "engine/exif_time.h"
 #include "support/exif_maker.h"
 #include "support/jpeg_maker.h"
-#include "support/temp_dir.h"
+#include "support/test_files.h"
 
 namespace chronoreel {
 namespace {

@@ -17,13 +17,11 @@
 #include "support/fake_host.h"
 #include "support/jpeg_maker.h"
 #include "support/probe_movie.h"
-#include "support/temp_dir.h"
+#include "support/test_files.h"
 #include "time/sun.h"
 
 extern "C" {
-#include <libavformat/avformat.h>
 #include <libavutil/log.h>
-#include <libavutil/pixdesc.h>
 }
 
 namespace chronoreel {
@@ -66,26 +64,6 @@ bool IndexFirst(const std::string& path) {
   const size_t moov = text.find("moov");
   const size_t mdat = text.find("mdat");
   return moov != std::string::npos && mdat != std::string::npos && moov < mdat;
-}
-
-struct InputCloser {
-  void operator()(AVFormatContext* c) const { avformat_close_input(&c); }
-};
-
-std::string StoredPixelFormat(const std::string& path) {
-  AVFormatContext* raw = nullptr;
-  if (avformat_open_input(&raw, path.c_str(), nullptr, nullptr) < 0) return "";
-  const std::unique_ptr<AVFormatContext, InputCloser> input(raw);
-  if (avformat_find_stream_info(raw, nullptr) < 0 || raw->nb_streams == 0) return "";
-  const char* name = av_get_pix_fmt_name(static_cast<AVPixelFormat>(raw->streams[0]->codecpar->format));
-  return name ? name : "";
-}
-
-std::vector<std::string> FolderEntries(const fs::path& folder) {
-  std::vector<std::string> names;
-  for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename());
-  std::sort(names.begin(), names.end());
-  return names;
 }
 
 class ContainerRun {
@@ -152,7 +130,7 @@ TEST_P(ContainerWrittenTest, PlaysBackEveryFrameInOrder) {
   const std::string path = run.Make(c.file, c.fourcc);
   ASSERT_TRUE(run.Gen().LastRunCompleted());
   // Only the movie is left: the temporary file took its name.
-  EXPECT_EQ(FolderEntries(run.Out().Path()), std::vector<std::string>{c.file});
+  EXPECT_EQ(Entries(run.Out().Path()), std::vector<std::string>{c.file});
   EXPECT_EQ(Signature(path), c.signature);
 
   const test::ProbedMovie movie = test::ProbeMovie(path);
@@ -162,7 +140,7 @@ TEST_P(ContainerWrittenTest, PlaysBackEveryFrameInOrder) {
   EXPECT_EQ(movie.height, c.height);
   EXPECT_EQ(movie.FrameCount(), kStills);
   if (*c.pix_fmt) {
-    EXPECT_EQ(StoredPixelFormat(path), c.pix_fmt);
+    EXPECT_EQ(movie.pixel_format, c.pix_fmt);
   }
   if (c.index_first) {
     EXPECT_TRUE(IndexFirst(path));
@@ -223,7 +201,7 @@ TEST_P(ContainerRefusedTest, AnEncoderTheContainerCannotHoldFailsAtOpening) {
   // Nothing was written: no frames were asked for, and the earlier movie is untouched.
   EXPECT_FALSE(run.Host().Has("status:Status: Adding Frames to AVI"));
   EXPECT_EQ(ReadBytes(path), (std::vector<uint8_t>{'o', 'l', 'd'}));
-  EXPECT_EQ(FolderEntries(run.Out().Path()), std::vector<std::string>{c.file});
+  EXPECT_EQ(Entries(run.Out().Path()), std::vector<std::string>{c.file});
 }
 
 INSTANTIATE_TEST_SUITE_P(Endings, ContainerRefusedTest,
@@ -249,7 +227,7 @@ TEST(ContainerWriterTest, AMovieWithoutFramesIsAnEmptyAviOrNothing) {
     ASSERT_TRUE(writer.Open(path)) << writer.Error();
     EXPECT_EQ(writer.Finish(), c.written) << writer.Error();
     EXPECT_EQ(Signature(path), c.written ? "avi" : "?");
-    EXPECT_EQ(FolderEntries(dir.Path()), std::vector<std::string>{c.file});
+    EXPECT_EQ(Entries(dir.Path()), std::vector<std::string>{c.file});
   }
 }
 

@@ -14,7 +14,7 @@
 #include "support/fake_host.h"
 #include "support/jpeg_maker.h"
 #include "support/probe_movie.h"
-#include "support/temp_dir.h"
+#include "support/test_files.h"
 #include "time/sun.h"
 
 extern "C" {

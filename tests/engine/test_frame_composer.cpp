@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "support/jpeg_maker.h"
-#include "support/temp_dir.h"
+#include "support/test_files.h"
 
 namespace chronoreel {
 namespace {

@@ -24,7 +24,7 @@
 #include "support/fake_host.h"
 #include "support/jpeg_maker.h"
 #include "support/probe_movie.h"
-#include "support/temp_dir.h"
+#include "support/test_files.h"
 #include "time/sun.h"
 
 namespace chronoreel {
@@ -45,11 +45,6 @@ struct Rig {
   Sun sun;
   MovieGen gen;
 };
-
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
 
 // ---- 200,000 stills ----
 
@@ -190,7 +185,7 @@ TEST_P(TagArgsTest, EachTagIsOneArgumentExactly) {
   const std::string base = fs::path(GetParam().out_name).stem().string();
   const std::string expected = out + '\1' + GetParam().out_name + '\1' + base + '\1' + folder +
                                "/\1" + folder + "/x\1";
-  EXPECT_EQ(ReadAll(record), expected);
+  EXPECT_EQ(ReadText(record), expected);
   EXPECT_TRUE(rig.host.messages.empty());
 }
 

@@ -31,7 +31,7 @@
 #include "support/fake_host.h"
 #include "support/jpeg_maker.h"
 #include "support/probe_movie.h"
-#include "support/temp_dir.h"
+#include "support/test_files.h"
 #include "time/sun.h"
 
 namespace chronoreel {

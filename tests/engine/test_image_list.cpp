@@ -20,7 +20,7 @@
 #include "app/core/host.h"
 #include "app/core/program_state.h"
 #include "engine/movie_gen.h"
-#include "support/temp_dir.h"
+#include "support/test_files.h"
 #include "time/date_time.h"
 #include "time/sun.h"
 #include "time/time_zone_guard.h"

@@ -1,5 +1,5 @@
 // The whole run against a recording host: stage order, status texts, cancel points, early
-// ends, and the movie read back with ffprobe.
+// ends, and the movie read back.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -15,7 +15,7 @@
 #include "support/fake_host.h"
 #include "support/jpeg_maker.h"
 #include "support/probe_movie.h"
-#include "support/temp_dir.h"
+#include "support/test_files.h"
 #include "time/sun.h"
 
 namespace chronoreel {
@@ -24,29 +24,6 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr uint32_t kColors[] = {0xff0000, 0x00ff00, 0x0000ff, 0xffffff};
-
-struct Probe {
-  int frames = -1;  // -1: no video stream (or no file)
-  int width = 0;
-  int height = 0;
-};
-
-Probe ProbeMovie(const std::string& path) {
-  Probe p;
-  const std::string cmd = "ffprobe -v error -select_streams v:0 -count_frames -show_entries "
-                          "stream=nb_read_frames,width,height -of default=nw=1 '" + path + "' 2>/dev/null";
-  FILE* pipe = popen(cmd.c_str(), "r");
-  if (!pipe) return p;
-  char line[256];
-  while (fgets(line, sizeof line, pipe)) {
-    int v = 0;
-    if (sscanf(line, "width=%d", &v) == 1) p.width = v;
-    if (sscanf(line, "height=%d", &v) == 1) p.height = v;
-    if (sscanf(line, "nb_read_frames=%d", &v) == 1) p.frames = v;
-  }
-  pclose(pipe);
-  return p;
-}
 
 // "frame:WxH:rrggbb" near the colour (JPEG moves a channel by a few levels).
 bool FrameShows(const std::string& line, uint32_t color) {
@@ -137,8 +114,8 @@ TEST_F(MakeMovieTest, FullRunGoesThroughEveryStageInOrder) {
   EXPECT_FALSE(host_.Has("front"));  // automated: the main window is not brought back
   EXPECT_TRUE(host_.messages.empty());
 
-  const Probe p = ProbeMovie(Output());
-  EXPECT_EQ(p.frames, 3);
+  const test::ProbedMovie p = test::ProbeMovie(Output());
+  EXPECT_EQ(p.VideoFrames(), 3);
   EXPECT_EQ(p.width, 32);
   EXPECT_EQ(p.height, 24);
   std::ifstream marker(Marker());
@@ -205,7 +182,7 @@ TEST_P(DirectionTest, LabelCountsUpWhateverTheOrder) {
   ASSERT_FALSE(loop_labels.empty());
   EXPECT_EQ(loop_labels.front(), "label:Frame: 1 of 3");
   EXPECT_EQ(loop_labels.back(), "label:Frame: 3 of 3");
-  EXPECT_EQ(ProbeMovie(Output()).frames, 3);
+  EXPECT_EQ(test::ProbeMovie(Output()).VideoFrames(), 3);
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, DirectionTest,
@@ -257,7 +234,7 @@ TEST_P(CancelTest, EndsWithCancelledStatusAndNoCommand) {
   if (GetParam().frames_in_movie == -2) {
     EXPECT_FALSE(fs::exists(Output()));
   } else {
-    EXPECT_EQ(ProbeMovie(Output()).frames, GetParam().frames_in_movie);
+    EXPECT_EQ(test::ProbeMovie(Output()).VideoFrames(), GetParam().frames_in_movie);
   }
   // No temporary file is left beside the movie.
   for (const auto& e : fs::directory_iterator(dir_.Path())) {
@@ -285,7 +262,7 @@ TEST_F(MakeMovieTest, CancelDuringShellWaitLeavesItRunningAndFinishesTheRun) {
   const auto statuses = host_.Statuses();
   EXPECT_EQ(statuses.back(), "Status: Post-Generation Shell Wait Cancelled");
   EXPECT_TRUE(host_.Has("label:*Note: The shelled process may still be running."));
-  EXPECT_EQ(ProbeMovie(Output()).frames, 2);
+  EXPECT_EQ(test::ProbeMovie(Output()).VideoFrames(), 2);
   EXPECT_TRUE(gen_.LastRunCompleted());
   EXPECT_EQ(gen_.LastRunEnd(), MovieGen::RunEnd::Stopped);
 
@@ -404,7 +381,7 @@ TEST_F(MakeMovieTest, QuietRunShowsNothingButDoesEverything) {
   gen_.MakeMovie();
 
   EXPECT_TRUE(host_.log.empty()) << host_.log.front();
-  EXPECT_EQ(ProbeMovie(Output()).frames, 3);
+  EXPECT_EQ(test::ProbeMovie(Output()).VideoFrames(), 3);
   EXPECT_TRUE(fs::exists(Marker()));
   EXPECT_FALSE(fs::exists(dir_.File("in/061207100000.jpg")));
   EXPECT_TRUE(fs::exists(dir_.File("in/061207110000.jpg")));
@@ -417,7 +394,7 @@ TEST_F(MakeMovieTest, WindowRefusedByHostMeansNoUpdates) {
   AddStills(2);
   gen_.MakeMovie();
   EXPECT_EQ(host_.log, std::vector<std::string>{"create"});
-  EXPECT_EQ(ProbeMovie(Output()).frames, 2);
+  EXPECT_EQ(test::ProbeMovie(Output()).VideoFrames(), 2);
   EXPECT_TRUE(gen_.LastRunCompleted());
 }
 
@@ -498,7 +475,7 @@ TEST_P(MovieSizeTest, FitsWindowAndRoundsWidth) {
   const auto frames = host_.Lines("frame:");
   ASSERT_EQ(frames.size(), 1u);
   EXPECT_EQ(frames[0].substr(0, frames[0].find(':')), GetParam().frame_size);
-  EXPECT_EQ(ProbeMovie(Output()).width, GetParam().movie_width);
+  EXPECT_EQ(test::ProbeMovie(Output()).width, GetParam().movie_width);
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, MovieSizeTest,

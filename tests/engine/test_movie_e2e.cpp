@@ -16,7 +16,7 @@
 #include "support/fake_host.h"
 #include "support/jpeg_maker.h"
 #include "support/probe_movie.h"
-#include "support/temp_dir.h"
+#include "support/test_files.h"
 #include "time/sun.h"
 
 extern "C" {
@@ -224,16 +224,9 @@ TEST_P(MovieE2eTest, MovieHoldsExactlyTheSelectedStillsAsKeyFrames) {
   EXPECT_EQ(wrong, 0);
 
   // ffprobe, a reader that shares nothing with the writer's code, agrees on the packets.
-  const std::string command = "ffprobe -v error -select_streams v:0 -show_entries packet=flags "
-                              "-of csv=p=0 '" + movie_path + "' 2>/dev/null";
-  std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
-  ASSERT_TRUE(pipe);
-  int packets = 0, keys = 0;
-  char line[64];
-  while (fgets(line, sizeof line, pipe.get())) {
-    ++packets;
-    if (line[0] == 'K') ++keys;
-  }
+  const std::vector<bool> flags = test::KeyFlagsByFfprobe(movie_path);
+  const int packets = static_cast<int>(flags.size());
+  const int keys = static_cast<int>(std::count(flags.begin(), flags.end(), true));
   EXPECT_EQ(packets, static_cast<int>(expected.size()));
   EXPECT_EQ(keys, packets);
 }

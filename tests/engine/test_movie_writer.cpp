@@ -23,7 +23,7 @@ extern "C" {
 #include <libavutil/log.h>
 }
 #include "support/probe_movie.h"
-#include "support/temp_dir.h"
+#include "support/test_files.h"
 
 namespace chronoreel {
 namespace {
@@ -93,19 +93,6 @@ EncoderChoice Choice(const std::string& fourcc, int32_t quality = 8000,
   c.parms = std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(held.data()), held.size());
   return c;
 }
-
-std::vector<std::string> Entries(const fs::path& dir) {
-  std::vector<std::string> names;
-  for (const auto& e : fs::directory_iterator(dir)) names.push_back(e.path().filename().string());
-  return names;
-}
-
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-void WriteText(const std::string& path, const std::string& text) { std::ofstream(path) << text; }
 
 bool HasEncoder(const std::string& fourcc) {
   return !EncoderNameForFourcc(FourccFromText(fourcc)).empty();
@@ -377,7 +364,7 @@ TEST(MovieWriterFileTest, UnfinishedWriterRemovesItsTemporaryFile) {
     ASSERT_TRUE(w.WriteFrame(Flat(64, 48, {9, 9, 9}).View(), 15, Choice("MJPG")));
   }
   EXPECT_EQ(Entries(dir.Path()), std::vector<std::string>{"movie.avi"});
-  EXPECT_EQ(ReadAll(dir.File("movie.avi")), "earlier movie");
+  EXPECT_EQ(ReadText(dir.File("movie.avi")), "earlier movie");
 }
 
 TEST(MovieWriterFileTest, ExistingOutputIsReplacedOnlyBySuccess) {
@@ -390,7 +377,7 @@ TEST(MovieWriterFileTest, ExistingOutputIsReplacedOnlyBySuccess) {
     EXPECT_FALSE(w.WriteFrame(Flat(64, 48, {9, 9, 9}).View(), 15, Choice("ZZZZ")));
     EXPECT_FALSE(w.Finish());
   }
-  EXPECT_EQ(ReadAll(out), "earlier movie");
+  EXPECT_EQ(ReadText(out), "earlier movie");
   EXPECT_EQ(Entries(dir.Path()).size(), 1u);
   {
     MovieWriter w;
@@ -463,9 +450,9 @@ TEST(OutputReplacementTest, TheOutputChangesOnlyOnCommit) {
   EXPECT_EQ(file.Seek(0, SEEK_SET), 0);
   ASSERT_TRUE(file.Write(bytes("N"), 1));
   EXPECT_EQ(file.Size(), 9);
-  EXPECT_EQ(ReadAll(out), "earlier");
+  EXPECT_EQ(ReadText(out), "earlier");
   ASSERT_TRUE(file.Commit()) << file.Error();
-  EXPECT_EQ(ReadAll(out), "New notes");
+  EXPECT_EQ(ReadText(out), "New notes");
   EXPECT_EQ(Entries(dir.Path()), std::vector<std::string>{"notes.txt"});
 }
 
@@ -544,7 +531,7 @@ TEST(MovieWriterFileTest, FullDiskDuringWritingKeepsEarlierMovie) {
   setrlimit(RLIMIT_FSIZE, &old_limit);
   std::signal(SIGXFSZ, old_handler);
   EXPECT_FALSE(finished);
-  EXPECT_EQ(ReadAll(out), "earlier movie");
+  EXPECT_EQ(ReadText(out), "earlier movie");
   EXPECT_EQ(Entries(dir.Path()).size(), 1u);
 }
 
@@ -652,7 +639,7 @@ TEST(MovieWriterCompressionTest, MjpegTakesTheFastPathOnlyWhenNothingElseIsAsked
     for (int k = 0; k < 3; ++k)
       ASSERT_TRUE(w.WriteFrame(TwoTone(64, 48, top, bottom).View(), 15, choice)) << w.Error();
     ASSERT_TRUE(w.Finish()) << w.Error();
-    EXPECT_EQ(ReadAll(out).find("Lavc") != std::string::npos, c.libavcodec);
+    EXPECT_EQ(ReadText(out).find("Lavc") != std::string::npos, c.libavcodec);
     const test::ProbedMovie movie = test::ProbeMovie(out);
     EXPECT_EQ(movie.codec_name, "mjpeg");
     EXPECT_EQ(movie.codec_tag, static_cast<uint32_t>(FourccFromText("MJPG")));
@@ -755,7 +742,7 @@ TEST(MovieWriterCompressionTest, ParameterLinesReachTheEncoder) {
     for (int k = 0; k < 3; ++k)
       ASSERT_TRUE(w.WriteFrame(Textured(64, 48, k).View(), 15, Choice("H264", 8000, c.parms)));
     ASSERT_TRUE(w.Finish()) << w.Error();
-    EXPECT_NE(ReadAll(out).find(c.expect), std::string::npos);
+    EXPECT_NE(ReadText(out).find(c.expect), std::string::npos);
     const test::ProbedMovie movie = test::ProbeMovie(out);
     ASSERT_EQ(movie.FrameCount(), 3);
     for (bool key : movie.key_flags) EXPECT_TRUE(key);

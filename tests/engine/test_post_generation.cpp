@@ -12,7 +12,7 @@
 
 #include "engine/movie_gen.h"
 #include "support/fake_host.h"
-#include "support/temp_dir.h"
+#include "support/test_files.h"
 #include "time/sun.h"
 
 namespace chronoreel {

@@ -19,7 +19,7 @@
 #include "engine/movie_gen.h"
 #include "support/exif_maker.h"
 #include "support/jpeg_maker.h"
-#include "support/temp_dir.h"
+#include "support/test_files.h"
 #include "time/date_time.h"
 #include "time/sun.h"
 

@@ -18,7 +18,7 @@
 #include "engine/movie_gen.h"
 #include "engine/settings.h"
 #include "support/env_guard.h"
-#include "support/temp_dir.h"
+#include "support/test_files.h"
 #include "time/sun.h"
 
 namespace chronoreel {

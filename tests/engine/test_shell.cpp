@@ -9,7 +9,7 @@
 #include <thread>
 
 #include "engine/shell.h"
-#include "support/temp_dir.h"
+#include "support/test_files.h"
 
 namespace chronoreel {
 namespace {
@@ -51,13 +51,6 @@ int WaitForEnd(ProcessRecord& record) {
     if (status == kProcessRunning) std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
   return status;
-}
-
-std::string Slurp(const std::string& path) {
-  std::ifstream in(path);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
 }
 
 struct ExitCase {
@@ -105,7 +98,7 @@ TEST(ExecCmd, ArgumentsArriveWholeAndUnexpanded) {
       "sh -c 'printf \"%s|\" \"$@\" > \"$0\"' " + out + " \"a b\" '$HOME' \"<tag>\"", false);
   ASSERT_GT(record.pid, 0);
   ASSERT_EQ(WaitForEnd(record), kProcessEnded);
-  EXPECT_EQ(Slurp(out), "a b|$HOME|<tag>|");
+  EXPECT_EQ(ReadText(out), "a b|$HOME|<tag>|");
 }
 
 TEST(ExecCmd, ChildHasCallersDirectoryAndNoInput) {
@@ -115,7 +108,7 @@ TEST(ExecCmd, ChildHasCallersDirectoryAndNoInput) {
   ProcessRecord record = ExecCmd("sh -c 'pwd > \"$0\"; cat >> \"$0\"' " + out, false);
   ASSERT_GT(record.pid, 0);
   ASSERT_EQ(WaitForEnd(record), kProcessEnded);
-  EXPECT_EQ(Slurp(out), std::filesystem::current_path().string() + "\n");
+  EXPECT_EQ(ReadText(out), std::filesystem::current_path().string() + "\n");
 }
 
 TEST(ExecCmd, RunningProcessIsReportedRunningAndCloseLeavesIt) {

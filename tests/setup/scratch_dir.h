@@ -4,7 +4,7 @@
 #include <filesystem>
 #include <memory>
 
-#include "support/temp_dir.h"
+#include "support/test_files.h"
 
 namespace chronoreel {
 

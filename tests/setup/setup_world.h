@@ -42,18 +42,6 @@ struct SetupWorld {
   }
 };
 
-inline void WriteBytes(const std::string& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << bytes;
-}
-
-inline std::string ReadBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
 // A value as it stands in the file, without writing anything back.
 inline std::string Stored(const std::string& path, const std::string& section, const std::string& key) {
   INI ini;

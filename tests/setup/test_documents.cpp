@@ -6,7 +6,7 @@
 
 #include "setup_world.h"
 #include "support/env_guard.h"
-#include "support/temp_dir.h"
+#include "support/test_files.h"
 
 namespace chronoreel {
 namespace {
@@ -73,9 +73,9 @@ TEST(Profile, DropsRecentFilesThatAreGoneAndWritesTheRestBack) {
   TempDir dir;
   const std::string f1 = dir.File("one.tls");
   const std::string f3 = dir.File("three.tls");
-  WriteBytes(f1, "");
-  WriteBytes(f3, "");
-  WriteBytes(dir.File("Chronoreel.INI"), "[General]\nLongitude=-71.5\nLatitude=42,25\n[Last Files]\nFile1=" + f1 +
+  WriteText(f1, "");
+  WriteText(f3, "");
+  WriteText(dir.File("Chronoreel.INI"), "[General]\nLongitude=-71.5\nLatitude=42,25\n[Last Files]\nFile1=" + f1 +
                                              "\nFile2=" + dir.File("gone.tls") + "\nFile3=" + f3 + "\nFile4=" +
                                              dir.Str() + "\n");
   SetupWorld w;
@@ -99,13 +99,13 @@ TEST(Profile, FirstStartCreatesTheProfileWithTheLocation) {
   SetupWorld w;
   w.docs.SetProfileDirectory(dir.Str());
   w.docs.LoadSetup();
-  EXPECT_EQ(ReadBytes(dir.File("Chronoreel.INI")), "[General]\nLongitude=0\nLatitude=0\n");
+  EXPECT_EQ(ReadText(dir.File("Chronoreel.INI")), "[General]\nLongitude=0\nLatitude=0\n");
 }
 
 TEST(Profile, AutomatedRunKeepsTheRecentList) {
   TempDir dir;
   const std::string profile = dir.File("Chronoreel.INI");
-  WriteBytes(profile, "[Last Files]\nFile1=keep\n");
+  WriteText(profile, "[Last Files]\nFile1=keep\n");
   SetupWorld w;
   w.docs.SetProfileDirectory(dir.Str());
   w.state.cmd.AutomatedRun = true;
@@ -122,15 +122,15 @@ TEST(Profile, AutomatedRunWritesOnlyWhatItChanged) {
   for (const bool run_moves_east : {false, true}) {
     TempDir dir;
     const std::string profile = dir.File("Chronoreel.INI");
-    WriteBytes(profile, "[General]\nLongitude=10\nLatitude=51.5\n");
+    WriteText(profile, "[General]\nLongitude=10\nLatitude=51.5\n");
     SetupWorld w;
     w.docs.SetProfileDirectory(dir.Str());
     w.docs.LoadSetup();
     w.state.cmd.AutomatedRun = true;
-    WriteBytes(profile, "[General]\nLongitude=10.0\nLatitude=60\n");
+    WriteText(profile, "[General]\nLongitude=10.0\nLatitude=60\n");
     if (run_moves_east) w.state.location.longitude = 11;
     EXPECT_TRUE(w.docs.SaveSetup());
-    EXPECT_EQ(ReadBytes(profile), run_moves_east ? "[General]\nLongitude=11\nLatitude=60\n"
+    EXPECT_EQ(ReadText(profile), run_moves_east ? "[General]\nLongitude=11\nLatitude=60\n"
                                                  : "[General]\nLongitude=10.0\nLatitude=60\n");
   }
 }
@@ -195,7 +195,7 @@ TEST(SavePrompt, NotAskedWithoutChanges) {
 TEST(NewFile, ExistingNameIsRefused) {
   TempDir dir;
   const std::string existing = dir.File("there.tls");
-  WriteBytes(existing, "[General]\nStillDirectory=/x\n");
+  WriteText(existing, "[General]\nStillDirectory=/x\n");
   SetupWorld w;
   w.state.CurrentFile = "before.tls";
   w.host.file_choices.push_back(existing);
@@ -205,7 +205,7 @@ TEST(NewFile, ExistingNameIsRefused) {
   EXPECT_EQ(w.host.messages[0].title, "File Exists");
   EXPECT_EQ(w.host.messages[0].text, "File already exists.  Select 'Open Setup' to open an existing file.");
   EXPECT_EQ(w.state.CurrentFile, "before.tls");
-  EXPECT_EQ(ReadBytes(existing), "[General]\nStillDirectory=/x\n");
+  EXPECT_EQ(ReadText(existing), "[General]\nStillDirectory=/x\n");
 }
 
 // A new document looks for stills in the user's pictures and writes to the user's videos.

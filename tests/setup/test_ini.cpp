@@ -11,24 +11,12 @@
 #include <sstream>
 
 #include "scratch_dir.h"
-#include "support/temp_dir.h"
+#include "support/test_files.h"
 
 namespace chronoreel {
 namespace {
 
 namespace fs = std::filesystem;
-
-void WriteBytes(const std::string& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << bytes;
-}
-
-std::string ReadBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
 
 struct ReadCase {
   const char* name;
@@ -45,13 +33,13 @@ class IniRead : public ::testing::TestWithParam<ReadCase> {};
 TEST_P(IniRead, FindsTheValueTheProfileRulesGive) {
   TempDir dir;
   const std::string path = dir.File("p.ini");
-  WriteBytes(path, GetParam().file);
+  WriteText(path, GetParam().file);
   INI ini;
   ini.SetFile(path);
   EXPECT_EQ(ini.GetKey(GetParam().section, GetParam().key, false, ""), GetParam().expected);
   // A read without write-back never touches the file.
   EXPECT_FALSE(ini.Pending());
-  EXPECT_EQ(ReadBytes(path), GetParam().file);
+  EXPECT_EQ(ReadText(path), GetParam().file);
 }
 
 const std::string kLong(1000, 'x');
@@ -111,12 +99,12 @@ class IniWrite : public ::testing::TestWithParam<WriteCase> {};
 TEST_P(IniWrite, LeavesTheBytesTheProfileRulesGive) {
   TempDir dir;
   const std::string path = dir.File("p.ini");
-  if (GetParam().file) WriteBytes(path, *GetParam().file);
+  if (GetParam().file) WriteText(path, *GetParam().file);
   INI ini;
   ini.SetFile(path);
   for (const Op& op : GetParam().ops) ini.SetKey(op.section, op.key, op.text);
   ASSERT_TRUE(ini.Flush()) << ini.LastError();
-  EXPECT_EQ(ReadBytes(path), GetParam().expected);
+  EXPECT_EQ(ReadText(path), GetParam().expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -173,7 +161,7 @@ TEST(IniRoundTrip, WrittenValuesReadBackAsWritten) {
     ASSERT_TRUE(ini.Flush()) << ini.LastError();
     INI again;
     again.SetFile(path);
-    EXPECT_EQ(again.GetKey("A", "k", false, ""), text) << "stored: " << ReadBytes(path);
+    EXPECT_EQ(again.GetKey("A", "k", false, ""), text) << "stored: " << ReadText(path);
   }
 }
 
@@ -197,12 +185,12 @@ TEST(IniGetKey, WritesTheDefaultBackOnlyWhenAsked) {
   for (const Case& c : cases) {
     TempDir dir;
     const std::string path = dir.File("p.ini");
-    WriteBytes(path, c.file);
+    WriteText(path, c.file);
     INI ini;
     ini.SetFile(path);
     EXPECT_EQ(ini.GetKey("A", "k", c.write_default, c.default_value), c.returned) << c.file;
     ASSERT_TRUE(ini.Flush());
-    EXPECT_EQ(ReadBytes(path), c.after) << c.file;
+    EXPECT_EQ(ReadText(path), c.after) << c.file;
   }
 }
 
@@ -231,8 +219,8 @@ TEST(IniBatch, EqualsOneWritePerCall) {
     const std::string& base = bases[static_cast<size_t>(round) % bases.size()];
     const std::string batched = dir->File("batched.ini");
     const std::string per_call = dir->File("per_call.ini");
-    WriteBytes(batched, base);
-    WriteBytes(per_call, base);
+    WriteText(batched, base);
+    WriteText(per_call, base);
     INI batch;
     batch.SetFile(batched);
     const int n = 1 + static_cast<int>(rng() % 12);
@@ -252,7 +240,7 @@ TEST(IniBatch, EqualsOneWritePerCall) {
       ASSERT_TRUE(single.Flush());
     }
     ASSERT_TRUE(batch.Flush());
-    ASSERT_EQ(ReadBytes(batched), ReadBytes(per_call)) << "round " << round;
+    ASSERT_EQ(ReadText(batched), ReadText(per_call)) << "round " << round;
   }
 }
 
@@ -264,8 +252,8 @@ TEST(IniFile, SetFileRereadsAndFlushesThePreviousFile) {
   ini.SetFile(a);
   ini.SetKey("S", "k", "1");
   ini.SetFile(b);  // a is written now
-  EXPECT_EQ(ReadBytes(a), "[S]\nk=1\n");
-  WriteBytes(a, "[S]\nk=2\n");  // another program changes it
+  EXPECT_EQ(ReadText(a), "[S]\nk=1\n");
+  WriteText(a, "[S]\nk=2\n");  // another program changes it
   ini.SetFile(a);
   EXPECT_EQ(ini.GetKey("S", "k", false, ""), "2");
 }
@@ -278,13 +266,13 @@ TEST(IniFile, DestructorWritesPendingChanges) {
     ini.SetFile(a);
     ini.SetKey("S", "k", "1");
   }
-  EXPECT_EQ(ReadBytes(a), "[S]\nk=1\n");
+  EXPECT_EQ(ReadText(a), "[S]\nk=1\n");
 }
 
 TEST(IniFile, WriteLeavesNoTemporaryFileAndKeepsMode) {
   TempDir dir;
   const std::string a = dir.File("a.ini");
-  WriteBytes(a, "[S]\n");
+  WriteText(a, "[S]\n");
   ASSERT_EQ(::chmod(a.c_str(), 0640), 0);
   INI ini;
   ini.SetFile(a);
@@ -302,14 +290,14 @@ TEST(IniFile, WritesThroughASymlink) {
   TempDir dir;
   const std::string target = dir.File("real.ini");
   const std::string link = dir.File("link.ini");
-  WriteBytes(target, "[S]\n");
+  WriteText(target, "[S]\n");
   fs::create_symlink(target, link);
   INI ini;
   ini.SetFile(link);
   ini.SetKey("S", "k", "1");
   ASSERT_TRUE(ini.Flush());
   EXPECT_TRUE(fs::is_symlink(link));
-  EXPECT_EQ(ReadBytes(target), "[S]\nk=1\n");
+  EXPECT_EQ(ReadText(target), "[S]\nk=1\n");
 }
 
 TEST(IniFailure, UnwritableTargetsReportAndLeaveNothingBehind) {
@@ -324,11 +312,11 @@ TEST(IniFailure, UnwritableTargetsReportAndLeaveNothingBehind) {
   const std::string is_dir = dir.File("folder.ini");
   const std::string swapped = dir.File("swapped.ini");
   const std::string read_only = dir.File("read-only.ini");
-  WriteBytes(read_only, "[S]\nk=0\n");
+  WriteText(read_only, "[S]\nk=0\n");
   ::chmod(read_only.c_str(), 0444);
   fs::create_directory(is_dir);
-  WriteBytes(is_dir + "/inside", "keep");
-  WriteBytes(swapped, "[S]\nk=0\n");
+  WriteText(is_dir + "/inside", "keep");
+  WriteText(swapped, "[S]\nk=0\n");
   const Case cases[] = {
       {"missing folder", nested, nullptr, "No such file or directory"},
       {"a folder", is_dir, nullptr, "Is a directory"},
@@ -340,7 +328,7 @@ TEST(IniFailure, UnwritableTargetsReportAndLeaveNothingBehind) {
        [](const std::string& p) {
          fs::remove(p);
          fs::create_directory(p);
-         WriteBytes(p + "/inside", "keep");
+         WriteText(p + "/inside", "keep");
        },
        ""},
   };
@@ -355,9 +343,9 @@ TEST(IniFailure, UnwritableTargetsReportAndLeaveNothingBehind) {
     EXPECT_TRUE(ini.Pending()) << c.name;
   }
   EXPECT_FALSE(fs::exists(dir.File("missing")));
-  EXPECT_EQ(ReadBytes(is_dir + "/inside"), "keep");
-  EXPECT_EQ(ReadBytes(swapped + "/inside"), "keep");
-  EXPECT_EQ(ReadBytes(read_only), "[S]\nk=0\n");
+  EXPECT_EQ(ReadText(is_dir + "/inside"), "keep");
+  EXPECT_EQ(ReadText(swapped + "/inside"), "keep");
+  EXPECT_EQ(ReadText(read_only), "[S]\nk=0\n");
   size_t entries = 0;
   for (const auto& e : fs::directory_iterator(dir.Path())) {
     (void)e;
@@ -371,7 +359,7 @@ TEST(IniFailure, UnwritableTargetsReportAndLeaveNothingBehind) {
 TEST(IniFailure, OversizedFileIsNotReadNorReplaced) {
   TempDir dir;
   const std::string path = dir.File("huge.ini");
-  WriteBytes(path, "[S]\nk=1\n");
+  WriteText(path, "[S]\nk=1\n");
   fs::resize_file(path, kMaxProfileBytes + 1);
   INI ini;
   ini.SetFile(path);

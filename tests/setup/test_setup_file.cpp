@@ -19,7 +19,7 @@
 #include "scratch_dir.h"
 #include "setup_world.h"
 #include "support/env_guard.h"
-#include "support/temp_dir.h"
+#include "support/test_files.h"
 
 namespace chronoreel {
 namespace {
@@ -79,7 +79,7 @@ TEST(LoadFile, CompletesAFileThatHoldsOnlyStillDirectory) {
   const TestHome home;
   TempDir dir;
   const std::string path = dir.File("cam.tls");
-  WriteBytes(path, "[General]\r\nStillDirectory=d:\\cam\r\n");
+  WriteText(path, "[General]\r\nStillDirectory=d:\\cam\r\n");
   SetupWorld w;
   w.state.SetupChanged = true;
   w.Load(path);
@@ -93,7 +93,7 @@ TEST(LoadFile, CompletesAFileThatHoldsOnlyStillDirectory) {
   EXPECT_EQ(w.movie.ParmsSize(), 1024);
   EXPECT_FALSE(w.state.SetupChanged);
 
-  const std::string bytes = ReadBytes(path);
+  const std::string bytes = ReadText(path);
   size_t last_position = 0;
   for (const Expected& e : kDefaultsAfterLoad) {
     EXPECT_EQ(Stored(path, e.section, e.key), e.text) << e.key;
@@ -145,19 +145,19 @@ TEST(SetupFile, OriginalFileStaysByteForByte) {
     TempDir dir;
     const std::string path = dir.File("orig.tls");
     const std::string original = bom + OriginalFile();
-    WriteBytes(path, original);
+    WriteText(path, original);
     SetupWorld w;
     w.Load(path);
     EXPECT_EQ(w.movie.StillDirectory(), "d:\\cam");
-    EXPECT_EQ(ReadBytes(path), original);
+    EXPECT_EQ(ReadText(path), original);
     ASSERT_TRUE(w.docs.SaveFile());
-    EXPECT_EQ(ReadBytes(path), original);
+    EXPECT_EQ(ReadText(path), original);
 
     w.movie.SetStampSize(7);
     ASSERT_TRUE(w.docs.SaveFile());
     w.movie.SetStampSize(5);
     ASSERT_TRUE(w.docs.SaveFile());
-    const std::string bytes = ReadBytes(path);
+    const std::string bytes = ReadText(path);
     EXPECT_EQ(bytes.rfind(bom + "[General]\r\n", 0), 0u);
     EXPECT_EQ(bytes, original.substr(0, original.find("[Compress]")) + "StampSize=5\r\n" +
                          original.substr(original.find("[Compress]")));
@@ -189,7 +189,7 @@ TEST(LoadFile, SaysWhichValuesWereNotUsedAsWritten) {
   for (const auto& c : cases) {
     TempDir dir;
     const std::string path = dir.File("w.tls");
-    WriteBytes(path, std::string(c.lines) + "\n");
+    WriteText(path, std::string(c.lines) + "\n");
     SetupWorld w;
     w.Load(path);
     const std::vector<std::string> expected =
@@ -201,13 +201,13 @@ TEST(LoadFile, SaysWhichValuesWereNotUsedAsWritten) {
 TEST(LoadFile, EmptyValuesTakeTheirDefaults) {
   TempDir dir;
   const std::string path = dir.File("e.tls");
-  WriteBytes(path, "[General]\nImageFilter=\nPostGenerationShell=\nDeleteOldImages=\n");
+  WriteText(path, "[General]\nImageFilter=\nPostGenerationShell=\nDeleteOldImages=\n");
   SetupWorld w;
   w.Load(path);
   EXPECT_EQ(w.movie.ImageFilter(), "*.jpg");
   EXPECT_EQ(w.movie.PostGenerationShell(), "");
   EXPECT_FALSE(w.movie.DeleteOldImages());
-  const std::string bytes = ReadBytes(path);
+  const std::string bytes = ReadText(path);
   EXPECT_NE(bytes.find("\nImageFilter=*.jpg\n"), std::string::npos);
   EXPECT_NE(bytes.find("\nPostGenerationShell=\n"), std::string::npos);
   EXPECT_NE(bytes.find("\nDeleteOldImages=False\n"), std::string::npos);
@@ -243,7 +243,7 @@ TEST(LoadFile, ConvertsAndRoundsAsTheFileFormatSays) {
   for (const Case& c : cases) {
     TempDir tmp;
     const std::string path = tmp.File("c.tls");
-    WriteBytes(path, std::string("[General]\n") + c.key + "=" + c.text + "\n");
+    WriteText(path, std::string("[General]\n") + c.key + "=" + c.text + "\n");
     SetupWorld w;
     SetupWorld ref;
     w.movie.SetMovieDirection(-1);  // a direction that the file cannot express leaves this
@@ -283,7 +283,7 @@ TEST(HexLines, DamagedBytesReadAsZero) {
 TEST(HexLines, DamagedLinesInAFileLoadAsZero) {
   TempDir dir;
   const std::string path = dir.File("h.tls");
-  WriteBytes(path, "[Compress]\nFormat=3\nFormatData00001=7fZZ\n");
+  WriteText(path, "[Compress]\nFormat=3\nFormatData00001=7fZZ\n");
   SetupWorld w;
   w.Load(path);
   ASSERT_EQ(w.movie.FormatSize(), 3);
@@ -333,9 +333,9 @@ TEST(SaveFile, WritesTheBlocksAsHexLines) {
     EXPECT_EQ(Stored(path, "Compress", HexName("FormatData", static_cast<int>(expected.size()) + 1)), "");
 
     // And they read back, in either letter case.
-    std::string text = ReadBytes(path);
+    std::string text = ReadText(path);
     for (char& ch : text) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
-    WriteBytes(path, text);
+    WriteText(path, text);
     SetupWorld back;
     back.Load(path);
     ASSERT_EQ(back.movie.FormatSize(), std::max(c.format, 0));
@@ -348,12 +348,12 @@ TEST(SaveFile, WritesTheBlocksAsHexLines) {
 TEST(SaveFile, LeavesLinesItDoesNotWrite) {
   TempDir dir;
   const std::string path = dir.File("k.tls");
-  WriteBytes(path, "; mine\n[Compress]\nFormatData00033=" + std::string(64, '1') + "\n[Extra]\nx=1\n");
+  WriteText(path, "; mine\n[Compress]\nFormatData00033=" + std::string(64, '1') + "\n[Extra]\nx=1\n");
   SetupWorld w;
   w.Load(path);
   w.movie.SetStillDirectory("/srv/cam");
   ASSERT_TRUE(w.docs.SaveFile());
-  const std::string bytes = ReadBytes(path);
+  const std::string bytes = ReadText(path);
   EXPECT_EQ(bytes.rfind("; mine\n[Compress]\n", 0), 0u);
   EXPECT_EQ(Stored(path, "Compress", "FormatData00033"), std::string(64, '1'));
   EXPECT_EQ(Stored(path, "Extra", "x"), "1");
@@ -520,7 +520,7 @@ TEST(SaveFile, UnnamedDocumentAsksForAName) {
 TEST(LoadFile, HugeBlockCountIsNotAllocated) {
   auto dir = ScratchDir();
   const std::string path = dir->File("huge.tls");
-  WriteBytes(path, "[Compress]\nFormat=2000000000\nParms=16\n");
+  WriteText(path, "[Compress]\nFormat=2000000000\nParms=16\n");
   SetupWorld w;
   w.Load(path);
   EXPECT_EQ(w.movie.CompressFormat(), 2000000000);
@@ -548,7 +548,7 @@ TEST(LoadFile, DamagedFilesLoadWithDefinedValues) {
        [&](const MovieGen& m, const std::string& path) {
          EXPECT_GE(m.MovieFPS(), 1);
          EXPECT_LE(m.FormatSize(), kMaxSetupBlockBytes);
-         EXPECT_EQ(ReadBytes(path).substr(0, junk.size()), junk);  // the keys go after it
+         EXPECT_EQ(ReadText(path).substr(0, junk.size()), junk);  // the keys go after it
        }},
       {"100,000-character value read whole", "[General]\nStillDirectory=" + long_value + "\n",
        [&](const MovieGen& m, const std::string&) { EXPECT_EQ(m.StillDirectory(), long_value); }},
@@ -580,15 +580,15 @@ TEST(LoadFile, DamagedFilesLoadWithDefinedValues) {
     SCOPED_TRACE(c.name);
     TempDir dir;
     const std::string path = dir.File("d.tls");
-    WriteBytes(path, c.file);
+    WriteText(path, c.file);
     SetupWorld w;
     w.Load(path);
     c.check(w.movie, path);
     // The completed file settles: a second load changes neither the settings nor the bytes.
-    const std::string bytes = ReadBytes(path);
+    const std::string bytes = ReadText(path);
     SetupWorld again;
     again.Load(path);
-    EXPECT_EQ(ReadBytes(path), bytes);
+    EXPECT_EQ(ReadText(path), bytes);
   }
 }
 
@@ -636,7 +636,7 @@ class FileEvents {
 TEST(LoadFile, ReadsTheFileOnceAndReplacesItOnce) {
   TempDir dir;
   const std::string path = dir.File("cam.tls");
-  WriteBytes(path, "[General]\nStillDirectory=/cam\n");
+  WriteText(path, "[General]\nStillDirectory=/cam\n");
   FileEvents events(dir.Str(), "cam.tls");
   ASSERT_TRUE(events.Ok());
   int opens = 0, renames = 0, modifies = 0;
@@ -710,17 +710,17 @@ TEST(LoadFileFuzz, RandomFilesLoadAndSettle) {
       }
       file += ends[rng() % ends.size()];
     }
-    WriteBytes(path, file);
+    WriteText(path, file);
     w.Load(path);
     INI reader;
     reader.SetFile(path);
     (void)reader.GetKey("General", keys[rng() % keys.size()], false, "");
     if (round % 10 == 0) {
       const std::string first = Snapshot(w.movie);
-      const std::string bytes = ReadBytes(path);
+      const std::string bytes = ReadText(path);
       w.Load(path);
       ASSERT_EQ(Snapshot(w.movie), first) << "round " << round;
-      ASSERT_EQ(ReadBytes(path), bytes) << "round " << round;
+      ASSERT_EQ(ReadText(path), bytes) << "round " << round;
     }
   }
 }

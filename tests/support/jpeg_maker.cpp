@@ -2,10 +2,10 @@
 
 #include <turbojpeg.h>
 
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <stdexcept>
+
+#include "test_files.h"
 
 namespace chronoreel {
 namespace {
@@ -71,18 +71,6 @@ std::vector<uint8_t> MakeSplitJpeg(int width, int height, uint32_t top_color,
     }
   }
   return EncodeJpeg(rgb, width, height, options);
-}
-
-void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-  if (!out) throw std::runtime_error("cannot write " + path);
-}
-
-std::vector<uint8_t> ReadBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw std::runtime_error("cannot read " + path);
-  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 std::string WriteFlatJpeg(const std::string& path, int width, int height, uint32_t color,

@@ -25,10 +25,6 @@ std::vector<uint8_t> MakeFlatJpeg(int width, int height, uint32_t color,
 std::vector<uint8_t> MakeSplitJpeg(int width, int height, uint32_t top_color,
                                    uint32_t bottom_color, JpegOptions options = {});
 
-// Writes bytes to a file, replacing it. Throws on failure.
-void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes);
-std::vector<uint8_t> ReadBytes(const std::string& path);
-
 // The same stills written to a file; return the path for convenience.
 std::string WriteFlatJpeg(const std::string& path, int width, int height, uint32_t color,
                           JpegOptions options = {});

@@ -1,10 +1,12 @@
 #include "probe_movie.h"
 
+#include <cstdio>
 #include <memory>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
+#include <libavutil/pixdesc.h>
 #include <libswscale/swscale.h>
 }
 
@@ -89,12 +91,26 @@ ProbedMovie ProbeMovie(const std::string& path) {
   movie.height = st->codecpar->height;
   movie.rate_num = st->r_frame_rate.num;
   movie.rate_den = st->r_frame_rate.den;
+  if (const char* format = av_get_pix_fmt_name(static_cast<AVPixelFormat>(st->codecpar->format))) {
+    movie.pixel_format = format;
+  }
   std::unique_ptr<AVPacket, PacketDeleter> pkt(av_packet_alloc());
   while (av_read_frame(input.get(), pkt.get()) >= 0) {
     if (pkt->stream_index == index) movie.key_flags.push_back((pkt->flags & AV_PKT_FLAG_KEY) != 0);
     av_packet_unref(pkt.get());
   }
   return movie;
+}
+
+std::vector<bool> KeyFlagsByFfprobe(const std::string& path) {
+  std::vector<bool> flags;
+  const std::string command = "ffprobe -v error -select_streams v:0 -show_entries packet=flags "
+                              "-of csv=p=0 '" + path + "' 2>/dev/null";
+  std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
+  if (!pipe) return flags;
+  char line[64];
+  while (fgets(line, sizeof line, pipe.get())) flags.push_back(line[0] == 'K');
+  return flags;
 }
 
 std::vector<DecodedFrame> DecodeAllFrames(const std::string& path) {

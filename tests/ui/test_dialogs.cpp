@@ -21,7 +21,7 @@
 
 #include "app/core/program_state.h"
 #include "engine/movie_gen.h"
-#include "support/temp_dir.h"
+#include "support/test_files.h"
 #include "time/sun.h"
 #include "ui/compression_dialog.h"
 #include "ui/interactive.h"

@@ -29,7 +29,7 @@
 
 #include "app/application.h"
 #include "engine/settings.h"
-#include "support/temp_dir.h"
+#include "support/test_files.h"
 #include "time/date_time.h"
 #include "ui/compression_dialog.h"
 #include "ui/main_window.h"

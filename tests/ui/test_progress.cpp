@@ -25,7 +25,7 @@
 #include "support/fake_host.h"
 #include "support/jpeg_maker.h"
 #include "support/probe_movie.h"
-#include "support/temp_dir.h"
+#include "support/test_files.h"
 #include "ui/main_window.h"
 #include "ui/preview_window.h"
 #include "ui/qt_host.h"

@@ -17,7 +17,7 @@
 
 #include "app/application.h"
 #include "app/core/error_report.h"
-#include "support/temp_dir.h"
+#include "support/test_files.h"
 #include "ui/interactive.h"
 #include "ui/main_window.h"
 #include "ui/qt_host.h"

@@ -1,7 +1,11 @@
-#include "ui/screenshots.h"
-
-#include <cstdlib>
+// Pictures of the windows for the documentation, taken on a virtual display by
+// tools/screenshots.sh; a developer's tool, not part of the program.
+//   chronoreel-screenshots <picture folder> [<folder of stills>]
+// The main window with a setup as a user would have it, the about box, the location and
+// compression dialogs and, given a folder of stills, the progress window of a run.
+#include <cstdio>
 #include <filesystem>
+#include <string>
 
 #include <QApplication>
 #include <QComboBox>
@@ -11,6 +15,8 @@
 #include <QTimer>
 
 #include "app/application.h"
+#include "app/core/error_report.h"
+#include "ui/interactive.h"
 #include "ui/main_window.h"
 #include "ui/preview_window.h"
 #include "ui/qt_host.h"
@@ -37,9 +43,8 @@ QWidget* TopLevel(const char* name) {
   return nullptr;
 }
 
-}  // namespace
-
-void TakeScreenshots(Application& app, QtHost& host, MainWindow& window, const std::string& folder) {
+void TakeScreenshots(Application& app, QtHost& host, MainWindow& window, const std::string& folder,
+                     const std::string& stills) {
   std::filesystem::create_directories(folder);
   // A setup as a user would have it: sunrise to sunset of one camera, two frames a minute.
   MovieGen& m = app.movie;
@@ -90,8 +95,7 @@ void TakeScreenshots(Application& app, QtHost& host, MainWindow& window, const s
   });
   window.cmdShowCompressionOptions_Click();
 
-  const char* stills = std::getenv("CHRONOREEL_SCREENSHOT_STILLS");
-  if (stills != nullptr && *stills != '\0') {
+  if (!stills.empty()) {
     app.movie.SetStillDirectory(stills);
     app.movie.SetImageFilter("*.jpg");
     app.movie.SetTimeOption(0);
@@ -120,8 +124,36 @@ void TakeScreenshots(Application& app, QtHost& host, MainWindow& window, const s
     std::error_code ignored;
     std::filesystem::remove(std::filesystem::temp_directory_path() / "chronoreel-screenshot.avi", ignored);
   }
+  // Unchanged-looking, so that the window closes without asking to save.
   app.state.SetupChanged = false;
   window.close();
 }
 
+}  // namespace
 }  // namespace chronoreel
+
+int main(int argc, char** argv) {
+  using namespace chronoreel;
+  if (argc < 2 || argc > 3) {
+    std::fputs("usage: chronoreel-screenshots <picture folder> [<folder of stills>]\n", stderr);
+    return 2;
+  }
+  const std::string folder = argv[1];
+  const std::string stills = argc > 2 ? argv[2] : "";
+  GuardedApplication qt(argc, argv);
+  try {
+    // The profile is read from and written to the current directory, as the program does.
+    QtHost host;
+    Application app(host, std::filesystem::current_path().string());
+    app.docs.LoadSetup();
+    MainWindow window(app, host);
+    host.SetMainWindow(&window);
+    LoadStartingSetup(app, window, app.state.cmd);
+    window.show();
+    TakeScreenshots(app, host, window, folder, stills);
+    host.SetMainWindow(nullptr);
+    return 0;
+  } catch (...) {
+    ReportCurrentException("screenshots", "main");
+  }
+}
