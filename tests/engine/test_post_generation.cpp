@@ -257,11 +257,10 @@ struct ShellCase {
 class ShellErrorTest : public PostGenerationTest, public ::testing::WithParamInterface<ShellCase> {};
 
 TEST_P(ShellErrorTest, BoxForCommandsThatFailAndOnlyWithProgress) {
-  state_.cmd.ShowProgress = GetParam().show_progress;
   gen_.SetOutputAVIPath("/movies/cam.avi");
   gen_.SetRunTime(At(2006, 12, 7, 7, 5));
   gen_.SetPostGenerationShell(GetParam().command);
-  gen_.RunPostGenerationShell();
+  gen_.RunPostGenerationShell({.show_progress = GetParam().show_progress});
   ASSERT_EQ(host_.messages.size(), GetParam().reason != nullptr ? 1u : 0u) << GetParam().command;
   if (GetParam().reason != nullptr) {
     const MessageBoxRequest& box = host_.messages[0];
