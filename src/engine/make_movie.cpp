@@ -16,23 +16,6 @@ namespace chronoreel {
 
 namespace {
 
-bool IsBlankText(const std::string& s) {
-  return s.find_first_not_of(" \t") == std::string::npos;
-}
-
-// Runs `done` when the scope ends, on every path.
-template <typename Done>
-class AtScopeEnd {
- public:
-  explicit AtScopeEnd(Done done) : done_(done) {}
-  ~AtScopeEnd() { done_(); }
-  AtScopeEnd(const AtScopeEnd&) = delete;
-  AtScopeEnd& operator=(const AtScopeEnd&) = delete;
-
- private:
-  Done done_;
-};
-
 std::span<const uint8_t> HeldBytes(const uint8_t* data, int32_t wanted, int32_t held) {
   const int32_t n = std::clamp(wanted, 0, std::max(held, 0));
   return {data, static_cast<size_t>(n)};
@@ -54,7 +37,6 @@ void MovieGen::CloseWithStatus(const std::string& status, const RunOptions& opti
 
 void MovieGen::EndNothingToMake(const std::string& status, const std::string& reason,
                                 const RunOptions& options) {
-  last_run_completed_ = false;
   CloseWithStatus(status, options);
   host_.LogLine(reason);
 }
@@ -176,24 +158,23 @@ void MovieGen::MakeMovie(const RunOptions& options) {
   ErrorTrap trap("MovieGen", "MakeMovie");
   last_run_completed_ = false;
   last_run_undeleted_ = 0;
+  last_run_end_ = RunStages(options);
   // An end that names no other outcome made nothing, or was cancelled.
-  last_run_end_ = RunEnd::NothingToMake;
-  const AtScopeEnd settle_end([this] {
-    if (last_run_end_ == RunEnd::NothingToMake && CancelRequested()) last_run_end_ = RunEnd::Stopped;
-  });
+  if (last_run_end_ == RunEnd::NothingToMake && CancelRequested()) last_run_end_ = RunEnd::Stopped;
+}
 
+MovieGen::RunEnd MovieGen::RunStages(const RunOptions& options) {
   // One run per movie; every way out of the run lets go of the lock.
   std::unique_ptr<OutputLock> output_lock = std::move(output_lock_);
   if (!output_lock) output_lock = std::make_unique<OutputLock>(output_avi_path_);
   if (output_lock->Busy()) {
     ReportAviError("another run is writing " + output_avi_path_, options);
-    last_run_end_ = RunEnd::Busy;
-    return;
+    return RunEnd::Busy;
   }
 
   StartRun();
   OpenProgress(options);
-  if (!ScanAndSelect(options)) return;
+  if (!ScanAndSelect(options)) return RunEnd::NothingToMake;
 
   using End = MovieWriteResult::End;
   const MovieWriteResult written = ComposeAndWrite(output_lock->Held(), options);
@@ -204,13 +185,11 @@ void MovieGen::MakeMovie(const RunOptions& options) {
       [[fallthrough]];
     case End::WriteFailed:
       CloseProgress(options);
-      last_run_end_ = RunEnd::WriteFailed;
-      return;
+      return RunEnd::WriteFailed;
     case End::Cancelled:
     case End::Stopped:
       CloseProgress(options);
-      last_run_end_ = RunEnd::Stopped;
-      return;
+      return RunEnd::Stopped;
     case End::NothingDecoded:
     case End::NoDecoder:
     case End::Written:
@@ -220,28 +199,25 @@ void MovieGen::MakeMovie(const RunOptions& options) {
   if (written.end == End::NothingDecoded) {
     EndNothingToMake("Status: No Files Could Be Decoded", NoFrameNote(written.no_frame, frames_.paths.size()),
                      options);
-    return;
+    return RunEnd::NothingToMake;
   }
 
   // After a stop from outside nothing more changes; a failed command keeps the stills for a
   // run whose command succeeds.
-  const bool wrote_movie = written.end == End::Written;
   CommandEnd command = CommandEnd::Succeeded;
-  if (!IsBlankText(post_generation_shell_) && !StoppedFromOutside())
-    command = RunPostGenerationShell(options);
-  if (delete_old_images_ && command != CommandEnd::Failed && !StoppedFromOutside())
-    DeleteOldImagesStep(options);
+  if (!StoppedFromOutside()) command = RunPostGenerationShell(options);
+  if (delete_old_images_ && command != CommandEnd::Failed && !StoppedFromOutside()) DeleteOldImagesStep(options);
 
   if (progress_) {
     for (int i = 0; i < 4; ++i) progress_->HoldStatus(0.5);
     CloseProgress(options);
   }
   // Without a decoder no movie was written: the run did not reach its purpose.
-  last_run_completed_ = wrote_movie;
-  last_run_end_ = !wrote_movie                    ? RunEnd::WriteFailed
-                  : CancelRequested()             ? RunEnd::Stopped
-                  : command == CommandEnd::Failed ? RunEnd::CommandFailed
-                                                  : RunEnd::Written;
+  last_run_completed_ = written.end == End::Written;
+  return !last_run_completed_             ? RunEnd::WriteFailed
+         : CancelRequested()             ? RunEnd::Stopped
+         : command == CommandEnd::Failed ? RunEnd::CommandFailed
+                                         : RunEnd::Written;
 }
 
 }  // namespace chronoreel

@@ -11,7 +11,6 @@
 #include "app/core/program_state.h"
 #include "bitmap/dib.h"
 #include "engine/default_paths.h"
-#include "engine/run_stage.h"
 #include "engine/stages.h"
 #include "time/clock.h"
 #include "time/date_time.h"
@@ -332,7 +331,9 @@ class MovieGen {
   int32_t last_run_undeleted_ = 0;
   std::unique_ptr<OutputLock> output_lock_;
 
-  // The stages of MakeMovie. Where they report: the host, the run's window, its cancel.
+  // The stages of MakeMovie, and how the run ended. Where they report: the host, the run's
+  // window, its cancel.
+  RunEnd RunStages(const RunOptions& options);
   StageReport Report();
   void OpenProgress(const RunOptions& options);
   // The scan and the selection; false when the run ended there (its status shown).

@@ -1,17 +1,44 @@
 #pragma once
-// The stages that come before the frames, each a function of what it reads and where it
-// reports, so that a run, the dry run and the tests go through the same code: the time
-// window, the scan of the still folder and the selection of the frames.
+// The stages of a run, each a function of what it reads and where it reports, so that a
+// run, the dry run and the tests go through the same code: the time window, the scan of
+// the still folder and the selection of the frames (the composition and writing:
+// write_movie.h), and what every stage is given besides its own inputs.
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
 
-#include "engine/run_stage.h"
+#include "app/core/host.h"
 #include "time/date_time.h"
 
 namespace chronoreel {
 
 class Sun;
+
+// How a run was asked for; its caller decides (the command line, the main window).
+struct RunOptions {
+  bool show_progress = true;  // the progress window, and boxes for what goes wrong
+  bool unattended = false;    // no main window to come back to; the log is all there is
+};
+
+// Where a stage reports: the host and the run's progress window (none: nullptr), and the
+// run's cancel and its stop from outside.
+struct StageReport {
+  Host& host;
+  ProgressWindow* window = nullptr;
+  const std::atomic<bool>* cancel = nullptr;
+  const std::atomic<bool>* stopped = nullptr;
+
+  bool Cancelled() const { return cancel != nullptr && cancel->load(std::memory_order_relaxed); }
+  bool Stopped() const { return stopped != nullptr && stopped->load(std::memory_order_relaxed); }
+  // The status and the frame label together, shown at once.
+  void Show(const std::string& status, const std::string& label) const {
+    if (window == nullptr) return;
+    window->SetStatus(status);
+    window->SetFrameLabel(label);
+    window->Refresh();
+  }
+};
 
 // The stills found, in the order they were taken, then by path.
 struct ImageList {

@@ -7,7 +7,7 @@
 
 #include "engine/avi_writer.h"
 #include "engine/run_notes.h"
-#include "engine/run_stage.h"
+#include "engine/stages.h"
 #include "time/date_time.h"
 
 namespace chronoreel {

@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "app/core/host.h"
-#include "engine/run_stage.h"
+#include "engine/stages.h"
 
 namespace chronoreel {
 
