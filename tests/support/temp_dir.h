@@ -1,5 +1,6 @@
 #pragma once
-// TempDir: a fresh directory under /tmp, removed with everything in it when the owner goes.
+// TempDir: a fresh directory under /tmp (or `parent`), removed with everything in it when
+// the owner goes.
 #include <cstdlib>
 #include <filesystem>
 #include <stdexcept>
@@ -10,8 +11,8 @@ namespace chronoreel {
 
 class TempDir {
  public:
-  explicit TempDir(const std::string& prefix = "chronoreel") {
-    std::string pattern = "/tmp/" + prefix + "-XXXXXX";
+  explicit TempDir(const std::string& prefix = "chronoreel", const std::string& parent = "/tmp") {
+    std::string pattern = parent + "/" + prefix + "-XXXXXX";
     if (mkdtemp(pattern.data()) == nullptr) {
       throw std::runtime_error("cannot create temporary directory " + pattern);
     }
