@@ -55,6 +55,11 @@ class FakeHost : public Host {
   int process_events = 0;
   int frames_shown = 0;
   int cancels = 0;
+  // The main window's document parts.
+  std::vector<std::string> titles;
+  int save_enables = 0;
+  int menu_updates = 0;
+  int control_updates = 0;
 
   // Log lines with the given prefix, prefix removed ("status:" gives the statuses).
   std::vector<std::string> Lines(const std::string& prefix) const;
@@ -73,6 +78,10 @@ class FakeHost : public Host {
   std::optional<std::string> ChooseSetupFile(const std::string& title,
                                              FileDialogStyle style) override;
   void BringMainWindowToFront() override;
+  void SetWindowTitle(const std::string& title) override { titles.push_back(title); }
+  void EnableSaveCommands() override { ++save_enables; }
+  void UpdateLastFilesMenu() override { ++menu_updates; }
+  void UpdateSetupControls() override { ++control_updates; }
 
  private:
   friend class FakeProgressWindow;
