@@ -66,7 +66,6 @@ void MovieGen::ReportAviError(const std::string& reason, const RunOptions& optio
 void MovieGen::StartRun() {
   // A stop from outside that came while the setup was loading still counts.
   cancel_.store(StoppedFromOutside(), std::memory_order_relaxed);
-  run_direction_ = movie_direction_;
   run_time_ = now_ ? now_() : Clock();
   ComputeWindow();
   frames_ = {};

@@ -56,6 +56,9 @@ struct FrameList {
   std::vector<DateTime> times;
 };
 
+// The inputs of each stage are a snapshot of the settings that MovieGen fills in: they
+// carry no defaults of their own.
+
 // ---- the time window ----
 // One end of the window: its option (0 the run time, 1 hours before it, 2 a time today,
 // 3 a date and time, 4 and 5 hours from sunrise and sunset) and the value each one reads.
@@ -71,7 +74,7 @@ struct WindowInputs {
   WindowEnd start;
   WindowEnd stop;
   int32_t time_option = 0;  // 1: the window applies
-  int32_t movie_direction = 1;
+  int32_t movie_direction = 0;
 };
 struct TimeWindow {
   DateTime start = 0;
@@ -98,8 +101,8 @@ void SortStills(ImageList& list, const StageReport& report);
 struct SelectionInputs {
   int32_t time_option = 0;            // 1: only stills inside the window
   int32_t image_interval_option = 0;  // 1: thinned to images_per_hour
-  double images_per_hour = 60;
-  int32_t duplicate_count = 2;  // the most frames one still may give
+  double images_per_hour = 0;
+  int32_t duplicate_count = 0;  // the most frames one still may give
   DateTime window_start = 0;
   DateTime window_stop = 0;
 };

@@ -18,12 +18,12 @@ struct MovieWriteInputs {
   std::string output_path;
   int32_t width = 0;  // 0 x 0: the size of the first still that gives a frame
   int32_t height = 0;
-  int32_t fps = 24;
+  int32_t fps = 0;
   CompressionChoice compression;
   int32_t deflicker_frames = 0;
   std::string stamp_text;  // "" for no stamp
-  int32_t stamp_position = 3;
-  double stamp_size = 5;
+  int32_t stamp_position = 0;
+  double stamp_size = 0;
   DateTime run_time = 0;  // for the stamp's tags
   bool output_locked = false;
 };

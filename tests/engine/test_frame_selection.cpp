@@ -175,8 +175,7 @@ TEST_F(SelectionTest, StrayStillFarAwayDoesNotStallTheSelection) {
 TEST_F(SelectionTest, LabelsCountTheStillsAndCancelStopsAfterOne) {
   MakeStills(Every(10, 90));
   const ImageList images{gen.ImagePaths(), gen.ImageTimes(), {}};
-  SelectionInputs in;
-  in.image_interval_option = 1;
+  const SelectionInputs in{.image_interval_option = 1, .images_per_hour = 60, .duplicate_count = 2};
   FakeHost windows;
   std::atomic<bool> cancel{false};
   const std::unique_ptr<ProgressWindow> window = windows.CreateProgressWindow([&] { cancel = true; });
