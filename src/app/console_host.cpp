@@ -33,7 +33,6 @@ class ConsoleProgress : public ProgressWindow {
   void ClearPreview() override {}
   void Show() override {}
   void Refresh() override {}
-  void SetSizeTwips(int, int) override {}
   void FitToMovieSize(int, int) override {}
   void ShowFrame(const FrameView&) override {}
   void Unload() override { host_.EndLine(); }

@@ -17,8 +17,8 @@ class ConsoleHost : public Host {
   void ProcessEvents() override {}
   std::unique_ptr<ProgressWindow> CreateProgressWindow(std::function<void()> on_cancel) override;
   MessageAnswer ShowMessage(const MessageBoxRequest& request) override;
-  bool MessagesGoToStandardError() const override { return out_ == stderr; }
   void LogLine(const std::string& text) override;
+  void LogAndShow(const std::string& line, const MessageBoxRequest&) override { LogLine(line); }
   std::optional<std::string> ChooseSetupFile(const std::string&, FileDialogStyle) override {
     return std::nullopt;
   }

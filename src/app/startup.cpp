@@ -132,7 +132,8 @@ int RunAutomated(Application& app) {
                  app.movie.OutputAVIPath().c_str(), lock->Error().c_str());
   }
   app.movie.HoldOutputLock(std::move(lock));
-  app.movie.MakeMovie();
+  app.movie.MakeMovie(
+      {.show_progress = app.state.cmd.ShowProgress, .unattended = app.state.cmd.AutomatedRun});
   const int signal_number = g_stop_signal.load();
   if (signal_number != 0 && app.movie.LastRunEnd() == MovieGen::RunEnd::Stopped) {
     std::fprintf(stderr, "chronoreel: stopped by SIG%s%s\n", sigabbrev_np(signal_number),

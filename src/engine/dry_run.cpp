@@ -19,12 +19,12 @@ MovieGen::DryRunResult MovieGen::DryRun() {
   StartRun();
 
   GetFileSpecs();
-  result.stills_found = static_cast<int32_t>(image_paths_.size());
+  result.stills_found = static_cast<int32_t>(images_.paths.size());
   if (CancelRequested()) {
     result.end = DryRunResult::End::Cancelled;
     return result;
   }
-  if (image_paths_.empty()) {
+  if (images_.paths.empty()) {
     result.end = DryRunResult::End::NoFilesFound;
     return result;
   }
@@ -38,16 +38,16 @@ MovieGen::DryRunResult MovieGen::DryRun() {
     case Selection::Selected:
       break;
   }
-  result.frame_paths = frame_paths_;
-  result.frame_times = frame_times_;
+  result.frame_paths = frames_.paths;
+  result.frame_times = frames_.times;
 
   if (delete_old_images_) {
-    for (size_t i = 0; i < image_paths_.size() && i < image_times_.size(); ++i) {
-      if (!IsOldStill(run_time_, image_times_[i], delete_old_images_hours_)) continue;
+    for (size_t i = 0; i < images_.paths.size() && i < images_.times.size(); ++i) {
+      if (!IsOldStill(run_time_, images_.times[i], delete_old_images_hours_)) continue;
       std::error_code ec;
       // The clean-up passes over folders that took a still's name; so does the report.
-      if (std::filesystem::is_directory(std::filesystem::symlink_status(image_paths_[i], ec))) continue;
-      result.would_delete.push_back(image_paths_[i]);
+      if (std::filesystem::is_directory(std::filesystem::symlink_status(images_.paths[i], ec))) continue;
+      result.would_delete.push_back(images_.paths[i]);
     }
   }
   if (!post_generation_shell_.empty()) {

@@ -7,6 +7,7 @@
 
 #include "app/core/error_report.h"
 #include "engine/movie_gen.h"
+#include "engine/stages.h"
 #include "time/sun.h"
 
 namespace chronoreel {
@@ -26,17 +27,6 @@ void SkipDeadSlots(DateTime& next_slot, DateTime target, double interval) {
   if (steps > kMinSkip) next_slot += steps * interval;
 }
 
-// One end of the window from its option and the matching settings; any other option
-// keeps the previous value.
-struct WindowEnd {
-  int32_t option;
-  double relative_hours;
-  double today;
-  double absolute;
-  double sunrise_hours;
-  double sunset_hours;
-};
-
 DateTime ComputeEnd(const WindowEnd& end, DateTime run_time, Sun& sun, DateTime previous) {
   const double day = std::floor(run_time);
   switch (end.option) {
@@ -52,61 +42,80 @@ DateTime ComputeEnd(const WindowEnd& end, DateTime run_time, Sun& sun, DateTime 
 
 }  // namespace
 
-void MovieGen::ComputeWindow() {
-  window_start_ = ComputeEnd({start_time_option_, start_time_relative_, start_time_today_,
-                              start_time_absolute_, start_time_sunrise_relative_,
-                              start_time_sunset_relative_},
-                             run_time_, sun_, window_start_);
-  window_stop_ = ComputeEnd({stop_time_option_, stop_time_relative_, stop_time_today_,
-                             stop_time_absolute_, stop_time_sunrise_relative_,
-                             stop_time_sunset_relative_},
-                            run_time_, sun_, window_stop_);
+TimeWindow ComputeTimeWindow(const WindowInputs& in, DateTime run_time, Sun& sun,
+                             const TimeWindow& previous) {
+  TimeWindow window;
+  window.start = ComputeEnd(in.start, run_time, sun, previous.start);
+  window.stop = ComputeEnd(in.stop, run_time, sun, previous.stop);
   // A window given backwards selects the same stills and plays them the other way round.
-  run_direction_ = movie_direction_;
-  if (window_start_ > window_stop_ && time_option_ == 1) {
-    run_direction_ = -run_direction_;
-    std::swap(window_start_, window_stop_);
+  window.direction = in.movie_direction;
+  if (window.start > window.stop && in.time_option == 1) {
+    window.direction = -window.direction;
+    std::swap(window.start, window.stop);
   }
+  return window;
+}
+
+void MovieGen::ComputeWindow() {
+  const WindowInputs in{{start_time_option_, start_time_relative_, start_time_today_, start_time_absolute_,
+                         start_time_sunrise_relative_, start_time_sunset_relative_},
+                        {stop_time_option_, stop_time_relative_, stop_time_today_, stop_time_absolute_,
+                         stop_time_sunrise_relative_, stop_time_sunset_relative_},
+                        time_option_,
+                        movie_direction_};
+  const TimeWindow window =
+      ComputeTimeWindow(in, run_time_, sun_, {window_start_, window_stop_, run_direction_});
+  window_start_ = window.start;
+  window_stop_ = window.stop;
+  run_direction_ = window.direction;
 }
 
 MovieGen::Selection MovieGen::SelectFrames() {
-  frame_paths_.clear();
-  frame_times_.clear();
-  const size_t n = image_times_.size();
-  if (n == 0) return Selection::NoFrames;
+  return chronoreel::SelectFrames(
+      {time_option_, image_interval_option_, images_per_hour_, duplicate_count_, window_start_, window_stop_},
+      images_, frames_, Report());
+}
+
+SelectionEnd SelectFrames(const SelectionInputs& in, const ImageList& images, FrameList& frames,
+                          const StageReport& report) {
+  frames = {};
+  const std::vector<std::string>& paths = images.paths;
+  const std::vector<DateTime>& times = images.times;
+  const size_t n = times.size();
+  if (n == 0) return SelectionEnd::NoFrames;
   // The list is in the order the stills were taken; their local times go back an hour on
   // the night the clocks do, so the slots are laid on the moments.
-  if (image_moments_.size() != n) image_moments_ = image_times_;
+  const std::vector<double>& moments = images.moments.size() == n ? images.moments : times;
 
   // Every still is a frame: nothing to thin and nothing outside the window.
-  const auto [earliest, latest] = std::minmax_element(image_times_.begin(), image_times_.end());
-  if (image_interval_option_ != 1 &&
-      (time_option_ != 1 || (*earliest >= window_start_ && *latest <= window_stop_))) {
-    frame_paths_ = image_paths_;
-    frame_times_ = image_times_;
-    return Selection::Selected;
+  const auto [earliest, latest] = std::minmax_element(times.begin(), times.end());
+  if (in.image_interval_option != 1 &&
+      (in.time_option != 1 || (*earliest >= in.window_start && *latest <= in.window_stop))) {
+    frames.paths = paths;
+    frames.times = times;
+    return SelectionEnd::Selected;
   }
 
-  frame_paths_.reserve(n);
-  frame_times_.reserve(n);
-  const double interval = images_per_hour_ != 0 ? 1.0 / 24.0 / images_per_hour_ : 1.0 / 24.0;
+  frames.paths.reserve(n);
+  frames.times.reserve(n);
+  const double interval = in.images_per_hour != 0 ? 1.0 / 24.0 / in.images_per_hour : 1.0 / 24.0;
   DateTime next_slot = 0;
   const std::string of = " of " + std::to_string(n);
   using SteadyClock = std::chrono::steady_clock;
   auto last_label = SteadyClock::now() - kLabelInterval;
 
   for (size_t i = 0; i < n; ++i) {
-    const DateTime local = image_times_[i];
-    const double t = image_moments_[i];
+    const DateTime local = times[i];
+    const double t = moments[i];
     int32_t repeats = 0;
     auto append = [&] {
-      frame_paths_.push_back(image_paths_[i]);
-      frame_times_.push_back(local);
+      frames.paths.push_back(paths[i]);
+      frames.times.push_back(local);
       ++repeats;
     };
-    const bool in_window = time_option_ == 0 || (window_start_ <= local && local <= window_stop_);
+    const bool in_window = in.time_option == 0 || (in.window_start <= local && local <= in.window_stop);
     if (in_window) {
-      if (image_interval_option_ == 0) {
+      if (in.image_interval_option == 0) {
         append();
       } else {
         if (next_slot == 0) {
@@ -115,23 +124,22 @@ MovieGen::Selection MovieGen::SelectFrames() {
         }
         if (i + 1 < n) {
           // Each slot goes to the nearer still; a tie goes to the later one.
-          const double next = image_moments_[i + 1];
+          const double next = moments[i + 1];
           if (next > next_slot) {
             while (t >= next_slot || std::fabs(next - next_slot) > std::fabs(next_slot - t)) {
-              if (repeats >= duplicate_count_) SkipDeadSlots(next_slot, t + (next - t) / 2, interval);
+              if (repeats >= in.duplicate_count) SkipDeadSlots(next_slot, t + (next - t) / 2, interval);
               next_slot += interval;
-              if (repeats < duplicate_count_) append();
+              if (repeats < in.duplicate_count) append();
             }
           }
         } else {
           while (t >= next_slot) {
-            if (repeats >= duplicate_count_) SkipDeadSlots(next_slot, t, interval);
+            if (repeats >= in.duplicate_count) SkipDeadSlots(next_slot, t, interval);
             next_slot += interval;
-            if (repeats < duplicate_count_) append();
+            if (repeats < in.duplicate_count) append();
           }
           // One more slot for the last still when it lies less than half an interval on.
-          if (t < next_slot && std::fabs(t - next_slot) < interval * 0.5 &&
-              repeats < duplicate_count_) {
+          if (t < next_slot && std::fabs(t - next_slot) < interval * 0.5 && repeats < in.duplicate_count) {
             append();
             next_slot += interval;
           }
@@ -139,21 +147,21 @@ MovieGen::Selection MovieGen::SelectFrames() {
       }
     }
 
-    if (progress_) {
+    if (report.window) {
       const auto now = SteadyClock::now();
       if (now - last_label >= kLabelInterval || i + 1 == n) {
         last_label = now;
-        progress_->SetFrameLabel("Frame: " + std::to_string(i + 1) + of);
-        progress_->Refresh();
+        report.window->SetFrameLabel("Frame: " + std::to_string(i + 1) + of);
+        report.window->Refresh();
       }
     }
-    if (CancelRequested()) return Selection::Cancelled;
+    if (report.Cancelled()) return SelectionEnd::Cancelled;
   }
 
-  if (frame_paths_.empty()) return Selection::NoFrames;
-  frame_paths_.shrink_to_fit();
-  frame_times_.shrink_to_fit();
-  return Selection::Selected;
+  if (frames.paths.empty()) return SelectionEnd::NoFrames;
+  frames.paths.shrink_to_fit();
+  frames.times.shrink_to_fit();
+  return SelectionEnd::Selected;
 }
 
 }  // namespace chronoreel

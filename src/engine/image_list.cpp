@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cstddef>
-#include <cstdio>
 #include <filesystem>
 #include <optional>
 #include <set>
@@ -92,23 +91,20 @@ bool IsSeparator(char c) {
 #endif
 }
 
-void ReportScanProblem(const char* what, const std::string& directory, const std::error_code& ec) {
-  std::fprintf(stderr, "chronoreel: %s: %s (%s)\n", what,
-               directory.empty() ? "." : directory.c_str(), ec.message().c_str());
-  std::fflush(stderr);
+void ReportScanProblem(Host& host, const char* what, const std::string& directory,
+                       const std::error_code& ec) {
+  host.LogLine(std::string(what) + ": " + (directory.empty() ? "." : directory) + " (" + ec.message() + ")");
 }
 
 }  // namespace
 
-void MovieGen::GetFileSpecs() {
+ImageList ScanStills(const ScanInputs& in, const StageReport& report) {
   ErrorTrap trap("MovieGen", "GetFileSpecs");
   namespace fs = std::filesystem;
+  ImageList list;
+  ProgressWindow* const window = report.window;
 
-  image_paths_.clear();
-  image_times_.clear();
-  image_moments_.clear();
-
-  std::string prefix = still_directory_;
+  std::string prefix = in.directory;
   if (!prefix.empty() && !IsSeparator(prefix.back())) prefix += '/';
 
   using SteadyClock = std::chrono::steady_clock;
@@ -124,16 +120,16 @@ void MovieGen::GetFileSpecs() {
   // one folder, does not list it again.
   std::set<std::pair<dev_t, ino_t>> visited;
   // Sized for a typical webcam folder at once; the vectors double beyond that.
-  image_paths_.reserve(1024);
-  image_times_.reserve(1024);
-  image_moments_.reserve(1024);
+  list.paths.reserve(1024);
+  list.times.reserve(1024);
+  list.moments.reserve(1024);
 
-  while (!CancelRequested() && !(real_folders.empty() && linked_folders.empty())) {
+  while (!report.Cancelled() && !(real_folders.empty() && linked_folders.empty())) {
     std::vector<std::string>& from = real_folders.empty() ? linked_folders : real_folders;
     const std::string relative = std::move(from.back());
     from.pop_back();
     const std::string folder = prefix + relative;
-    if (include_subfolders_) {
+    if (in.include_subfolders) {
       struct stat info {};
       const char* at = folder.empty() ? "." : folder.c_str();
       if (::stat(at, &info) == 0 && !visited.emplace(info.st_dev, info.st_ino).second) continue;
@@ -144,12 +140,13 @@ void MovieGen::GetFileSpecs() {
       // "No Files Found" alone would hide a missing, unreadable or mistyped folder; a
       // subfolder that cannot be read is passed over, but the log says so.
       ReportScanProblem(
+          report.host,
           relative.empty() ? "The still directory could not be read" : "A subfolder could not be read",
           folder, ec);
       continue;
     }
     const fs::directory_iterator end;
-    for (; it != end && !CancelRequested(); it.increment(ec)) {
+    for (; it != end && !report.Cancelled(); it.increment(ec)) {
       const fs::directory_entry& entry = *it;
       const std::string& native = entry.path().native();
       size_t slash = native.size();
@@ -157,7 +154,7 @@ void MovieGen::GetFileSpecs() {
       const std::string_view name = std::string_view(native).substr(slash);
       if (name.empty() || name.front() == '.') continue;  // hidden, files and folders alike
       std::error_code type_ec;
-      if (include_subfolders_ && entry.is_directory(type_ec) && !type_ec) {
+      if (in.include_subfolders && entry.is_directory(type_ec) && !type_ec) {
         // The type comes with the listing: only links and folders cost a stat.
         std::string below = relative;
         below.append(name);
@@ -167,17 +164,17 @@ void MovieGen::GetFileSpecs() {
         (linked ? linked_folders : real_folders).push_back(std::move(below));
         continue;
       }
-      if (!MatchesPattern(name, image_filter_)) continue;
+      if (!MatchesPattern(name, in.filter)) continue;
       if (!entry.is_regular_file(type_ec) || type_ec) continue;
 
       std::string path = folder;
       path.append(name);
       std::optional<DateTime> time;
       double moment = 0;
-      if (time_stamp_option_ == 1) {
+      if (in.time_stamp_option == 1) {
         time = TimeFromStillName(name);  // nullopt: no date in the name
         if (time) moment = *time;
-      } else if (time_stamp_option_ == 2) {
+      } else if (in.time_stamp_option == 2) {
         // Only the capture-time option opens the still; without EXIF data its modified
         // time stands in, on the same local scale as the others.
         time = ReadCaptureTime(path);
@@ -192,34 +189,34 @@ void MovieGen::GetFileSpecs() {
       const auto now = SteadyClock::now();
       if (now - last_ui >= kUiInterval) {
         last_ui = now;
-        if (progress_) progress_->SetFrameLabel("Found: " + path.substr(prefix.size()));
-        host_.ProcessEvents();
+        if (window) window->SetFrameLabel("Found: " + path.substr(prefix.size()));
+        report.host.ProcessEvents();
       }
-      image_times_.push_back(*time);
-      image_moments_.push_back(moment);
-      image_paths_.push_back(std::move(path));
+      list.times.push_back(*time);
+      list.moments.push_back(moment);
+      list.paths.push_back(std::move(path));
     }
     // A read error ends the listing early: the run goes on with what was found, but the
     // log says that the list is short.
     if (ec) {
-      ReportScanProblem(relative.empty() ? "The still directory could not be read to its end"
+      ReportScanProblem(report.host,
+                        relative.empty() ? "The still directory could not be read to its end"
                                          : "A subfolder could not be read to its end",
                         folder, ec);
     }
   }
   // The last name found stays on show, whatever the pace above skipped.
-  if (progress_ && !image_paths_.empty()) {
-    const std::string& last = image_paths_.back();
-    progress_->SetFrameLabel("Found: " + last.substr(prefix.size()));
-  }
+  if (window && !list.paths.empty())
+    window->SetFrameLabel("Found: " + list.paths.back().substr(prefix.size()));
 
-  if (image_paths_.empty()) {
-    image_paths_ = {};
-    image_times_ = {};
-    image_moments_ = {};
-  }
-  if (progress_) progress_->SetStatus("Status: Sorting Files By Date");
-  if (!image_paths_.empty()) ShellSort();
+  if (list.paths.empty()) list = {};
+  if (window) window->SetStatus("Status: Sorting Files By Date");
+  if (!list.paths.empty()) SortStills(list, report);
+  return list;
+}
+
+void MovieGen::GetFileSpecs() {
+  images_ = ScanStills({still_directory_, image_filter_, include_subfolders_, time_stamp_option_}, Report());
 }
 
 int32_t MovieGen::ShellSeq(int32_t (&gaps)[29], int32_t n) {
@@ -245,31 +242,38 @@ int32_t MovieGen::ShellSeq(int32_t (&gaps)[29], int32_t n) {
 }
 
 void MovieGen::ShellSort() {
+  SortStills(images_, Report());
+}
+
+void SortStills(ImageList& list, const StageReport& report) {
   ErrorTrap trap("MovieGen", "ShellSort");
-  const ptrdiff_t count = static_cast<ptrdiff_t>(image_times_.size());
+  std::vector<std::string>& paths = list.paths;
+  std::vector<DateTime>& times = list.times;
+  std::vector<double>& moments = list.moments;
+  const ptrdiff_t count = static_cast<ptrdiff_t>(times.size());
   if (count == 0) return;
   // A list made without moments (filled by other means) sorts by its local times.
-  if (image_moments_.size() != image_times_.size()) image_moments_ = image_times_;
+  if (moments.size() != times.size()) moments = times;
   int32_t gaps[29] = {};
-  int32_t s = ShellSeq(gaps, static_cast<int32_t>(count));
-  while (s >= 0 && !CancelRequested()) {
+  int32_t s = MovieGen::ShellSeq(gaps, static_cast<int32_t>(count));
+  while (s >= 0 && !report.Cancelled()) {
     const ptrdiff_t h = gaps[s];
     for (ptrdiff_t i = h; i < count; ++i) {
-      const double m = image_moments_[i];
-      const DateTime t = image_times_[i];
-      std::string path = std::move(image_paths_[i]);
+      const double m = moments[i];
+      const DateTime t = times[i];
+      std::string path = std::move(paths[i]);
       ptrdiff_t j = i - h;
       // Equal times go by path, so that the order never depends on the file system.
-      while (j >= 0 && (image_moments_[j] > m || (image_moments_[j] == m && image_paths_[j] > path))) {
-        image_moments_[j + h] = image_moments_[j];
-        image_times_[j + h] = image_times_[j];
-        image_paths_[j + h] = std::move(image_paths_[j]);
+      while (j >= 0 && (moments[j] > m || (moments[j] == m && paths[j] > path))) {
+        moments[j + h] = moments[j];
+        times[j + h] = times[j];
+        paths[j + h] = std::move(paths[j]);
         j -= h;
       }
-      image_moments_[j + h] = m;
-      image_times_[j + h] = t;
-      image_paths_[j + h] = std::move(path);
-      if (CancelRequested()) break;
+      moments[j + h] = m;
+      times[j + h] = t;
+      paths[j + h] = std::move(path);
+      if (report.Cancelled()) break;
     }
     --s;
   }

@@ -10,13 +10,16 @@
 #include "app/core/host.h"
 #include "app/core/program_state.h"
 #include "bitmap/dib.h"
+#include "engine/default_paths.h"
 #include "engine/settings.h"
+#include "engine/stages.h"
 #include "time/clock.h"
 #include "time/date_time.h"
 
 namespace chronoreel {
 
 class OutputLock;
+struct MovieWriteResult;
 class Sun;
 
 // The Video for Windows compression options record, field for field: eleven 32-bit values.
@@ -108,7 +111,7 @@ class MovieGen {
   bool StoppedFromOutside() const noexcept { return stopped_.load(std::memory_order_relaxed); }
 
   // Makes one movie from the settings (stages, status texts and cancel points of the run).
-  void MakeMovie();
+  void MakeMovie(const RunOptions& options = {});
   // The output's lock for the next MakeMovie, taken early by a caller that must know at
   // once whether another run writes the movie; without one the run takes its own. The run
   // lets go of it once the movie is in place, before the command afterwards.
@@ -124,10 +127,10 @@ class MovieGen {
   // Run values that outlive the run.
   DateTime WindowStart() const { return window_start_; }
   DateTime WindowStop() const { return window_stop_; }
-  const std::vector<std::string>& ImagePaths() const { return image_paths_; }
-  const std::vector<DateTime>& ImageTimes() const { return image_times_; }
-  const std::vector<std::string>& FramePaths() const { return frame_paths_; }
-  const std::vector<DateTime>& FrameTimes() const { return frame_times_; }
+  const std::vector<std::string>& ImagePaths() const { return images_.paths; }
+  const std::vector<DateTime>& ImageTimes() const { return images_.times; }
+  const std::vector<std::string>& FramePaths() const { return frames_.paths; }
+  const std::vector<DateTime>& FrameTimes() const { return frames_.times; }
   int32_t MovieWidth() const { return movie_width_; }
   int32_t MovieHeight() const { return movie_height_; }
 
@@ -157,7 +160,7 @@ class MovieGen {
   // The time window from run_time_ and the reversed-window rule (sets WindowStart/Stop and
   // the run direction).
   void ComputeWindow();
-  enum class Selection { Selected, NoFrames, Cancelled };
+  using Selection = SelectionEnd;
   // Thins the image list into the frame list, with the "Frame: i of n" labels and the
   // cancel check after each image.
   Selection SelectFrames();
@@ -167,8 +170,8 @@ class MovieGen {
   // The post-generation command with its tags, and the deletion of old stills. A failed
   // command is told (standard error, and a box with the progress window) before it returns.
   enum class CommandEnd { Succeeded, Failed, Cancelled };
-  CommandEnd RunPostGenerationShell();
-  void DeleteOldImagesStep();
+  CommandEnd RunPostGenerationShell(const RunOptions& options = {});
+  void DeleteOldImagesStep(const RunOptions& options = {});
   // True when a still of `still_time` is old enough for the clean-up at `run_time`; both
   // sides in single precision, as the hours setting is stored.
   static bool IsOldStill(DateTime run_time, DateTime still_time, float hours);
@@ -218,12 +221,7 @@ class MovieGen {
   DIB decode_surface_;
   int32_t movie_width_ = 0;
   int32_t movie_height_ = 0;
-  std::vector<std::string> image_paths_;
-  std::vector<DateTime> image_times_;
-  // When each still was taken, in days, for the order and the spacing of frames: Universal
-  // Time for modified times (local times repeat the night the clocks go back), the local
-  // time itself for times read from names or EXIF, which carry no zone.
-  std::vector<double> image_moments_;
+  ImageList images_;
 
   AviCompressOptions compress_;
   int32_t format_size_ = 0;
@@ -235,21 +233,28 @@ class MovieGen {
   // The run's helpers may add members below this line.
   DateTime run_time_ = 0;
   int32_t run_direction_ = 1;
-  std::vector<std::string> frame_paths_;
-  std::vector<DateTime> frame_times_;
+  FrameList frames_;
   bool last_run_completed_ = false;
   RunEnd last_run_end_ = RunEnd::NothingToMake;
   int32_t last_run_undeleted_ = 0;
   std::unique_ptr<OutputLock> output_lock_;
 
+  // The stages of MakeMovie, and how the run ended. Where they report: the host, the run's
+  // window, its cancel.
+  RunEnd RunStages(const RunOptions& options);
+  StageReport Report();
+  void OpenProgress(const RunOptions& options);
+  // The scan and the selection; false when the run ended there (its status shown).
+  bool ScanAndSelect(const RunOptions& options);
+  MovieWriteResult ComposeAndWrite(bool output_locked, const RunOptions& options);
   // Ends of the run: the final status held on screen, then the window closed.
-  void CloseWithStatus(const std::string& status);
-  void CloseProgress();
+  void CloseWithStatus(const std::string& status, const RunOptions& options);
+  void CloseProgress(const RunOptions& options);
   // An early end with nothing to make (no stills, none in the window, none that decoded):
   // the final status, then the reason in the log.
-  void EndNothingToMake(const std::string& status, const std::string& reason);
+  void EndNothingToMake(const std::string& status, const std::string& reason, const RunOptions& options);
   // "There was an error writing the AVI file." with the writer's reason.
-  void ReportAviError(const std::string& reason);
+  void ReportAviError(const std::string& reason, const RunOptions& options);
   // Commands whose wait was cancelled: reaped by a later run once they have ended.
   std::vector<int32_t> left_running_;
 };

@@ -3,7 +3,6 @@
 
 #include <chrono>
 #include <cmath>
-#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <optional>
@@ -12,7 +11,6 @@
 #include <vector>
 
 #include "app/core/error_report.h"
-#include "app/core/utility.h"
 #include "engine/exif_time.h"
 #include "engine/movie_gen.h"
 #include "engine/shell.h"
@@ -114,13 +112,9 @@ std::vector<std::string> MovieGen::ExpandShellArguments(const std::string& comma
   return args;
 }
 
-MovieGen::CommandEnd MovieGen::RunPostGenerationShell() {
+MovieGen::CommandEnd MovieGen::RunPostGenerationShell(const RunOptions& options) {
   if (Trimmed(post_generation_shell_).empty()) return CommandEnd::Succeeded;
-  if (progress_) {
-    progress_->SetStatus("Status: Running Post-Generation Shell");
-    progress_->SetFrameLabel("");
-    progress_->Refresh();
-  }
+  Report().Show("Status: Running Post-Generation Shell", "");
   const std::string command = ExpandShellTags(post_generation_shell_, run_time_, output_avi_path_);
   std::erase_if(left_running_, [](int32_t pid) {
     ProcessRecord earlier;
@@ -155,17 +149,12 @@ MovieGen::CommandEnd MovieGen::RunPostGenerationShell() {
     left_running_.push_back(process.pid);
   }
 
-  if (progress_) {
-    if (cancelled) {
-      progress_->SetStatus("Status: Post-Generation Shell Wait Cancelled");
-      progress_->SetFrameLabel("*Note: The shelled process may still be running.");
-      progress_->Refresh();
-      Delay(host_, 1);
-    } else {
-      progress_->SetStatus("Status: Post-Generation Shell Complete");
-      progress_->SetFrameLabel("");
-      progress_->Refresh();
-    }
+  if (cancelled) {
+    Report().Show("Status: Post-Generation Shell Wait Cancelled",
+                  "*Note: The shelled process may still be running.");
+    if (progress_) progress_->HoldStatus(1);
+  } else {
+    Report().Show("Status: Post-Generation Shell Complete", "");
   }
   if (cancelled && status == kProcessRunning) return CommandEnd::Cancelled;
 
@@ -185,22 +174,18 @@ MovieGen::CommandEnd MovieGen::RunPostGenerationShell() {
   if (why.empty()) return CommandEnd::Succeeded;
 
   // One line for a scheduler's log, whatever else shows it; the box where a window can.
-  std::fprintf(stderr, "chronoreel: Error calling shell: There was an error calling: %s: it %s%s\n",
-               PrintableText(command).c_str(), PrintableText(why).c_str(),
-               delete_old_images_ ? "; the old stills are kept" : "");
-  std::fflush(stderr);
-  if (state_.cmd.ShowProgress && !host_.MessagesGoToStandardError()) {
-    MessageBoxRequest box;
-    box.text = "There was an error calling:\r" + command + "\rIt " + why + ".";
-    box.title = "Error calling shell";
-    box.buttons = MessageButtons::Ok;
-    box.icon = MessageIcon::Exclamation;
-    host_.ShowMessage(box);
+  const std::string line = "Error calling shell: There was an error calling: " + command + ": it " + why +
+                           (delete_old_images_ ? "; the old stills are kept" : "");
+  if (options.show_progress) {
+    host_.LogAndShow(line, {"There was an error calling:\r" + command + "\rIt " + why + ".",
+                            "Error calling shell", MessageButtons::Ok, MessageIcon::Exclamation});
+  } else {
+    host_.LogLine(line);
   }
   return CommandEnd::Failed;
 }
 
-void MovieGen::DeleteOldImagesStep() {
+void MovieGen::DeleteOldImagesStep(const RunOptions& options) {
   namespace fs = std::filesystem;
   last_run_undeleted_ = 0;
   if (!delete_old_images_) return;
@@ -208,23 +193,18 @@ void MovieGen::DeleteOldImagesStep() {
     // A slip in the age limit ("48h") must not cost the stills; the run says why they stay.
     MessageBoxRequest box{"DeleteOldImagesHours is not a number, so no image was deleted.",
                           "Old images not deleted", MessageButtons::Ok, MessageIcon::Exclamation};
-    if (state_.cmd.ShowProgress) {
+    if (options.show_progress) {
       host_.ShowMessage(box);
     } else {
-      std::fprintf(stderr, "chronoreel: %s: %s\n", box.title.c_str(), box.text.c_str());
-      std::fflush(stderr);
+      host_.LogLine(box.title + ": " + box.text);
     }
     return;
   }
-  if (progress_) {
-    progress_->SetStatus("Status: Deleting old images");
-    progress_->SetFrameLabel("");
-    progress_->Refresh();
-  }
+  Report().Show("Status: Deleting old images", "");
   int32_t undeleted = 0;
-  for (size_t i = 0; i < image_paths_.size() && i < image_times_.size(); ++i) {
-    if (!IsOldStill(run_time_, image_times_[i], delete_old_images_hours_)) continue;
-    const std::string& path = image_paths_[i];
+  for (size_t i = 0; i < images_.paths.size() && i < images_.times.size(); ++i) {
+    if (!IsOldStill(run_time_, images_.times[i], delete_old_images_hours_)) continue;
+    const std::string& path = images_.paths[i];
     if (progress_) {
       const size_t slash = path.rfind('/');
       progress_->SetFrameLabel("Deleting: " +
@@ -260,8 +240,7 @@ void MovieGen::DeleteOldImagesStep() {
       progress_->SetStatus("Status: Deleting old images" + note);
       progress_->Refresh();
     }
-    std::fprintf(stderr, "chronoreel: Deleting old images%s\n", note.c_str());
-    std::fflush(stderr);
+    host_.LogLine("Deleting old images" + note);
   }
 }
 

@@ -111,10 +111,7 @@ void Documents::LoadFile() {
   }
   // Nobody watches an unattended run: its log says which values were not used as written.
   if (state_.cmd.AutomatedRun) {
-    for (const std::string& line : load_warnings_) {
-      std::fprintf(stderr, "chronoreel: %s\n", PrintableText(line).c_str());
-    }
-    std::fflush(stderr);
+    for (const std::string& line : load_warnings_) host_.LogLine(line);
   }
 
   const int32_t format_count = std::min(movie_.CompressFormat(), kMaxSetupBlockBytes);

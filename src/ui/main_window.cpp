@@ -664,7 +664,8 @@ void MainWindow::cmdMakeMovie_Click() {
   ErrorTrap trap("frmMain", "cmdMakeMovie_Click");
   running_ = true;
   setEnabled(false);
-  app_.movie.MakeMovie();
+  app_.movie.MakeMovie(
+      {.show_progress = app_.state.cmd.ShowProgress, .unattended = app_.state.cmd.AutomatedRun});
   setEnabled(true);
   running_ = false;
 }

@@ -1,15 +1,15 @@
 #include "ui/preview_window.h"
 
-#include <algorithm>
-#include <cmath>
-#include <cstring>
-
 #include <QCloseEvent>
 #include <QLabel>
 #include <QPainter>
 #include <QPushButton>
+#include <algorithm>
+#include <cmath>
+#include <cstring>
 
 #include "app/core/error_report.h"
+#include "app/core/utility.h"
 
 namespace chronoreel {
 
@@ -43,7 +43,8 @@ void PicturePane::paintEvent(QPaintEvent*) {
   if (!image_.isNull()) painter.drawImage(QPoint(0, 0), image_);
 }
 
-PreviewWindow::PreviewWindow(std::function<void()> on_cancel) : on_cancel_(std::move(on_cancel)) {
+PreviewWindow::PreviewWindow(std::function<void()> on_cancel, Host* host)
+    : on_cancel_(std::move(on_cancel)), host_(host) {
   setObjectName("frmPreview");
   setWindowTitle("Movie Generation Preview");
   status_ = new QLabel("Status:", this);
@@ -111,6 +112,11 @@ void PreviewWindow::ClearPreview() { picture_->Clear(); }
 void PreviewWindow::Show() {
   show();
   raise();
+  SetSizeTwips(4680, 4890);
+}
+
+void PreviewWindow::HoldStatus(double seconds) {
+  if (host_ != nullptr) Delay(*host_, seconds);
 }
 
 void PreviewWindow::Refresh() { repaint(); }

@@ -34,7 +34,8 @@ class PicturePane : public QWidget {
 class PreviewWindow : public QWidget, public ProgressWindow {
   Q_OBJECT
  public:
-  explicit PreviewWindow(std::function<void()> on_cancel);
+  // `host` keeps events flowing while a status is held; without one nothing is held.
+  explicit PreviewWindow(std::function<void()> on_cancel, Host* host = nullptr);
   ~PreviewWindow() override;
 
   void SetStatus(const std::string& text) override;
@@ -42,10 +43,13 @@ class PreviewWindow : public QWidget, public ProgressWindow {
   void ClearPreview() override;
   void Show() override;
   void Refresh() override;
-  void SetSizeTwips(int height_twips, int width_twips) override;
   void FitToMovieSize(int movie_width, int movie_height) override;
   void ShowFrame(const FrameView& frame) override;
   void Unload() override;
+  void HoldStatus(double seconds) override;
+
+  // The outer size in twips (Show opens the window at 4680 x 4890).
+  void SetSizeTwips(int height_twips, int width_twips);
 
   // The height reserved for the labels and the button above the picture: the picture's top.
   int PictureTop() const { return header_height_; }
@@ -67,6 +71,7 @@ class PreviewWindow : public QWidget, public ProgressWindow {
   void LayOutHeader();
 
   std::function<void()> on_cancel_;
+  Host* host_ = nullptr;
   QLabel* status_ = nullptr;
   QLabel* frame_ = nullptr;
   QPushButton* cancel_ = nullptr;

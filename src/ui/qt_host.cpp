@@ -46,7 +46,7 @@ void QtHost::ProcessEvents() {
 }
 
 std::unique_ptr<ProgressWindow> QtHost::CreateProgressWindow(std::function<void()> on_cancel) {
-  auto window = std::make_unique<PreviewWindow>(std::move(on_cancel));
+  auto window = std::make_unique<PreviewWindow>(std::move(on_cancel), this);
   preview_ = window.get();
   return window;
 }

@@ -9,6 +9,7 @@
 
 #include "app/core/host.h"
 #include "app/core/utility.h"
+#include "support/fake_host.h"
 
 namespace chronoreel {
 namespace {
@@ -47,12 +48,6 @@ TEST(IsValidArrayTest, EmptyIsNotValid) {
   EXPECT_FALSE(IsValidArray(erased));
 }
 
-class CountingHost : public NullHost {
- public:
-  void ProcessEvents() override { ++events; }
-  int events = 0;
-};
-
 // A clock that moves only when Delay pauses, by an exact binary step.
 struct SimulatedClock {
   double start;
@@ -67,7 +62,7 @@ struct SimulatedClock {
   }
 };
 
-double RunDelay(double seconds, double start, CountingHost& host, SimulatedClock& clock) {
+double RunDelay(double seconds, double start, FakeHost& host, SimulatedClock& clock) {
   clock.start = start;
   Delay(
       host, seconds, [&] { return clock.Read(); }, [&](std::chrono::milliseconds) { clock.Pause(); });
@@ -95,7 +90,7 @@ TEST(DelayTest, WaitsWholeSecondsRoundedHalfToEven) {
   for (const auto& c : cases) {
     for (double start : starts) {
       SCOPED_TRACE(::testing::Message() << "Delay(" << c.seconds << ") from " << start);
-      CountingHost host;
+      FakeHost host;
       SimulatedClock clock{start};
       const double waited = RunDelay(c.seconds, start, host, clock);
       if (c.strictly_after) {
@@ -105,13 +100,13 @@ TEST(DelayTest, WaitsWholeSecondsRoundedHalfToEven) {
       }
       EXPECT_LE(waited, c.at_least + SimulatedClock::kStep + 1e-9);
       // Events are processed on every pass, including the last.
-      EXPECT_EQ(host.events, clock.pauses + 1);
+      EXPECT_EQ(host.process_events, clock.pauses + 1);
     }
   }
 }
 
 TEST(DelayTest, WaitOfMoreThanADayEnds) {
-  CountingHost host;
+  FakeHost host;
   double now = 100.0;
   Delay(
       host, 90000, [&] { return std::fmod(now, 86400.0); },

@@ -68,9 +68,10 @@ bool IndexFirst(const std::string& path) {
 
 class ContainerRun {
  public:
-  explicit ContainerRun(bool window) : sun_(state_.location), gen_(state_, sun_, host_) {
-    state_.cmd.AutomatedRun = !window;
-    state_.cmd.ShowProgress = window;
+  explicit ContainerRun(bool window)
+      : run_{.show_progress = window, .unattended = !window},
+        sun_(state_.location),
+        gen_(state_, sun_, host_) {
     for (int i = 0; i < kStills; ++i)
       WriteSplitJpeg(stills_.File(StillName(i)), kWidth, kHeight,
                      static_cast<uint32_t>(GreyOf(i) * 0x010101),
@@ -87,7 +88,7 @@ class ContainerRun {
   std::string Make(const std::string& name, const char* fourcc) {
     gen_.SetCompressHandler(FourccFromText(fourcc));
     gen_.SetOutputAVIPath(out_.File(name));
-    gen_.MakeMovie();
+    gen_.MakeMovie(run_);
     return out_.File(name);
   }
 
@@ -98,6 +99,7 @@ class ContainerRun {
  private:
   TempDir stills_{"cont-stills"};
   TempDir out_{"cont-out"};
+  RunOptions run_;
   ProgramState state_;
   FakeHost host_;
   Sun sun_;

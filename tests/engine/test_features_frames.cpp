@@ -44,8 +44,6 @@ uint32_t Grey(int level) {
 class FeatureRun {
  public:
   FeatureRun() : sun_(state_.location), gen_(state_, sun_, host_) {
-    state_.cmd.AutomatedRun = true;
-    state_.cmd.ShowProgress = false;
     gen_.SetStillDirectory(stills_.Str());
     gen_.SetImageFilter("*.jpg");
     gen_.SetTimeStampOption(1);
@@ -62,7 +60,7 @@ class FeatureRun {
   // Makes the movie into `name` and decodes it; empty when the run did not complete.
   std::vector<test::DecodedFrame> Make(const std::string& name) {
     gen_.SetOutputAVIPath(out_.File(name));
-    gen_.MakeMovie();
+    gen_.MakeMovie(kQuietRun);
     if (!gen_.LastRunCompleted()) return {};
     return test::DecodeAllFrames(out_.File(name));
   }

@@ -1,6 +1,8 @@
 // Frame selection: the time window of a run and the thinning of the stills into frames.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -14,6 +16,7 @@
 #include "app/core/host.h"
 #include "app/core/program_state.h"
 #include "engine/movie_gen.h"
+#include "support/fake_host.h"
 #include "support/test_files.h"
 #include "time/date_time.h"
 #include "time/sun.h"
@@ -23,26 +26,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using Selection = MovieGen::Selection;
-
-class LabelWindow : public ProgressWindow {
- public:
-  std::vector<std::string>* labels = nullptr;
-  int* refreshes = nullptr;
-  std::function<void()> on_label;
-
-  void SetStatus(const std::string&) override {}
-  void SetFrameLabel(const std::string& text) override {
-    labels->push_back(text);
-    if (on_label) on_label();
-  }
-  void ClearPreview() override {}
-  void Show() override {}
-  void Refresh() override { ++*refreshes; }
-  void SetSizeTwips(int, int) override {}
-  void FitToMovieSize(int, int) override {}
-  void ShowFrame(const FrameView&) override {}
-  void Unload() override {}
-};
 
 // Stills are named after their time (taken from the name); the day is 6 May 2024 and
 // offsets count seconds from noon.
@@ -188,27 +171,29 @@ TEST_F(SelectionTest, StrayStillFarAwayDoesNotStallTheSelection) {
   EXPECT_EQ(FrameOffsets().back(), 2);
 }
 
+// The stage on its own: the image list in, the frame list and the labels out.
 TEST_F(SelectionTest, LabelsCountTheStillsAndCancelStopsAfterOne) {
   MakeStills(Every(10, 90));
-  gen.SetImageIntervalOption(1);
-  std::vector<std::string> labels;
-  int refreshes = 0;
-  auto window = std::make_unique<LabelWindow>();
-  window->labels = &labels;
-  window->refreshes = &refreshes;
-  LabelWindow* raw = window.get();
-  gen.SetProgressWindow(std::move(window));
+  const ImageList images{gen.ImagePaths(), gen.ImageTimes(), {}};
+  const SelectionInputs in{.image_interval_option = 1, .images_per_hour = 60, .duplicate_count = 2};
+  FakeHost windows;
+  std::atomic<bool> cancel{false};
+  const std::unique_ptr<ProgressWindow> window = windows.CreateProgressWindow([&] { cancel = true; });
+  const StageReport report{windows, window.get(), &cancel};
+  FrameList frames;
 
-  EXPECT_EQ(gen.SelectFrames(), Selection::Selected);
+  EXPECT_EQ(SelectFrames(in, images, frames, report), SelectionEnd::Selected);
+  EXPECT_FALSE(frames.paths.empty());
+  const std::vector<std::string> labels = windows.Labels();
   ASSERT_FALSE(labels.empty());
   EXPECT_EQ(labels.front(), "Frame: 1 of 10");
   EXPECT_EQ(labels.back(), "Frame: 10 of 10");
-  EXPECT_EQ(refreshes, static_cast<int>(labels.size()));
+  EXPECT_EQ(std::count(windows.log.begin(), windows.log.end(), "refresh"), static_cast<int>(labels.size()));
 
-  labels.clear();
-  raw->on_label = [this] { gen.SetCancelMovie(true); };
-  EXPECT_EQ(gen.SelectFrames(), Selection::Cancelled);
-  EXPECT_EQ(labels, std::vector<std::string>{"Frame: 1 of 10"});
+  windows.log.clear();
+  windows.CancelOnLabel("", true);  // on the first label
+  EXPECT_EQ(SelectFrames(in, images, frames, report), SelectionEnd::Cancelled);
+  EXPECT_EQ(windows.Labels(), std::vector<std::string>{"Frame: 1 of 10"});
 }
 
 TEST_F(SelectionTest, EmptyImageListSelectsNothing) {

@@ -255,8 +255,6 @@ class HostileStillRun : public ::testing::TestWithParam<HostileCase> {
  protected:
   HostileStillRun() : sun_(state_.location), gen_(state_, sun_, host_) {
     host_.cancel_action = [this] { gen_.SetCancelMovie(true); };
-    state_.cmd.AutomatedRun = true;
-    state_.cmd.ShowProgress = false;  // no window, no closing hold
     fs::create_directory(dir_.File("in"));
     gen_.SetStillDirectory(dir_.File("in"));
     gen_.SetImageFilter("*.jpg");
@@ -310,7 +308,7 @@ TEST_P(HostileStillRun, GivesItsFrameOrNoneAndSpoilsNothingAfter) {
   WriteFlatJpeg(StillPath(0), kWidth, kHeight, kBefore);
   WriteBytes(StillPath(1), c.make());
   WriteFlatJpeg(StillPath(2), kWidth, kHeight, kAfter);
-  gen_.MakeMovie();
+  gen_.MakeMovie(kQuietRun);
 
   ASSERT_TRUE(gen_.LastRunCompleted());
   EXPECT_EQ(gen_.FramePaths().size(), 3u);  // all three were selected
@@ -346,7 +344,7 @@ TEST_P(HostileFirstStill, FixesNoSizeTheNextStillDoes) {
   WriteBytes(StillPath(0), c.make());
   WriteFlatJpeg(StillPath(1), kWidth, kHeight, kBefore);
   WriteFlatJpeg(StillPath(2), 40, 30, kAfter);
-  gen_.MakeMovie();
+  gen_.MakeMovie(kQuietRun);
 
   ASSERT_TRUE(gen_.LastRunCompleted());
   EXPECT_EQ(gen_.MovieWidth(), kWidth);
@@ -364,7 +362,7 @@ INSTANTIATE_TEST_SUITE_P(NoFrameKinds, HostileFirstStill, ::testing::ValuesIn(No
 TEST_F(HostileStillRun, OneByOneFirstMakesATinyMovie) {
   WriteBytes(StillPath(0), MakeFlatJpeg(1, 1, kHostile));
   WriteFlatJpeg(StillPath(1), kWidth, kHeight, kAfter);
-  gen_.MakeMovie();
+  gen_.MakeMovie(kQuietRun);
   ASSERT_TRUE(gen_.LastRunCompleted());
   const test::ProbedMovie movie = test::ProbeMovie(dir_.File("movie.avi"));
   EXPECT_EQ(movie.width, 4);
@@ -378,47 +376,10 @@ TEST_F(HostileStillRun, OneByOneFirstMakesATinyMovie) {
 
 // ---- stills that change between the scan and their frame ----
 
-// Forwards everything to the fake's window, and runs `hook` once when the run reaches the
-// status `when`.
-class HookedWindow : public ProgressWindow {
- public:
-  HookedWindow(std::unique_ptr<ProgressWindow> inner, std::string when, std::function<void()> hook)
-      : inner_(std::move(inner)), when_(std::move(when)), hook_(std::move(hook)) {}
-  void SetStatus(const std::string& text) override {
-    inner_->SetStatus(text);
-    if (hook_ && text == when_) std::exchange(hook_, nullptr)();
-  }
-  void SetFrameLabel(const std::string& text) override { inner_->SetFrameLabel(text); }
-  void ClearPreview() override { inner_->ClearPreview(); }
-  void Show() override { inner_->Show(); }
-  void Refresh() override { inner_->Refresh(); }
-  void SetSizeTwips(int h, int w) override { inner_->SetSizeTwips(h, w); }
-  void FitToMovieSize(int w, int h) override { inner_->FitToMovieSize(w, h); }
-  void ShowFrame(const FrameView& frame) override { inner_->ShowFrame(frame); }
-  void Unload() override { inner_->Unload(); }
-
- private:
-  std::unique_ptr<ProgressWindow> inner_;
-  std::string when_;
-  std::function<void()> hook_;
-};
-
-class HookedHost : public FakeHost {
- public:
-  // Runs once the scan has listed the stills (frames may be composed ahead from then on).
-  std::function<void()> after_scan;
-  std::unique_ptr<ProgressWindow> CreateProgressWindow(std::function<void()> on_cancel) override {
-    return std::make_unique<HookedWindow>(FakeHost::CreateProgressWindow(std::move(on_cancel)),
-                                          "Status: Determining Which Files To Use",
-                                          after_scan);
-  }
-};
-
 TEST(StillsChangingDuringTheRun, VanishedShrunkOrReplacedStillsGiveNoFrameAndNoStall) {
   TempDir dir("hostile-change");
   ProgramState state;
-  state.cmd.AutomatedRun = true;
-  HookedHost host;
+  FakeHost host;
   Sun sun(state.location);
   MovieGen gen(state, sun, host);
   fs::create_directory(dir.File("in"));
@@ -437,7 +398,8 @@ TEST(StillsChangingDuringTheRun, VanishedShrunkOrReplacedStillsGiveNoFrameAndNoS
     paths.push_back(WriteFlatJpeg(dir.File(std::string("in/") + name), kWidth, kHeight, kBefore));
   }
   WriteFlatJpeg(paths.back(), kWidth, kHeight, kAfter);
-  host.after_scan = [&] {
+  // Once the scan has listed the stills (frames may be composed ahead from then on).
+  host.OnStatus("Status: Determining Which Files To Use", [&] {
     fs::remove(paths[1]);                    // vanished
     fs::resize_file(paths[2], 0);            // emptied
     fs::remove(paths[3]);                    // replaced by a folder
@@ -447,9 +409,9 @@ TEST(StillsChangingDuringTheRun, VanishedShrunkOrReplacedStillsGiveNoFrameAndNoS
     const Bytes whole = ReadBytes(paths[5]);  // shrunk into its picture data
     const size_t sos = FindMarker(whole, 0xDA);
     fs::resize_file(paths[5], sos + (whole.size() - sos) / 2);
-  };
+  });
 
-  gen.MakeMovie();
+  gen.MakeMovie({.unattended = true});
 
   ASSERT_TRUE(gen.LastRunCompleted());
   const test::ProbedMovie movie = test::ProbeMovie(dir.File("movie.avi"));

@@ -20,6 +20,7 @@
 #include "app/core/host.h"
 #include "app/core/program_state.h"
 #include "engine/movie_gen.h"
+#include "support/fake_host.h"
 #include "support/test_files.h"
 #include "time/date_time.h"
 #include "time/sun.h"
@@ -29,26 +30,6 @@ namespace chronoreel {
 namespace {
 
 namespace fs = std::filesystem;
-
-class RecordingWindow : public ProgressWindow {
- public:
-  std::vector<std::string>* statuses = nullptr;
-  std::vector<std::string>* labels = nullptr;
-  std::function<void()> on_label;
-
-  void SetStatus(const std::string& text) override { statuses->push_back(text); }
-  void SetFrameLabel(const std::string& text) override {
-    labels->push_back(text);
-    if (on_label) on_label();
-  }
-  void ClearPreview() override {}
-  void Show() override {}
-  void Refresh() override {}
-  void SetSizeTwips(int, int) override {}
-  void FitToMovieSize(int, int) override {}
-  void ShowFrame(const FrameView&) override {}
-  void Unload() override {}
-};
 
 void Touch(const std::string& path) { std::ofstream(path).put('x'); }
 
@@ -66,22 +47,17 @@ class ImageListTest : public ::testing::Test {
     return names;
   }
 
-  RecordingWindow* AttachWindow() {
-    auto window = std::make_unique<RecordingWindow>();
-    window->statuses = &statuses;
-    window->labels = &labels;
-    RecordingWindow* raw = window.get();
-    gen.SetProgressWindow(std::move(window));
-    return raw;
+  // The scan reports to `windows`; a cancel there cancels the run.
+  void AttachWindow() {
+    gen.SetProgressWindow(windows.CreateProgressWindow([this] { gen.SetCancelMovie(true); }));
   }
 
   TempDir dir{"chronoreel-images"};
   ProgramState state;
   Sun sun{state.location, [] { return 45000.5; }, [] { return 0.0; }};
+  FakeHost windows;  // outlives the window it gives to gen
   NullHost host;
   MovieGen gen{state, sun, host};
-  std::vector<std::string> statuses;
-  std::vector<std::string> labels;
 };
 
 // ---- the gap table ----
@@ -166,14 +142,14 @@ TEST_F(ImageListTest, EmptyDirectoryNameScansTheCurrentDirectoryWithBareNames) {
 TEST_F(ImageListTest, MissingOrEmptyDirectoryGivesAnEmptyListAndStillReportsTheSort) {
   AttachWindow();
   for (const std::string& directory : {dir.File("absent"), dir.Str()}) {
-    statuses.clear();
+    windows.log.clear();
     gen.SetStillDirectory(directory);
     gen.GetFileSpecs();
     EXPECT_TRUE(gen.ImagePaths().empty()) << directory;
     EXPECT_TRUE(gen.ImageTimes().empty()) << directory;
-    EXPECT_EQ(statuses, std::vector<std::string>{"Status: Sorting Files By Date"}) << directory;
+    EXPECT_EQ(windows.Statuses(), std::vector<std::string>{"Status: Sorting Files By Date"}) << directory;
+    EXPECT_TRUE(windows.Labels().empty());
   }
-  EXPECT_TRUE(labels.empty());
 }
 
 TEST_F(ImageListTest, ModifiedTimesStampAndOrderTheStills) {
@@ -333,6 +309,7 @@ TEST_F(ImageListTest, ShowsTheLastNameFoundThenTheSortStatus) {
   for (const char* name : {"a.jpg", "b.jpg", "c.jpg"}) Touch(dir.File(name));
   AttachWindow();
   gen.GetFileSpecs();
+  const std::vector<std::string> labels = windows.Labels();
   // The last name the directory gives is the one left on show.
   std::string last_listed;
   for (const auto& entry : fs::directory_iterator(dir.Path())) {
@@ -342,16 +319,17 @@ TEST_F(ImageListTest, ShowsTheLastNameFoundThenTheSortStatus) {
   EXPECT_EQ(labels.back(), "Found: " + last_listed);
   const std::set<std::string> expected_labels = {"Found: a.jpg", "Found: b.jpg", "Found: c.jpg"};
   for (const auto& label : labels) EXPECT_TRUE(expected_labels.count(label)) << label;
-  EXPECT_EQ(statuses, std::vector<std::string>{"Status: Sorting Files By Date"});
+  EXPECT_EQ(windows.Statuses(), std::vector<std::string>{"Status: Sorting Files By Date"});
 }
 
 TEST_F(ImageListTest, CancelStopsTheScanBeforeTheNextFile) {
   for (int i = 0; i < 40; ++i) Touch(dir.File("still" + std::to_string(i) + ".jpg"));
-  RecordingWindow* window = AttachWindow();
-  window->on_label = [this] { gen.SetCancelMovie(true); };
+  AttachWindow();
+  windows.CancelOnLabel("", true);  // on the first label
   gen.GetFileSpecs();
   EXPECT_EQ(gen.ImagePaths().size(), 1u);
   EXPECT_EQ(gen.ImageTimes().size(), 1u);
+  const std::vector<std::string> labels = windows.Labels();
   ASSERT_FALSE(labels.empty());
   EXPECT_EQ(labels.back(), "Found: " + fs::path(gen.ImagePaths()[0]).filename().string());
 }

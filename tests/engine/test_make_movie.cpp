@@ -49,7 +49,6 @@ class MakeMovieTest : public ::testing::Test {
     gen_.SetOutputAVIPath(Output());
     gen_.SetMovieFPS(10);
     gen_.SetClock([] { return *DateTimeFromCivil(2006, 12, 7, 12, 0, 0); });
-    state_.cmd.AutomatedRun = true;
   }
 
   std::string Output() const { return dir_.File("cam.avi"); }
@@ -85,6 +84,7 @@ class MakeMovieTest : public ::testing::Test {
 
   TempDir dir_;
   ProgramState state_;
+  RunOptions run_{.show_progress = true, .unattended = true};
   FakeHost host_;
   Sun sun_;
   MovieGen gen_;
@@ -95,7 +95,11 @@ TEST_F(MakeMovieTest, FullRunGoesThroughEveryStageInOrder) {
   SetMarkerCommand();
   gen_.SetDeleteOldImages(true);
   gen_.SetDeleteOldImagesHours(1000);
-  gen_.MakeMovie();
+  const auto start = std::chrono::steady_clock::now();
+  gen_.MakeMovie(run_);
+  // The window holds the last status; the run itself waits for nothing (the holds alone
+  // took two seconds when the run waited for them).
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1500));
 
   EXPECT_EQ(host_.Statuses(),
             (std::vector<std::string>{
@@ -107,10 +111,11 @@ TEST_F(MakeMovieTest, FullRunGoesThroughEveryStageInOrder) {
   EXPECT_NE(std::find(labels.begin(), labels.end(), "Found: 3 Files"), labels.end());
   EXPECT_NE(std::find(labels.begin(), labels.end(), "Frame: 1 of 3"), labels.end());
   EXPECT_NE(std::find(labels.begin(), labels.end(), "Frame: 3 of 3"), labels.end());
-  EXPECT_TRUE(host_.Has("size:4680x4890"));
+  EXPECT_TRUE(host_.Has("show"));
   EXPECT_TRUE(host_.Has("fit:320x240"));
   EXPECT_LT(host_.IndexOf("fit:320x240"), host_.IndexOf("status:Status: Opening AVI"));
-  EXPECT_EQ(host_.log.back(), "unload");
+  EXPECT_EQ(std::vector<std::string>(host_.log.end() - 6, host_.log.end()),
+            (std::vector<std::string>{"refresh", "hold:0.5", "hold:0.5", "hold:0.5", "hold:0.5", "unload"}));
   EXPECT_FALSE(host_.Has("front"));  // automated: the main window is not brought back
   EXPECT_TRUE(host_.messages.empty());
 
@@ -133,7 +138,7 @@ TEST_F(MakeMovieTest, CleanUpFollowsTheCommandAndReportsWhatItLeft) {
   gen_.SetPostGenerationShell("sh -c 'rm \"$0\" && mkdir \"$0\" && touch \"$0/x\"' " + oldest);
   gen_.SetDeleteOldImages(true);
   gen_.SetDeleteOldImagesHours(0.5);
-  gen_.MakeMovie();
+  gen_.MakeMovie(run_);
 
   EXPECT_EQ(host_.Statuses().back(), "Status: Deleting old images - 1 could not be deleted");
   EXPECT_TRUE(host_.Has("label:Deleting: 061207110000.jpg"));
@@ -164,7 +169,7 @@ TEST_P(DirectionTest, LabelCountsUpWhateverTheOrder) {
   }
   host_.probe_x = 16;
   host_.probe_y = 12;
-  gen_.MakeMovie();
+  gen_.MakeMovie(run_);
 
   const auto frames = host_.Lines("frame:");
   ASSERT_GE(frames.size(), 2u);
@@ -219,14 +224,17 @@ TEST_P(CancelTest, EndsWithCancelledStatusAndNoCommand) {
     case Trigger::FirstFrame: host_.CancelOnFrame(1); break;
     case Trigger::BeforeFrames: host_.CancelOnStatus("Status: Adding Frames to AVI"); break;
   }
-  gen_.MakeMovie();
+  gen_.MakeMovie(run_);
 
   EXPECT_EQ(host_.cancels, 1);
   const auto statuses = host_.Statuses();
   ASSERT_FALSE(statuses.empty());
   EXPECT_EQ(statuses.back(), "Status: Cancelled by User");
   EXPECT_EQ(host_.Labels().back(), "");
-  EXPECT_EQ(host_.log.back(), "unload");
+  // The final status is held in the window before it closes.
+  EXPECT_EQ(std::vector<std::string>(host_.log.end() - 5, host_.log.end()),
+            (std::vector<std::string>{"status:Status: Cancelled by User", "label:", "refresh", "hold:2",
+                                      "unload"}));
   EXPECT_FALSE(fs::exists(Marker()));
   EXPECT_EQ(fs::exists(dir_.File("in/061207100000.jpg")), true);  // no clean-up either
   EXPECT_FALSE(gen_.LastRunCompleted());
@@ -257,7 +265,7 @@ TEST_F(MakeMovieTest, CancelDuringShellWaitLeavesItRunningAndFinishesTheRun) {
   const std::string pid_file = dir_.File("pid");
   gen_.SetPostGenerationShell("sh -c 'echo $$ > \"$0\"; exec sleep 30' " + pid_file);
   host_.CancelOnStatus("Status: Running Post-Generation Shell");
-  gen_.MakeMovie();
+  gen_.MakeMovie(run_);
 
   const auto statuses = host_.Statuses();
   EXPECT_EQ(statuses.back(), "Status: Post-Generation Shell Wait Cancelled");
@@ -301,8 +309,8 @@ TEST_P(EarlyEndTest, FinalStatusAndPreviousMovieStays) {
   }
   const std::string old = OldOutput();
   SetMarkerCommand();
-  state_.cmd.AutomatedRun = false;
-  gen_.MakeMovie();
+  run_.unattended = false;
+  gen_.MakeMovie(run_);
 
   EXPECT_EQ(host_.Statuses().back(), GetParam().status);
   EXPECT_FALSE(host_.Has("status:Status: Opening AVI"));
@@ -335,12 +343,12 @@ class OpenFailureTest : public MakeMovieTest, public ::testing::WithParamInterfa
 
 TEST_P(OpenFailureTest, UnwritableOutputIsToldAndRunsNoCommand) {
   const bool show_progress = GetParam();
-  state_.cmd.ShowProgress = show_progress;
+  run_.show_progress = show_progress;
   AddStills(2);
   gen_.SetOutputAVIPath(dir_.File("no-such-folder/cam.avi"));
   SetMarkerCommand();
   gen_.SetPostGenerationShell("sh -c 'echo x > \"$0\"' " + Marker());
-  gen_.MakeMovie();
+  gen_.MakeMovie(run_);
 
   ASSERT_EQ(host_.messages.size(), show_progress ? 1u : 0u);
   if (show_progress) {
@@ -361,24 +369,24 @@ INSTANTIATE_TEST_SUITE_P(Table, OpenFailureTest, ::testing::Bool());
 
 // "Make Movie" in the window keeps to one run per movie too.
 TEST_F(MakeMovieTest, MovieThatAnotherRunWritesIsLeftAlone) {
-  state_.cmd.ShowProgress = true;
+  run_.show_progress = true;
   AddStills(2);
   const std::string previous = OldOutput();
   OutputLock other(Output());
   ASSERT_TRUE(other.Held()) << other.Error();
-  gen_.MakeMovie();
+  gen_.MakeMovie(run_);
   ASSERT_EQ(host_.messages.size(), 1u);
   EXPECT_NE(host_.messages[0].text.find("another run is writing " + Output()), std::string::npos);
   EXPECT_EQ(ReadOutput(), previous);
 }
 
 TEST_F(MakeMovieTest, QuietRunShowsNothingButDoesEverything) {
-  state_.cmd.ShowProgress = false;
+  run_.show_progress = false;
   AddStills(3);
   SetMarkerCommand();
   gen_.SetDeleteOldImages(true);
   gen_.SetDeleteOldImagesHours(1.5);  // the still at 10:00 is two hours old
-  gen_.MakeMovie();
+  gen_.MakeMovie(run_);
 
   EXPECT_TRUE(host_.log.empty()) << host_.log.front();
   EXPECT_EQ(test::ProbeMovie(Output()).VideoFrames(), 3);
@@ -392,7 +400,7 @@ TEST_F(MakeMovieTest, QuietRunShowsNothingButDoesEverything) {
 TEST_F(MakeMovieTest, WindowRefusedByHostMeansNoUpdates) {
   host_.give_window = false;
   AddStills(2);
-  gen_.MakeMovie();
+  gen_.MakeMovie(run_);
   EXPECT_EQ(host_.log, std::vector<std::string>{"create"});
   EXPECT_EQ(test::ProbeMovie(Output()).VideoFrames(), 2);
   EXPECT_TRUE(gen_.LastRunCompleted());
@@ -405,7 +413,7 @@ TEST_F(MakeMovieTest, StillsThatNeverDecodeLeaveEverythingAsItWas) {
   SetMarkerCommand();
   gen_.SetDeleteOldImages(true);
   gen_.SetDeleteOldImagesHours(0);
-  gen_.MakeMovie();
+  gen_.MakeMovie(run_);
 
   EXPECT_EQ(host_.Statuses().back(), "Status: No Files Could Be Decoded");
   EXPECT_EQ(ReadOutput(), old);
@@ -434,7 +442,7 @@ TEST_F(MakeMovieTest, UndecodableStillsInTheMiddleCloseUp) {
     }
   }
   gen_.SetClock([] { return *DateTimeFromCivil(2006, 12, 7, 16, 0, 0); });
-  gen_.MakeMovie();
+  gen_.MakeMovie(run_);
 
   const auto labels = host_.Labels();
   EXPECT_EQ(labels.back(), "Frame: 6 of 6 - 2 gave no frame");
@@ -470,7 +478,7 @@ TEST_P(MovieSizeTest, FitsWindowAndRoundsWidth) {
   gen_.SetMovieSizeOption(GetParam().option);
   gen_.SetMovieSizeWidth(GetParam().width);
   gen_.SetMovieSizeHeight(GetParam().height);
-  gen_.MakeMovie();
+  gen_.MakeMovie(run_);
   EXPECT_TRUE(host_.Has(std::string("fit:") + GetParam().fit));
   const auto frames = host_.Lines("frame:");
   ASSERT_EQ(frames.size(), 1u);

@@ -148,9 +148,6 @@ class MovieE2eTest : public ::testing::TestWithParam<E2eCase> {
  protected:
   MovieE2eTest() : sun_(state_.location), gen_(state_, sun_, host_) {
     host_.cancel_action = [this] { gen_.SetCancelMovie(true); };
-    // A quiet scheduled run: no window, so no closing hold either.
-    state_.cmd.AutomatedRun = true;
-    state_.cmd.ShowProgress = false;
     gen_.SetStillDirectory(Stills::Get().Dir());
     gen_.SetImageFilter("*.jpg");
     gen_.SetTimeStampOption(1);
@@ -161,6 +158,8 @@ class MovieE2eTest : public ::testing::TestWithParam<E2eCase> {
 
   TempDir out_{"e2e-out"};
   ProgramState state_;
+  // A quiet scheduled run: no window.
+  RunOptions run_{.show_progress = false, .unattended = true};
   FakeHost host_;
   Sun sun_;
   MovieGen gen_;
@@ -188,7 +187,7 @@ TEST_P(MovieE2eTest, MovieHoldsExactlyTheSelectedStillsAsKeyFrames) {
     gen_.SetImagesPerHour(120);
   }
 
-  gen_.MakeMovie();
+  gen_.MakeMovie(run_);
   ASSERT_TRUE(gen_.LastRunCompleted());
   const std::vector<int> expected = Expected(c);
   ASSERT_EQ(gen_.FramePaths().size(), expected.size());
@@ -254,7 +253,7 @@ TEST_F(MovieE2eTest, StretchedStillsKeepTheirOrderAndPictureOnEveryPath) {
   };
   const Case cases[] = {{"FMP4", 7700}, {"MJPG", 7700}, {"HFYU", 8000}};
   constexpr int kMovieWidth = 64, kMovieHeight = 48;
-  state_.cmd.ShowProgress = true;
+  run_.show_progress = true;
   host_.probe_x = kMovieWidth / 2;
   host_.probe_y = 4;
   for (const Case& c : cases) {
@@ -269,7 +268,7 @@ TEST_F(MovieE2eTest, StretchedStillsKeepTheirOrderAndPictureOnEveryPath) {
     gen_.SetMovieSizeHeight(kMovieHeight);
     gen_.SetImageIntervalOption(1);
     gen_.SetImagesPerHour(30);  // one still in twelve
-    gen_.MakeMovie();
+    gen_.MakeMovie(run_);
     ASSERT_TRUE(gen_.LastRunCompleted());
     std::vector<int> expected;
     for (int i = 0; i < kStills; ++i) {

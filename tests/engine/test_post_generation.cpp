@@ -257,11 +257,17 @@ struct ShellCase {
 class ShellErrorTest : public PostGenerationTest, public ::testing::WithParamInterface<ShellCase> {};
 
 TEST_P(ShellErrorTest, BoxForCommandsThatFailAndOnlyWithProgress) {
-  state_.cmd.ShowProgress = GetParam().show_progress;
   gen_.SetOutputAVIPath("/movies/cam.avi");
   gen_.SetRunTime(At(2006, 12, 7, 7, 5));
   gen_.SetPostGenerationShell(GetParam().command);
-  gen_.RunPostGenerationShell();
+  gen_.RunPostGenerationShell({.show_progress = GetParam().show_progress});
+  // Every failed command leaves its line in the run's log, with a box or without one (the
+  // only case without a progress window fails).
+  const bool failed = GetParam().reason != nullptr || !GetParam().show_progress;
+  ASSERT_EQ(host_.notes.size(), failed ? 1u : 0u) << GetParam().command;
+  if (failed) {
+    EXPECT_EQ(host_.notes[0].rfind("Error calling shell: There was an error calling: ", 0), 0u);
+  }
   ASSERT_EQ(host_.messages.size(), GetParam().reason != nullptr ? 1u : 0u) << GetParam().command;
   if (GetParam().reason != nullptr) {
     const MessageBoxRequest& box = host_.messages[0];

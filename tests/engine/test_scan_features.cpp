@@ -18,6 +18,7 @@
 #include "app/core/program_state.h"
 #include "engine/movie_gen.h"
 #include "support/exif_maker.h"
+#include "support/fake_host.h"
 #include "support/jpeg_maker.h"
 #include "support/test_files.h"
 #include "time/date_time.h"
@@ -27,25 +28,6 @@ namespace chronoreel {
 namespace {
 
 namespace fs = std::filesystem;
-
-class LabelWindow : public ProgressWindow {
- public:
-  std::vector<std::string> labels;
-  std::function<void()> on_label;
-
-  void SetStatus(const std::string&) override {}
-  void SetFrameLabel(const std::string& text) override {
-    labels.push_back(text);
-    if (on_label) on_label();
-  }
-  void ClearPreview() override {}
-  void Show() override {}
-  void Refresh() override {}
-  void SetSizeTwips(int, int) override {}
-  void FitToMovieSize(int, int) override {}
-  void ShowFrame(const FrameView&) override {}
-  void Unload() override {}
-};
 
 class ScanTest : public ::testing::Test {
  protected:
@@ -77,6 +59,7 @@ class ScanTest : public ::testing::Test {
   std::string root = dir.File("stills");
   ProgramState state;
   Sun sun{state.location, [] { return 45000.5; }, [] { return 0.0; }};
+  FakeHost windows;  // outlives the window it gives to gen
   NullHost host;
   MovieGen gen{state, sun, host};
 };
@@ -197,24 +180,23 @@ TEST_F(ScanTest, SubfoldersAreListedOnceEachWhenAsked) {
 TEST_F(ScanTest, FoundLabelAndCancelReachIntoSubfolders) {
   for (const char* name : {"a/1.jpg", "a/2.jpg", "b/c/3.jpg", "b/c/4.jpg"}) Still(name);
   gen.SetIncludeSubfolders(true);
-  auto owned = std::make_unique<LabelWindow>();
-  LabelWindow* window = owned.get();
-  gen.SetProgressWindow(std::move(owned));
+  gen.SetProgressWindow(windows.CreateProgressWindow([this] { gen.SetCancelMovie(true); }));
 
   gen.GetFileSpecs();
   ASSERT_EQ(gen.ImagePaths().size(), 4u);
-  ASSERT_FALSE(window->labels.empty());
+  const std::vector<std::string> labels = windows.Labels();
+  ASSERT_FALSE(labels.empty());
   // The label names each still by its path below the still directory; the last one stays.
-  EXPECT_EQ(window->labels.back().substr(0, 7), "Found: ");
-  for (const std::string& label : window->labels) {
+  EXPECT_EQ(labels.back().substr(0, 7), "Found: ");
+  for (const std::string& label : labels) {
     EXPECT_TRUE(label.rfind("Found: a/", 0) == 0 || label.rfind("Found: b/c/", 0) == 0) << label;
   }
 
-  window->labels.clear();
-  window->on_label = [this] { gen.SetCancelMovie(true); };
+  windows.log.clear();
+  windows.CancelOnLabel("", true);  // on the first label
   gen.GetFileSpecs();
   ASSERT_EQ(gen.ImagePaths().size(), 1u);
-  EXPECT_EQ(window->labels.back(), "Found: " + Listed()[0]);
+  EXPECT_EQ(windows.Labels().back(), "Found: " + Listed()[0]);
 }
 
 // Runs `body` in a child without root's rights (root reads every folder); its exit status.

@@ -18,6 +18,7 @@
 #include "engine/movie_gen.h"
 #include "engine/settings.h"
 #include "support/env_guard.h"
+#include "support/fake_host.h"
 #include "support/test_files.h"
 #include "time/sun.h"
 
@@ -371,30 +372,13 @@ TEST_F(SettingsTest, CancelRequestOnlyRises) {
   EXPECT_FALSE(state.SetupChanged);
 }
 
-class UnloadCounter : public ProgressWindow {
- public:
-  explicit UnloadCounter(int& unloads) : unloads_(unloads) {}
-  void SetStatus(const std::string&) override {}
-  void SetFrameLabel(const std::string&) override {}
-  void ClearPreview() override {}
-  void Show() override {}
-  void Refresh() override {}
-  void SetSizeTwips(int, int) override {}
-  void FitToMovieSize(int, int) override {}
-  void ShowFrame(const FrameView&) override {}
-  void Unload() override { ++unloads_; }
-
- private:
-  int& unloads_;
-};
-
 TEST_F(SettingsTest, DestructionUnloadsAProgressWindowStillHeld) {
-  int unloads = 0;
+  FakeHost windows;
   {
     MovieGen other(state, sun, host);
-    other.SetProgressWindow(std::make_unique<UnloadCounter>(unloads));
+    other.SetProgressWindow(windows.CreateProgressWindow(nullptr));
   }
-  EXPECT_EQ(unloads, 1);
+  EXPECT_EQ(std::count(windows.log.begin(), windows.log.end(), "unload"), 1);
 }
 
 }  // namespace

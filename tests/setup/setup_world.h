@@ -1,6 +1,6 @@
 #pragma once
-// The objects a setup document lives among, wired as start-up wires them, with a host
-// that records the main window's document parts too.
+// The objects a setup document lives among, wired as start-up wires them, with the
+// recording host.
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -15,23 +15,10 @@
 
 namespace chronoreel {
 
-class DocumentHost : public FakeHost {
- public:
-  std::vector<std::string> titles;
-  int save_enables = 0;
-  int menu_updates = 0;
-  int control_updates = 0;
-
-  void SetWindowTitle(const std::string& title) override { titles.push_back(title); }
-  void EnableSaveCommands() override { ++save_enables; }
-  void UpdateLastFilesMenu() override { ++menu_updates; }
-  void UpdateSetupControls() override { ++control_updates; }
-};
-
 struct SetupWorld {
   ProgramState state;
   Sun sun{state.location, [] { return 37621.5; }, [] { return 0.0; }};
-  DocumentHost host;
+  FakeHost host;
   MovieGen movie{state, sun, host};
   INI ini;
   Documents docs{state, movie, ini, host, sun};

@@ -92,10 +92,8 @@ TEST(OriginalSetupFile, MakesTheMovieItAlwaysMade) {
   EXPECT_TRUE(w.movie.StampText().empty());
   EXPECT_EQ(w.movie.DeflickerFrames(), 0);
   EXPECT_FALSE(w.movie.IncludeSubfolders());
-  w.state.cmd.AutomatedRun = true;
-  w.state.cmd.ShowProgress = false;
   w.movie.SetClock([] { return *DateTimeFromCivil(2006, 12, 7, 23, 0, 0); });
-  w.movie.MakeMovie();
+  w.movie.MakeMovie({.show_progress = false, .unattended = true});
   ASSERT_TRUE(w.movie.LastRunCompleted());
 
   const std::string movie_path = out.File("webcam.avi");

@@ -20,9 +20,6 @@ class FakeProgressWindow : public ProgressWindow {
   void ClearPreview() override { host_.Record("clear"); }
   void Show() override { host_.Record("show"); }
   void Refresh() override { host_.Record("refresh"); }
-  void SetSizeTwips(int height_twips, int width_twips) override {
-    host_.Record("size:" + std::to_string(height_twips) + "x" + std::to_string(width_twips));
-  }
   void FitToMovieSize(int movie_width, int movie_height) override {
     host_.Record("fit:" + std::to_string(movie_width) + "x" + std::to_string(movie_height));
   }
@@ -46,17 +43,27 @@ class FakeProgressWindow : public ProgressWindow {
     host_.Record("unload");
     host_.window_open_ = false;
   }
+  // Recorded, never waited for.
+  void HoldStatus(double seconds) override {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "hold:%g", seconds);
+    host_.Record(buf);
+  }
 
  private:
   FakeHost& host_;
 };
 
 void FakeHost::CancelOnStatus(const std::string& text, bool prefix) {
-  triggers_.push_back({text, prefix, true});
+  triggers_.push_back({text, prefix, true, nullptr});
 }
 
 void FakeHost::CancelOnLabel(const std::string& text, bool prefix) {
-  triggers_.push_back({text, prefix, false});
+  triggers_.push_back({text, prefix, false, nullptr});
+}
+
+void FakeHost::OnStatus(const std::string& text, std::function<void()> action) {
+  triggers_.push_back({text, false, true, std::move(action)});
 }
 
 void FakeHost::CancelOnProcessEvents(int n) { cancel_on_events_ = n; }
@@ -85,8 +92,9 @@ void FakeHost::CheckTriggers(const std::string& text, bool status) {
     if (it->status != status) continue;
     const bool hit = it->prefix ? text.compare(0, it->text.size(), it->text) == 0 : text == it->text;
     if (hit) {
+      const std::function<void()> action = std::move(it->action);
       triggers_.erase(it);  // each trigger fires once
-      FireCancel();
+      action ? action() : FireCancel();
       return;
     }
   }

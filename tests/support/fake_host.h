@@ -5,7 +5,7 @@
 //
 // Log lines:
 //   "create"                      CreateProgressWindow (also when it returns null)
-//   "status:<text>"  "label:<text>"  "clear"  "show"  "refresh"  "size:<h>x<w>"
+//   "status:<text>"  "label:<text>"  "clear"  "show"  "refresh"  "hold:<seconds>"
 //   "fit:<w>x<h>"  "frame:<w>x<h>:<rrggbb>"  (the pixel at the probe spot)  "unload"
 //   "message:<title>|<text>"  "front"  "choose:<open|save>|<title>"
 // ProcessEvents is counted, not logged (Delay calls it in a loop).
@@ -18,8 +18,12 @@
 #include <vector>
 
 #include "app/core/host.h"
+#include "engine/stages.h"
 
 namespace chronoreel {
+
+// A scheduled run with /i: no window, the log only.
+inline constexpr RunOptions kQuietRun{.show_progress = false, .unattended = true};
 
 class FakeHost : public Host {
  public:
@@ -35,6 +39,8 @@ class FakeHost : public Host {
   // set; each trigger fires once.
   void CancelOnStatus(const std::string& text, bool prefix = false);
   void CancelOnLabel(const std::string& text, bool prefix = false);
+  // Runs `action` instead of a cancel, once, when the status `text` is set.
+  void OnStatus(const std::string& text, std::function<void()> action);
   // Cancel during the Nth call of ProcessEvents (1-based).
   void CancelOnProcessEvents(int n);
   // Cancel when the Nth frame is shown in the preview (1-based).
@@ -49,6 +55,11 @@ class FakeHost : public Host {
   int process_events = 0;
   int frames_shown = 0;
   int cancels = 0;
+  // The main window's document parts.
+  std::vector<std::string> titles;
+  int save_enables = 0;
+  int menu_updates = 0;
+  int control_updates = 0;
 
   // Log lines with the given prefix, prefix removed ("status:" gives the statuses).
   std::vector<std::string> Lines(const std::string& prefix) const;
@@ -67,6 +78,10 @@ class FakeHost : public Host {
   std::optional<std::string> ChooseSetupFile(const std::string& title,
                                              FileDialogStyle style) override;
   void BringMainWindowToFront() override;
+  void SetWindowTitle(const std::string& title) override { titles.push_back(title); }
+  void EnableSaveCommands() override { ++save_enables; }
+  void UpdateLastFilesMenu() override { ++menu_updates; }
+  void UpdateSetupControls() override { ++control_updates; }
 
  private:
   friend class FakeProgressWindow;
@@ -74,6 +89,7 @@ class FakeHost : public Host {
     std::string text;
     bool prefix = false;
     bool status = false;
+    std::function<void()> action;  // null: a cancel
   };
   void Record(const std::string& line);
   void CheckTriggers(const std::string& text, bool status);

@@ -18,8 +18,9 @@ namespace chronoreel {
 // A fresh directory under /tmp, removed with everything in it when the owner goes.
 class TempDir {
  public:
-  explicit TempDir(const std::string& prefix = "chronoreel") {
-    std::string pattern = "/tmp/" + prefix + "-XXXXXX";
+  // Under /tmp, or under `parent`.
+  explicit TempDir(const std::string& prefix = "chronoreel", const std::string& parent = "/tmp") {
+    std::string pattern = parent + "/" + prefix + "-XXXXXX";
     if (mkdtemp(pattern.data()) == nullptr) {
       throw std::runtime_error("cannot create temporary directory " + pattern);
     }

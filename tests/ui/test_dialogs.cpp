@@ -21,6 +21,7 @@
 
 #include "app/core/program_state.h"
 #include "engine/movie_gen.h"
+#include "support/fake_host.h"
 #include "support/test_files.h"
 #include "time/sun.h"
 #include "ui/compression_dialog.h"
@@ -261,21 +262,10 @@ TEST(CompressionDialog, EncodersOfferedFollowTheOutputContainer) {
 
 // ---- splash and about ----
 
-class CountingHost : public NullHost {
- public:
-  void ProcessEvents() override { ++pumps; }
-  MessageAnswer ShowMessage(const MessageBoxRequest& request) override {
-    messages.push_back(request);
-    return MessageAnswer::Ok;
-  }
-  int pumps = 0;
-  std::vector<MessageBoxRequest> messages;
-};
-
 TEST(Splash, WaitsOutFourSecondsWhileHandlingEvents) {
   const struct { double step_seconds; int min_pumps; } cases[] = {{1.0, 4}, {0.5, 8}, {5.0, 1}};
   for (const auto& c : cases) {
-    CountingHost host;
+    FakeHost host;
     double now = 40000.0;
     Splash splash(host, [&] {
       const double t = now;
@@ -290,9 +280,9 @@ TEST(Splash, WaitsOutFourSecondsWhileHandlingEvents) {
     QTest::mouseClick(Child<QLabel>(splash.Window(), "Picture1"), Qt::LeftButton);
     EXPECT_FALSE(splash.Window()->isVisible());
     splash.RedrawSplash();
-    const int before = host.pumps;
+    const int before = host.process_events;
     splash.CloseSplash();
-    EXPECT_GE(host.pumps - before, c.min_pumps - 2);
+    EXPECT_GE(host.process_events - before, c.min_pumps - 2);
     splash.UnloadSplash();
     EXPECT_EQ(splash.Window(), nullptr);
   }
@@ -321,7 +311,7 @@ TEST(SystemInfo, FirstKnownProgramOnThePathWins) {
 }
 
 TEST(AboutBox, ShowsNameVersionAndReportsMissingSystemInfo) {
-  CountingHost host;
+  FakeHost host;
   AboutBox about(host, nullptr);
   EXPECT_EQ(about.windowTitle(), "About Chronoreel");
   EXPECT_EQ(Child<QLabel>(&about, "lblVersion")->text().toStdString(), "Version " + ProgramVersion());

@@ -129,7 +129,6 @@ TEST(PreviewWindow, FrameIsShownTheRightWayUp) {
 TEST(PreviewWindow, OpensWithItsTwipSizeAndCaptions) {
   PreviewWindow window([] {});
   window.Show();
-  window.SetSizeTwips(4680, 4890);
   const QSize decoration = window.frameGeometry().size() - window.geometry().size();
   EXPECT_EQ(window.width() + decoration.width(), std::lround(4890 / window.TwipsPerPixelX()));
   EXPECT_EQ(window.height() + decoration.height(), std::lround(4680 / window.TwipsPerPixelY()));

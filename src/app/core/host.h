@@ -27,10 +27,12 @@ class ProgressWindow {
   virtual void ClearPreview() = 0;                          // pctPreview cleared
   virtual void Show() = 0;                                  // modeless
   virtual void Refresh() = 0;
-  virtual void SetSizeTwips(int height_twips, int width_twips) = 0;
   virtual void FitToMovieSize(int movie_width, int movie_height) = 0;
   virtual void ShowFrame(const FrameView& frame) = 0;       // fits the window on the first frame
   virtual void Unload() = 0;                                // closes the window
+  // The status just set should stay in sight about `seconds` before the run goes on: a
+  // window waits (events flowing); a log line, or a test, need not.
+  virtual void HoldStatus(double seconds) { (void)seconds; }
 };
 
 enum class MessageIcon { None, Information, Exclamation, Critical, Question };
@@ -57,14 +59,19 @@ class Host {
   // May return nullptr when no window can be shown.
   virtual std::unique_ptr<ProgressWindow> CreateProgressWindow(std::function<void()> on_cancel) = 0;
 
+  // A box where a window can show one; without a display its text goes to the log.
   virtual MessageAnswer ShowMessage(const MessageBoxRequest& request) = 0;
-  // True when ShowMessage writes the text to standard error itself (no display): a caller
-  // that reports there anyway need not show the box as well.
-  virtual bool MessagesGoToStandardError() const { return false; }
 
   // A line for the run's log that no window shows as a box (why a run ended early, stills
   // that gave no frame): standard error, after "chronoreel: ", whatever /i or /q say.
   virtual void LogLine(const std::string& text);
+
+  // News that belongs in the log and, where a window can show it, in a box too: the line,
+  // then the box. A host whose boxes go to the log anyway writes the line only.
+  virtual void LogAndShow(const std::string& line, const MessageBoxRequest& box) {
+    LogLine(line);
+    ShowMessage(box);
+  }
 
   // The setup file dialog: nullopt when cancelled; an empty string when no name was given.
   virtual std::optional<std::string> ChooseSetupFile(const std::string& title, FileDialogStyle style) = 0;
