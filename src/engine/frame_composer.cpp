@@ -360,8 +360,6 @@ FrameComposer::~FrameComposer() = default;
 
 bool FrameComposer::Init() { return impl_->EnsureDecoder(); }
 
-const ComposeTuning& FrameComposer::Tuning() const { return impl_->tuning; }
-
 void FrameComposer::SetTuning(const ComposeTuning& tuning) { impl_->tuning = tuning; }
 
 const DecodeInfo& FrameComposer::LastDecode() const { return impl_->last; }
