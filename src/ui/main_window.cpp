@@ -25,13 +25,10 @@
 #include "engine/codecs.h"
 #include "ui/compression_dialog.h"
 #include "ui/location_dialog.h"
-#include "ui/main_window_form.h"
 #include "ui/qt_host.h"
 #include "ui/splash_about.h"
 
 namespace chronoreel {
-
-using main_form::TrimBlanks;
 
 namespace {
 
@@ -187,7 +184,7 @@ void MainWindow::cmdBrowseImageDirectory_Click() {
   std::filesystem::path path(*chosen);
   std::string folder = std::filesystem::is_directory(path, error) ? path.string() : path.parent_path().string();
   while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
-  if (Lower(TrimBlanks(QString::fromStdString(folder))) != Lower(TrimBlanks(txtImageDirectory->text()))) {
+  if (Lower(TrimSpaces(folder)) != Lower(TrimSpaces(txtImageDirectory->text().toStdString()))) {
     txtImageDirectory->setText(QString::fromStdString(folder));
   }
 }

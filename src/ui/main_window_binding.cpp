@@ -83,7 +83,7 @@ const Binding kBindings[] = {
 void StoreBoxText(MovieGen& m, const SettingInfo& s, const QString& text) {
   const std::string typed = text.toStdString();
   switch (s.type) {
-    case SettingType::Text: return s.load(m, TrimBlanks(text));
+    case SettingType::Text: return s.load(m, TrimSpaces(typed));
     case SettingType::Single:
       return s.set_number(m, TryCDblNI(typed).value_or(std::numeric_limits<double>::quiet_NaN()));
     case SettingType::Real: return s.set_number(m, Str2Dbl(typed));
@@ -110,13 +110,6 @@ void SetText(QLineEdit* box, const QString& text) {
 
 // The value of a date box's text: a date and time for "absolute"; for "today" only a time
 // of day, since a text with a day in it would be cut to the last second of the day.
-std::string main_form::TrimBlanks(const QString& text) {
-  std::string s = text.toStdString();
-  const auto first = s.find_first_not_of(' ');
-  if (first == std::string::npos) return {};
-  return s.substr(first, s.find_last_not_of(' ') - first + 1);
-}
-
 std::optional<double> main_form::DateBoxValue(int option, const QString& text) {
   std::optional<double> value = ParseDateText(text.toStdString());
   if (option == 2 && value && (*value < 0 || *value >= 1)) value.reset();

@@ -1,7 +1,6 @@
 #pragma once
 // What the main window's layout and its settings binding share: the rows both build and fill.
 #include <optional>
-#include <string>
 
 #include <QString>
 
@@ -31,8 +30,5 @@ inline constexpr TimeBox kTimeBoxes[] = {
 // The value of a date box's text: a date and time for "absolute"; for "today" only a time
 // of day, since a text with a day in it would be cut to the last second of the day.
 std::optional<double> DateBoxValue(int option, const QString& text);
-
-// Text without surrounding blanks.
-std::string TrimBlanks(const QString& text);
 
 }  // namespace chronoreel::main_form
