@@ -13,14 +13,6 @@ namespace chronoreel {
 
 namespace {
 
-std::string AsciiLower(std::string_view s) {
-  std::string lower(s);
-  for (char& c : lower) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return lower;
-}
-
 // Splits the text at blanks that stand outside double quotes. Quotes pair up from the left
 // (first with second, third with fourth, ...) and are removed; the blanks between a pair
 // stay inside the argument. Instead of turning those blanks into a placeholder byte and

@@ -43,6 +43,9 @@ double RoundHalfEven(double v);
 // Spaces (not tabs) cut from both ends.
 std::string TrimSpaces(std::string_view text);
 
+// ASCII letters in lower case, whatever the locale: for keys and switches.
+std::string AsciiLower(std::string_view text);
+
 // x - floor(x).
 double FP(double x);
 
