@@ -62,24 +62,11 @@ class MovieGen {
 #undef CHRONOREEL_SETTING_ACCESS
 
   // ---- the compression record: store and mark, no comparison ----
-  void SetCompressType(int32_t v);
-  int32_t CompressType() const { return compress_.fccType; }
-  void SetCompressFormat(int32_t v);
-  int32_t CompressFormat() const { return compress_.cbFormat; }
-  void SetCompressParms(int32_t v);
-  int32_t CompressParms() const { return compress_.cbParms; }
-  void SetCompressBytesPerSecond(int32_t v);
-  int32_t CompressBytesPerSecond() const { return compress_.dwBytesPerSecond; }
-  void SetCompressFlags(int32_t v);
-  int32_t CompressFlags() const { return compress_.dwFlags; }
-  void SetCompressInterleaveEvery(int32_t v);
-  int32_t CompressInterleaveEvery() const { return compress_.dwInterleaveEvery; }
-  void SetCompressKeyFrameEvery(int32_t v);
-  int32_t CompressKeyFrameEvery() const { return compress_.dwKeyFrameEvery; }
-  void SetCompressQuality(int32_t v);
-  int32_t CompressQuality() const { return compress_.dwQuality; }
-  void SetCompressHandler(int32_t v);
-  int32_t CompressHandler() const { return compress_.fccHandler; }
+#define CHRONOREEL_RECORD_ACCESS(Name, field, ...) \
+  void Set##Name(int32_t v);                        \
+  int32_t Name() const { return compress_.field; }
+  CHRONOREEL_RECORD_KEYS(CHRONOREEL_RECORD_ACCESS)
+#undef CHRONOREEL_RECORD_ACCESS
   // Setting a pointer stores and marks; reading gives the block's address.
   void SetCompressFormatPointer(uintptr_t v);
   uintptr_t CompressFormatPointer() const;
