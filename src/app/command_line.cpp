@@ -6,33 +6,12 @@
 
 #include "app/core/conversions.h"
 #include "app/core/error_report.h"
+#include "app/core/utility.h"
 #include "time/date_time.h"
 
 namespace chronoreel {
 
 namespace {
-
-std::string TrimBlanks(std::string_view s) {
-  while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
-  while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
-  return std::string(s);
-}
-
-std::string AsciiLower(std::string_view s) {
-  std::string lower(s);
-  for (char& c : lower) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return lower;
-}
-
-bool IsFolderSeparator(char c) {
-#ifdef _WIN32
-  return c == '/' || c == '\\';
-#else
-  return c == '/';
-#endif
-}
 
 // Splits the text at blanks that stand outside double quotes. Quotes pair up from the left
 // (first with second, third with fourth, ...) and are removed; the blanks between a pair
@@ -69,7 +48,7 @@ std::vector<std::string> SplitArguments(std::string_view s) {
 bool StartsWith(std::string_view text, std::string_view head) { return text.substr(0, head.size()) == head; }
 
 std::string ResolveSetupFile(const std::string& value, const std::string& current_directory) {
-  std::string path = TrimBlanks(value);
+  std::string path = TrimSpaces(value);
   bool has_folder = false;
   for (char c : path) has_folder = has_folder || IsFolderSeparator(c);
   if (!has_folder && !current_directory.empty()) {
@@ -104,7 +83,7 @@ std::string JoinArguments(int argc, const char* const* argv) {
 CommandLineValues ProcessCommandLine(const std::string& command_line, const std::string& current_directory) {
   ErrorTrap trap("modCommandLine", "ProcessCommandLine");
   CommandLineValues values;
-  const std::string s = TrimBlanks(command_line);
+  const std::string s = TrimSpaces(command_line);
   if (s.empty()) return values;
 
   for (const std::string& t : SplitArguments(s)) {
@@ -132,13 +111,13 @@ CommandLineValues ProcessCommandLine(const std::string& command_line, const std:
     } else if (rest == "d") {
       values.DryRun = true;
     } else if (StartsWith(rest, "ip=")) {
-      values.StillDirectoryOverride = TrimBlanks(std::string_view(t).substr(4));
+      values.StillDirectoryOverride = TrimSpaces(std::string_view(t).substr(4));
     } else if (StartsWith(rest, "if=")) {
-      values.ImageFilterOverride = TrimBlanks(std::string_view(t).substr(4));
+      values.ImageFilterOverride = TrimSpaces(std::string_view(t).substr(4));
     } else if (StartsWith(rest, "op=")) {
-      values.OutputAVIPathOverride = TrimBlanks(std::string_view(t).substr(4));
+      values.OutputAVIPathOverride = TrimSpaces(std::string_view(t).substr(4));
     } else if (StartsWith(rest, "pgs=")) {
-      values.PostGenerationShellOverride = TrimBlanks(std::string_view(t).substr(5));
+      values.PostGenerationShellOverride = TrimSpaces(std::string_view(t).substr(5));
     }
   }
 

@@ -19,8 +19,6 @@ namespace chronoreel {
 
 namespace {
 
-constexpr int32_t kDibFourcc = 541215044;  // "DIB "
-
 const AVCodecTag* const* RiffVideoTags() {
   static const AVCodecTag* const tags[] = {avformat_get_riff_video_tags(), nullptr};
   return tags;
@@ -136,7 +134,7 @@ std::string FourccToText(int32_t fourcc) {
   return text;
 }
 
-bool IsUncompressedFourcc(int32_t fourcc) { return fourcc == 0 || fourcc == kDibFourcc; }
+bool IsUncompressedFourcc(int32_t fourcc) { return fourcc == 0 || fourcc == kFourccDib; }
 
 std::string EncoderNameForFourcc(int32_t fourcc, const std::string& preferred_name) {
   if (IsUncompressedFourcc(fourcc)) return "rawvideo";
@@ -209,7 +207,7 @@ std::vector<EncoderInfo> ListContainerEncoders(const std::string& muxer) {
 
 std::vector<EncoderInfo> ListAviEncoders() {
   std::vector<EncoderInfo> list;
-  list.push_back({kDibFourcc, "DIB ", "rawvideo", "Full Frames (Uncompressed)", false});
+  list.push_back({kFourccDib, "DIB ", "rawvideo", "Full Frames (Uncompressed)", false});
   const AVOutputFormat* avi = av_guess_format("avi", nullptr, nullptr);
   void* it = nullptr;
   while (const AVCodec* codec = av_codec_iterate(&it)) {

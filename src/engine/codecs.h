@@ -45,6 +45,8 @@ int32_t FourccFromText(const std::string& text);
 // The code as four characters; 0 gives "" (the record's "no handler").
 std::string FourccToText(int32_t fourcc);
 
+constexpr int32_t kFourccDib = 541215044;  // "DIB "
+
 // True for 0 and "DIB ": frames go into the file uncompressed.
 bool IsUncompressedFourcc(int32_t fourcc);
 

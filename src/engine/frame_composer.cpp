@@ -14,18 +14,10 @@ extern "C" {
 #include <limits>
 #include <string_view>
 
+#include "engine/media_owners.h"
+
 namespace chronoreel {
 namespace {
-
-struct TjDeleter {
-  void operator()(void* handle) const { tjDestroy(handle); }
-};
-using TjHandle = std::unique_ptr<void, TjDeleter>;
-
-struct SwsDeleter {
-  void operator()(SwsContext* context) const { sws_freeContext(context); }
-};
-using SwsHandle = std::unique_ptr<SwsContext, SwsDeleter>;
 
 class FileOwner {
  public:
@@ -359,8 +351,6 @@ FrameComposer::FrameComposer() : impl_(std::make_unique<Impl>()) {}
 FrameComposer::~FrameComposer() = default;
 
 bool FrameComposer::Init() { return impl_->EnsureDecoder(); }
-
-const ComposeTuning& FrameComposer::Tuning() const { return impl_->tuning; }
 
 void FrameComposer::SetTuning(const ComposeTuning& tuning) { impl_->tuning = tuning; }
 

@@ -90,7 +90,6 @@ class FrameComposer {
   bool ComposeBytes(const uint8_t* data, size_t size, int32_t& movie_width, int32_t& movie_height,
                     DIB& frame, DIB& decode, FramePlanes* planes = nullptr);
 
-  const ComposeTuning& Tuning() const;
   void SetTuning(const ComposeTuning& tuning);
   const DecodeInfo& LastDecode() const;
 

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "app/core/error_report.h"
+#include "app/core/utility.h"
 #include "engine/exif_time.h"
 #include "engine/movie_gen.h"
 
@@ -83,14 +84,6 @@ std::optional<DateTime> TimeFromStillName(std::string_view name) {
   return time;
 }
 
-bool IsSeparator(char c) {
-#ifdef _WIN32
-  return c == '/' || c == '\\';
-#else
-  return c == '/';
-#endif
-}
-
 void ReportScanProblem(Host& host, const char* what, const std::string& directory,
                        const std::error_code& ec) {
   host.LogLine(std::string(what) + ": " + (directory.empty() ? "." : directory) + " (" + ec.message() + ")");
@@ -105,7 +98,7 @@ ImageList ScanStills(const ScanInputs& in, const StageReport& report) {
   ProgressWindow* const window = report.window;
 
   std::string prefix = in.directory;
-  if (!prefix.empty() && !IsSeparator(prefix.back())) prefix += '/';
+  if (!prefix.empty() && !IsFolderSeparator(prefix.back())) prefix += '/';
 
   using SteadyClock = std::chrono::steady_clock;
   auto last_ui = SteadyClock::now() - kUiInterval;
@@ -150,7 +143,7 @@ ImageList ScanStills(const ScanInputs& in, const StageReport& report) {
       const fs::directory_entry& entry = *it;
       const std::string& native = entry.path().native();
       size_t slash = native.size();
-      while (slash > 0 && !IsSeparator(native[slash - 1])) --slash;
+      while (slash > 0 && !IsFolderSeparator(native[slash - 1])) --slash;
       const std::string_view name = std::string_view(native).substr(slash);
       if (name.empty() || name.front() == '.') continue;  // hidden, files and folders alike
       std::error_code type_ec;

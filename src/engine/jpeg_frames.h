@@ -10,6 +10,7 @@
 #include <turbojpeg.h>
 
 #include "engine/frame_composer.h"
+#include "engine/media_owners.h"
 
 namespace chronoreel {
 
@@ -27,7 +28,7 @@ class JpegFrames {
  private:
   std::span<const uint8_t> Compressed(int rc, unsigned long size);
 
-  std::unique_ptr<void, int (*)(tjhandle)> compressor_{nullptr, tjDestroy};
+  TjHandle compressor_;
   std::unique_ptr<unsigned char, void (*)(unsigned char*)> buffer_{nullptr, tjFree};
   unsigned long capacity_ = 0;
   int width_ = 0, height_ = 0, quality_ = 0;

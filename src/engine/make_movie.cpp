@@ -1,7 +1,6 @@
 // The generation run as a sequence of stages: lock, window, scan, selection, composition
 // and writing, command, clean-up.
 #include <algorithm>
-#include <span>
 #include <string>
 #include <vector>
 
@@ -14,15 +13,6 @@
 #include "engine/write_movie.h"
 
 namespace chronoreel {
-
-namespace {
-
-std::span<const uint8_t> HeldBytes(const uint8_t* data, int32_t wanted, int32_t held) {
-  const int32_t n = std::clamp(wanted, 0, std::max(held, 0));
-  return {data, static_cast<size_t>(n)};
-}
-
-}  // namespace
 
 StageReport MovieGen::Report() {
   return StageReport{host_, progress_.get(), &cancel_, &stopped_};
@@ -140,8 +130,8 @@ MovieWriteResult MovieGen::ComposeAndWrite(bool output_locked, const RunOptions&
   in.output_path = output_avi_path_;
   in.fps = MovieFPS();
   in.compression.record = *CompressOptionsPointer();
-  in.compression.format = HeldBytes(FormatPointer(), in.compression.record.cbFormat, FormatHeld());
-  in.compression.parms = HeldBytes(ParmsPointer(), in.compression.record.cbParms, ParmsHeld());
+  in.compression.format = FormatData();
+  in.compression.parms = ParmsData();
   in.deflicker_frames = deflicker_frames_;
   in.stamp_text = stamp_text_;
   in.stamp_position = stamp_position_;

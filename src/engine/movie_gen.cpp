@@ -43,23 +43,13 @@ CHRONOREEL_SETTINGS(CHRONOREEL_SETTING_SETTER)
 
 // ---- the compression record: store and mark ----
 
-#define CHRONOREEL_RECORD_SETTER(Name, field)  \
-  void MovieGen::Set##Name(int32_t v) {         \
-    ErrorTrap trap("MovieGen", #Name "_Let");   \
-    compress_.field = v;                        \
-    MarkChanged();                              \
+#define CHRONOREEL_RECORD_SETTER(Name, field, ...) \
+  void MovieGen::Set##Name(int32_t v) {             \
+    ErrorTrap trap("MovieGen", #Name "_Let");       \
+    compress_.field = v;                            \
+    MarkChanged();                                  \
   }
-
-CHRONOREEL_RECORD_SETTER(CompressType, fccType)
-CHRONOREEL_RECORD_SETTER(CompressFormat, cbFormat)
-CHRONOREEL_RECORD_SETTER(CompressParms, cbParms)
-CHRONOREEL_RECORD_SETTER(CompressBytesPerSecond, dwBytesPerSecond)
-CHRONOREEL_RECORD_SETTER(CompressFlags, dwFlags)
-CHRONOREEL_RECORD_SETTER(CompressInterleaveEvery, dwInterleaveEvery)
-CHRONOREEL_RECORD_SETTER(CompressKeyFrameEvery, dwKeyFrameEvery)
-CHRONOREEL_RECORD_SETTER(CompressQuality, dwQuality)
-CHRONOREEL_RECORD_SETTER(CompressHandler, fccHandler)
-
+CHRONOREEL_RECORD_KEYS(CHRONOREEL_RECORD_SETTER)
 #undef CHRONOREEL_RECORD_SETTER
 
 void MovieGen::SetCompressFormatPointer(uintptr_t v) {

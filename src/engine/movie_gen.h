@@ -1,9 +1,11 @@
 #pragma once
 // MovieGen: the one object that describes a movie (the generation settings) and makes it
 // (MakeMovie). Every setter clamps, compares and marks the program's SetupChanged flag.
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -41,7 +43,6 @@ struct AviCompressOptions {
 static_assert(sizeof(AviCompressOptions) == 44);
 
 constexpr int32_t kAviCompressDataRate = 2;  // AVICOMPRESSF_DATARATE
-constexpr int32_t kFourccDib = 541215044;    // "DIB "
 
 class MovieGen {
  public:
@@ -61,24 +62,11 @@ class MovieGen {
 #undef CHRONOREEL_SETTING_ACCESS
 
   // ---- the compression record: store and mark, no comparison ----
-  void SetCompressType(int32_t v);
-  int32_t CompressType() const { return compress_.fccType; }
-  void SetCompressFormat(int32_t v);
-  int32_t CompressFormat() const { return compress_.cbFormat; }
-  void SetCompressParms(int32_t v);
-  int32_t CompressParms() const { return compress_.cbParms; }
-  void SetCompressBytesPerSecond(int32_t v);
-  int32_t CompressBytesPerSecond() const { return compress_.dwBytesPerSecond; }
-  void SetCompressFlags(int32_t v);
-  int32_t CompressFlags() const { return compress_.dwFlags; }
-  void SetCompressInterleaveEvery(int32_t v);
-  int32_t CompressInterleaveEvery() const { return compress_.dwInterleaveEvery; }
-  void SetCompressKeyFrameEvery(int32_t v);
-  int32_t CompressKeyFrameEvery() const { return compress_.dwKeyFrameEvery; }
-  void SetCompressQuality(int32_t v);
-  int32_t CompressQuality() const { return compress_.dwQuality; }
-  void SetCompressHandler(int32_t v);
-  int32_t CompressHandler() const { return compress_.fccHandler; }
+#define CHRONOREEL_RECORD_ACCESS(Name, field, ...) \
+  void Set##Name(int32_t v);                        \
+  int32_t Name() const { return compress_.field; }
+  CHRONOREEL_RECORD_KEYS(CHRONOREEL_RECORD_ACCESS)
+#undef CHRONOREEL_RECORD_ACCESS
   // Setting a pointer stores and marks; reading gives the block's address.
   void SetCompressFormatPointer(uintptr_t v);
   uintptr_t CompressFormatPointer() const;
@@ -100,6 +88,9 @@ class MovieGen {
   const uint8_t* ParmsPointer() const { return parms_.data(); }
   int32_t FormatHeld() const { return static_cast<int32_t>(format_.size()); }
   int32_t ParmsHeld() const { return static_cast<int32_t>(parms_.size()); }
+  // The bytes the record's sizes name, as far as the blocks hold them.
+  std::span<const uint8_t> FormatData() const { return Held(format_, compress_.cbFormat); }
+  std::span<const uint8_t> ParmsData() const { return Held(parms_, compress_.cbParms); }
 
   // ---- the run ----
   // Raising only: false leaves a raised request raised. Safe from a signal handler's thread.
@@ -153,9 +144,6 @@ class MovieGen {
   // The progress window that the scan and the selection report to (the run makes its own).
   void SetProgressWindow(std::unique_ptr<ProgressWindow> window) { progress_ = std::move(window); }
 
-  ProgramState& State() { return state_; }
-  Host& GetHost() { return host_; }
-
   // ---- stages of the run, public for the tests ----
   // The time window from run_time_ and the reversed-window rule (sets WindowStart/Stop and
   // the run direction).
@@ -165,7 +153,6 @@ class MovieGen {
   // cancel check after each image.
   Selection SelectFrames();
   int32_t RunDirection() const { return run_direction_; }
-  DateTime RunTime() const { return run_time_; }
   void SetRunTime(DateTime t) { run_time_ = t; }
   // The post-generation command with its tags, and the deletion of old stills. A failed
   // command is told (standard error, and a box with the progress window) before it returns.
@@ -197,6 +184,9 @@ class MovieGen {
                                                        const std::string& output_path);
 
  private:
+  static std::span<const uint8_t> Held(const std::vector<uint8_t>& block, int32_t wanted) {
+    return std::span(block).first(static_cast<size_t>(std::clamp(wanted, 0, static_cast<int32_t>(block.size()))));
+  }
   void MarkChanged() noexcept { state_.SetupChanged = true; }
   // The start of a run and of a dry run: cancel cleared, run time read once, time window.
   void StartRun();

@@ -19,6 +19,7 @@
 
 #include "engine/container.h"
 #include "engine/jpeg_frames.h"
+#include "engine/media_owners.h"
 #include "engine/output_replacement.h"
 
 extern "C" {
@@ -55,9 +56,6 @@ struct FrameDeleter {
 };
 struct PacketDeleter {
   void operator()(AVPacket* p) const { av_packet_free(&p); }
-};
-struct SwsDeleter {
-  void operator()(SwsContext* s) const { sws_freeContext(s); }
 };
 struct DictionaryOwner {
   AVDictionary* dict = nullptr;
@@ -150,7 +148,7 @@ struct MovieWriter::Impl {
   std::unique_ptr<AVCodecContext, CodecContextDeleter> encoder;
   std::unique_ptr<AVFrame, FrameDeleter> picture;
   std::unique_ptr<AVPacket, PacketDeleter> packet;
-  std::unique_ptr<SwsContext, SwsDeleter> scaler;
+  SwsHandle scaler;
   JpegFrames jpeg;
   std::vector<uint8_t> raw_rows;  // only for a frame whose rows are padded differently
   AVStream* stream = nullptr;

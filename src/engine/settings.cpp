@@ -58,24 +58,11 @@ std::string DefaultText(SettingValue<T> value) {
 }
 
 // clang-format off
-// The compression record's keys (section Compress). Their creation defaults are those of
-// AviCompressOptions; a file without them holds no choice yet: all 0, blocks of 1024 bytes.
-#define CHRONOREEL_RECORD_KEYS(X)                          \
-  X(CompressType,            "Type",            "0")    \
-  X(CompressFormat,          "Format",          "1024") \
-  X(CompressParms,           "Parms",           "1024") \
-  X(CompressBytesPerSecond,  "BytesPerSecond",  "0")    \
-  X(CompressFlags,           "Flags",           "0")    \
-  X(CompressInterleaveEvery, "InterleaveEvery", "0")    \
-  X(CompressKeyFrameEvery,   "KeyFrameEvery",   "0")    \
-  X(CompressQuality,         "Quality",         "0")    \
-  X(CompressHandler,         "Handler",         "0")
-
 #define CHRONOREEL_SETTING_ROW(Name, member, Type, range, creation, key, file_default, read, file)        \
   Row<&MovieGen::Set##Name, &MovieGen::Name, SettingRead::read>(                                          \
       #Name, SettingType::Type, range, "General", key, SettingFile::file,                                 \
       [] { return DefaultText<SettingType::Type>(file_default); }),
-#define CHRONOREEL_RECORD_ROW(Name, key, file_default)                                                    \
+#define CHRONOREEL_RECORD_ROW(Name, field, key, file_default)                                             \
   Row<&MovieGen::Set##Name, &MovieGen::Name, SettingRead::Str2LngNI>(                                     \
       #Name, SettingType::Whole, kAny, "Compress", key, SettingFile::Original,                            \
       [] { return std::string(file_default); }),
@@ -87,7 +74,6 @@ std::vector<SettingInfo> MakeTable() {
 
 #undef CHRONOREEL_SETTING_ROW
 #undef CHRONOREEL_RECORD_ROW
-#undef CHRONOREEL_RECORD_KEYS
 
 }  // namespace
 

@@ -114,6 +114,20 @@ constexpr SettingRange kDeflickerWindows = OffOrClamp(Deflicker::kMinWindow, Def
   X(StampSize,                stamp_size_,                  Real,   kStampHeights,     kStampHeight,            "StampSize",                kStampHeight,           Str2DblNI,   Added)    \
   /* A window of one frame would change nothing: the nearest real window is two. */                                                                                                        \
   X(DeflickerFrames,          deflicker_frames_,            Whole,  kDeflickerWindows, 0,                       "DeflickerFrames",          0,                      Rounded,     Added)
+
+// The compression record's keys (section Compress): property, field, key, a file's default.
+// Their creation defaults are those of AviCompressOptions; a file without them holds no
+// choice yet: all 0, blocks of 1024 bytes.
+#define CHRONOREEL_RECORD_KEYS(X)                                               \
+  X(CompressType,            fccType,           "Type",            "0")    \
+  X(CompressFormat,          cbFormat,          "Format",          "1024") \
+  X(CompressParms,           cbParms,           "Parms",           "1024") \
+  X(CompressBytesPerSecond,  dwBytesPerSecond,  "BytesPerSecond",  "0")    \
+  X(CompressFlags,           dwFlags,           "Flags",           "0")    \
+  X(CompressInterleaveEvery, dwInterleaveEvery, "InterleaveEvery", "0")    \
+  X(CompressKeyFrameEvery,   dwKeyFrameEvery,   "KeyFrameEvery",   "0")    \
+  X(CompressQuality,         dwQuality,         "Quality",         "0")    \
+  X(CompressHandler,         fccHandler,        "Handler",         "0")
 // clang-format on
 
 // How each type is held, what its setter takes and what its getter gives.

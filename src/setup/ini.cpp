@@ -14,6 +14,7 @@
 #include <unistd.h>
 #endif
 
+#include "app/core/conversions.h"
 #include "app/core/error_report.h"
 
 namespace chronoreel {
@@ -57,14 +58,6 @@ std::string StoredForm(const std::string& text) {
     if (text.find(q) == std::string::npos) return q + text + q;
   }
   return text;
-}
-
-std::string Lower(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return out;
 }
 
 // A line break inside a name or value would split it into lines of its own (and could
@@ -164,9 +157,9 @@ struct INI::Impl {
     std::string_view name;
     if (HeaderName(t, name)) {
       sections.emplace_back();
-      first_section.emplace(Lower(name), sections.size() - 1);
+      first_section.emplace(AsciiLower(name), sections.size() - 1);
     } else if (sections.size() > 1 && KeyName(t, name)) {
-      sections.back().keys.emplace(Lower(name), sections.back().lines.size());
+      sections.back().keys.emplace(AsciiLower(name), sections.back().lines.size());
     }
     Section& s = sections.back();
     s.lines.push_back(std::move(line));
@@ -185,10 +178,10 @@ struct INI::Impl {
   }
 
   Line* FindKey(const std::string& section, const std::string& key) {
-    auto sit = first_section.find(Lower(section));
+    auto sit = first_section.find(AsciiLower(section));
     if (sit == first_section.end()) return nullptr;
     Section& s = sections[sit->second];
-    auto kit = s.keys.find(Lower(key));
+    auto kit = s.keys.find(AsciiLower(key));
     if (kit == s.keys.end()) return nullptr;
     return &s.lines[kit->second];
   }
@@ -215,21 +208,21 @@ struct INI::Impl {
     const std::string section = OneLine(section_in);
     const std::string key = OneLine(key_in);
     const std::string text = StoredForm(OneLine(text_in));
-    auto sit = first_section.find(Lower(section));
+    auto sit = first_section.find(AsciiLower(section));
     if (sit == first_section.end()) {
       EndLastLine();
       Section s;
       s.lines.push_back(Line{"[" + section + "]", eol});
       s.lines.push_back(Line{key + "=" + text, eol});
       s.tail = 2;
-      s.keys.emplace(Lower(key), 1);
+      s.keys.emplace(AsciiLower(key), 1);
       sections.push_back(std::move(s));
-      first_section.emplace(Lower(section), sections.size() - 1);
+      first_section.emplace(AsciiLower(section), sections.size() - 1);
       dirty = true;
       return;
     }
     Section& s = sections[sit->second];
-    auto kit = s.keys.find(Lower(key));
+    auto kit = s.keys.find(AsciiLower(key));
     if (kit != s.keys.end()) {
       Line& line = s.lines[kit->second];
       std::string_view stored;
@@ -251,7 +244,7 @@ struct INI::Impl {
     size_t at = s.tail;
     if (at > 0 && s.lines[at - 1].eol.empty()) s.lines[at - 1].eol = eol;
     s.lines.insert(s.lines.begin() + static_cast<std::ptrdiff_t>(at), Line{key + "=" + text, eol});
-    s.keys.emplace(Lower(key), at);
+    s.keys.emplace(AsciiLower(key), at);
     s.tail = at + 1;
     dirty = true;
   }

@@ -26,13 +26,6 @@ namespace {
 constexpr int kMaxQuality = 10000;
 constexpr int kBytesPerKilobyte = 1024;
 
-std::vector<uint8_t> CopyBlock(const uint8_t* data, int32_t held, int32_t wanted) {
-  std::vector<uint8_t> block(static_cast<size_t>(std::max(wanted, 0)), 0);
-  const int32_t n = std::min(std::max(wanted, 0), std::max(held, 0));
-  if (data != nullptr) std::copy(data, data + n, block.begin());
-  return block;
-}
-
 std::string Trim(const std::string& text) {
   const auto first = text.find_first_not_of(" \t\r");
   if (first == std::string::npos) return {};
@@ -53,8 +46,11 @@ CompressionChoice CurrentCompression(const MovieGen& movie) {
   choice.record.cbFormat = std::max(movie.CompressFormat(), 0);
   choice.record.cbParms = std::max(movie.CompressParms(), 0);
   choice.record.dwInterleaveEvery = movie.CompressInterleaveEvery();
-  choice.format = CopyBlock(movie.FormatPointer(), movie.FormatHeld(), choice.record.cbFormat);
-  choice.parms = CopyBlock(movie.ParmsPointer(), movie.ParmsHeld(), choice.record.cbParms);
+  // Zeros beyond what the blocks hold.
+  choice.format.assign(movie.FormatData().begin(), movie.FormatData().end());
+  choice.format.resize(choice.record.cbFormat);
+  choice.parms.assign(movie.ParmsData().begin(), movie.ParmsData().end());
+  choice.parms.resize(choice.record.cbParms);
   return choice;
 }
 

@@ -51,7 +51,6 @@ class CompressionDialog : public QDialog {
 
   // The choice that the controls describe now.
   CompressionChoice Choice() const;
-  int EncoderCount() const { return static_cast<int>(encoders_.size()); }
 
  private:
   void EncoderChanged(int index);

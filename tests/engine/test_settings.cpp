@@ -15,6 +15,7 @@
 #include "app/core/error_report.h"
 #include "app/core/host.h"
 #include "app/core/program_state.h"
+#include "engine/codecs.h"
 #include "engine/movie_gen.h"
 #include "engine/settings.h"
 #include "support/env_guard.h"

@@ -129,14 +129,6 @@ std::optional<double> ParseNumber(std::string_view text) {
   return negative ? -*value : *value;
 }
 
-// Rounds to the nearest whole number, halves to the even neighbour.
-double RoundHalfEven(double v) {
-  double r = std::floor(v);
-  const double diff = v - r;
-  if (diff > 0.5 || (diff == 0.5 && std::fmod(r, 2.0) != 0.0)) r += 1.0;
-  return r;
-}
-
 std::string LocaleDecimalSeparator() {
   const std::lconv* conv = std::localeconv();
   if (conv == nullptr || conv->decimal_point == nullptr || conv->decimal_point[0] == '\0') return ".";
@@ -157,6 +149,27 @@ bool IncrementDigits(std::string& digits) {
 }
 
 }  // namespace
+
+double RoundHalfEven(double v) {
+  double r = std::floor(v);
+  const double diff = v - r;
+  if (diff > 0.5 || (diff == 0.5 && std::fmod(r, 2.0) != 0.0)) r += 1.0;
+  return r;
+}
+
+std::string AsciiLower(std::string_view text) {
+  std::string lower(text);
+  for (char& c : lower) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return lower;
+}
+
+std::string TrimSpaces(std::string_view text) {
+  while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
+  while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
+  return std::string(text);
+}
 
 std::optional<double> TryCDblNI(std::string_view text) { return ParseNumber(text); }
 

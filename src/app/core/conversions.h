@@ -37,6 +37,15 @@ bool Str2Bool(std::string_view text);
 // becomes the user's locale decimal separator. FormatI(5.5, "00.0000") gives 05.5000.
 std::string FormatI(double value, std::string_view pattern);
 
+// Rounds to the nearest whole number, halves to the even neighbour.
+double RoundHalfEven(double v);
+
+// Spaces (not tabs) cut from both ends.
+std::string TrimSpaces(std::string_view text);
+
+// ASCII letters in lower case, whatever the locale: for keys and switches.
+std::string AsciiLower(std::string_view text);
+
 // x - floor(x).
 double FP(double x);
 

@@ -12,7 +12,7 @@
 //   }
 //
 // The first trap that an escaping exception passes records module, procedure and line;
-// the top of the program (main, the Qt event dispatch) catches and calls ReportFault().
+// the top of the program (main, the Qt event dispatch) catches and reports it.
 #include <cstdint>
 #include <exception>
 #include <stdexcept>

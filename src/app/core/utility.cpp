@@ -7,6 +7,7 @@
 #include <cmath>
 #include <thread>
 
+#include "app/core/conversions.h"
 #include "app/core/error_report.h"
 
 namespace chronoreel {
@@ -14,13 +15,6 @@ namespace chronoreel {
 namespace {
 
 constexpr double kSecondsPerDay = 86400.0;
-
-double RoundHalfEven(double v) {
-  double r = std::floor(v);
-  const double diff = v - r;
-  if (diff > 0.5 || (diff == 0.5 && std::fmod(r, 2.0) != 0.0)) r += 1.0;
-  return r;
-}
 
 }  // namespace
 

@@ -36,6 +36,14 @@ void Delay(Host& host, double seconds, const SecondsSinceMidnightSource& timer, 
 // Seconds since local midnight of the system clock, with fractions.
 double SecondsSinceMidnight();
 
+// A character that separates the folders of a path on this system.
+constexpr bool IsFolderSeparator(char c) {
+#ifdef _WIN32
+  if (c == '\\') return true;
+#endif
+  return c == '/';
+}
+
 // Text for a terminal or a log: control bytes (a file name may hold any) become \xNN, so
 // that a name can neither forge a line nor drive the terminal. Other bytes pass unchanged.
 std::string PrintableText(const std::string& text);
