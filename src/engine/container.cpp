@@ -36,4 +36,10 @@ bool EncoderFitsContainer(const std::string& encoder_name, const std::string& mu
   return avformat_query_codec(format, codec->id, FF_COMPLIANCE_NORMAL) == 1;
 }
 
+std::string DefaultEncoderForContainer(const std::string& muxer) {
+  if (muxer == "webm") return "libvpx-vp9";
+  if (muxer == "mp4" || muxer == "mov" || muxer == "matroska") return "libx264";
+  return {};
+}
+
 }  // namespace chronoreel

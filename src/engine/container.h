@@ -14,4 +14,9 @@ bool IsAviContainer(const std::string& muxer);
 // True when the linked FFmpeg's muxer can hold what the named encoder writes.
 bool EncoderFitsContainer(const std::string& encoder_name, const std::string& muxer);
 
+// The encoder a container gets when the stored compression cannot go into it: H.264
+// (libx264) for MP4, MOV and Matroska, VP9 (libvpx-vp9) for WebM; "" for AVI, which takes
+// whatever the record names.
+std::string DefaultEncoderForContainer(const std::string& muxer);
+
 }  // namespace chronoreel

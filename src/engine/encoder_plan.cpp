@@ -111,9 +111,14 @@ EncoderPlan PlanEncoder(const EncoderChoice& choice, const std::string& muxer, i
   } else if (scale == QualityScale::Crf) {
     plan.crf = CrfForQuality(record.dwQuality);
   }
+  if (!IsAviContainer(muxer)) {
+    const bool stored = (record.dwFlags & kAviCompressKeyFrames) && record.dwKeyFrameEvery > 0;
+    plan.key_frame_every = stored ? record.dwKeyFrameEvery : 0;
+  }
   // Every frame a key frame: x264 is told in its own terms, after what the user asked of it.
   const AVClass* options = plan.codec->priv_class;
-  if (options && av_opt_find(&options, "x264-params", nullptr, 0, AV_OPT_SEARCH_FAKE_OBJ)) {
+  if (plan.key_frame_every == 1 && options &&
+      av_opt_find(&options, "x264-params", nullptr, 0, AV_OPT_SEARCH_FAKE_OBJ)) {
     const std::string key_frames = "keyint=1:min-keyint=1:scenecut=0:bframes=0";
     std::string asked;
     for (const auto& [key, value] : plan.options)

@@ -17,7 +17,10 @@
 //    (one-second buffer); the quality is then not applied, as it would override the rate.
 //  - parameter block: "key=value" lines up to the first NUL, set on the encoder and its
 //    private options before it opens; keys or values it refuses are passed over.
-//  - dwKeyFrameEvery and the format block are not used: every frame is a key frame.
+//  - key frames: in AVI every frame is one, as it always was. In MP4, MOV, Matroska and
+//    WebM, dwKeyFrameEvery when AVICOMPRESSF_KEYFRAMES is set; otherwise the encoder's own
+//    spacing, with a key frame at least every ten seconds of movie, and B-frames where the
+//    encoder uses them. The format block is not used.
 //  - H.264 in MP4 and MOV is yuv420p, the height padded to even with the last row.
 //  - MJPEG at a fixed quality with no other encoder option is compressed by TurboJPEG,
 //    about three times as fast as libavcodec's encoder, at the JPEG quality whose steps
@@ -57,6 +60,9 @@ struct EncoderPlan {
   int32_t qscale = -1;   // > 0: a fixed quantiser
   int32_t crf = -1;      // >= 0: a constant rate factor
   OptionList options;    // the parameter block's lines but "encoder"
+  // 1: every frame a key frame (no B-frames); 0: the encoder's own spacing, at most ten
+  // seconds of movie; more: the stored spacing in frames.
+  int32_t key_frame_every = 1;
   // Frames may come as 4:2:0 planes (JPEG's full range), which saves two colour
   // conversions a frame.
   bool takes_planes = false;

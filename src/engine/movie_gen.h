@@ -43,6 +43,7 @@ struct AviCompressOptions {
 static_assert(sizeof(AviCompressOptions) == 44);
 
 constexpr int32_t kAviCompressDataRate = 2;  // AVICOMPRESSF_DATARATE
+constexpr int32_t kAviCompressKeyFrames = 4;  // AVICOMPRESSF_KEYFRAMES: dwKeyFrameEvery is set
 
 class MovieGen {
  public:

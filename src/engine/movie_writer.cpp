@@ -268,9 +268,18 @@ bool MovieWriter::Impl::OpenEncoder(int32_t fps, int32_t handler) {
   // setting never stops a run.
   for (const auto& [key, value] : plan.options)
     av_opt_set(ctx, key.c_str(), value.c_str(), AV_OPT_SEARCH_CHILDREN);
-  // Every frame is a key frame, whatever the options asked for (the plan's x264-params too).
-  ctx->gop_size = 1;
-  ctx->max_b_frames = 0;
+  if (plan.key_frame_every == 1) {
+    // Every frame is a key frame, whatever the options asked for (the plan's x264-params too).
+    ctx->gop_size = 1;
+    ctx->max_b_frames = 0;
+  } else if (plan.key_frame_every > 1) {
+    ctx->gop_size = plan.key_frame_every;
+  } else {
+    // The encoder's own spacing (x264 and x265: 250 frames), but never more than ten
+    // seconds of movie, so that a viewer can seek in it.
+    const int most = 10 * fps;
+    ctx->gop_size = ctx->gop_size > 0 ? std::min(ctx->gop_size, most) : std::min(most, 250);
+  }
 
   if (const int rc = avcodec_open2(ctx, codec, nullptr); rc < 0)
     return Fail(prefix + "cannot open encoder " + plan.encoder + ": " + AvError(rc));
@@ -452,12 +461,8 @@ bool MovieWriter::Impl::SendPicture() {
   picture->pts = frames_written;
   // The mpegvideo encoders take a fixed quantiser from each frame, not from the context.
   if (encoder->flags & AV_CODEC_FLAG_QSCALE) picture->quality = encoder->global_quality;
-  picture->pict_type = AV_PICTURE_TYPE_I;
-#if LIBAVUTIL_VERSION_INT >= AV_VERSION_INT(58, 7, 100)
-  picture->flags |= AV_FRAME_FLAG_KEY;
-#else
-  picture->key_frame = 1;
-#endif
+  // Forced key frames only where every frame is one; elsewhere the encoder decides.
+  picture->pict_type = plan.key_frame_every == 1 ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
   if (const int rc = avcodec_send_frame(encoder.get(), picture.get()); rc < 0)
     return Fail("cannot encode frame: " + AvError(rc));
   return Drain();

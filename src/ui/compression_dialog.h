@@ -28,7 +28,6 @@ struct CompressionChoice {
 };
 
 constexpr int32_t kFourccVids = 0x73646976;          // "vids"
-constexpr int32_t kAviCompressKeyFrames = 4;         // AVICOMPRESSF_KEYFRAMES
 constexpr int32_t kAviCompressValid = 8;             // AVICOMPRESSF_VALID
 constexpr int32_t kAviCompressInterleave = 1;        // AVICOMPRESSF_INTERLEAVE
 

@@ -253,7 +253,10 @@ TEST_P(AviPlanesTest, PlanesDecodeToThePictureOrAreRefused) {
   const test::ProbedMovie movie = test::ProbeMovie(out);
   ASSERT_TRUE(movie.opened) << movie.error;
   ASSERT_EQ(movie.FrameCount(), 6);
-  for (int k = 0; k < movie.FrameCount(); ++k) EXPECT_TRUE(movie.key_flags[k]) << "packet " << k;
+  // AVI: every frame a key frame; the newer containers: the encoder's own spacing.
+  const bool avi = IsAviContainer(ContainerForPath(out));
+  EXPECT_TRUE(movie.key_flags[0]);
+  for (int k = 1; k < movie.FrameCount(); ++k) EXPECT_EQ(movie.key_flags[k], avi) << "packet " << k;
   const auto frames = test::DecodeAllFrames(out);
   ASSERT_EQ(frames.size(), 6u);
   auto expect_near = [&](const test::DecodedFrame& f, int y0, int y1, Bgr want, const char* what) {
