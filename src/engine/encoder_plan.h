@@ -49,6 +49,10 @@ enum class FramePath {
 
 struct EncoderPlan {
   std::string error;  // why no stream can be made; "" when one can
+  // What the run uses instead of what the record asks for, and why (another encoder for
+  // the container, a software encoder for a missing device); "" when nothing was replaced.
+  // The run says it once.
+  std::string note;
   FramePath path = FramePath::RawRows;
   std::string encoder;  // FFmpeg's encoder name; "rawvideo" for uncompressed frames
   const AVCodec* codec = nullptr;
