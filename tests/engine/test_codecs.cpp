@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include "engine/container.h"
+#include "engine/encoder_plan.h"
+
 #include <algorithm>
 #include <set>
 
@@ -47,6 +50,80 @@ TEST(QualityTest, EndsAndDirectionOfTheScales) {
   for (int32_t q = 2; q <= 10000; ++q) {
     ASSERT_LE(QscaleForQuality(q), QscaleForQuality(q - 1)) << q;
     ASSERT_LE(CrfForQuality(q), CrfForQuality(q - 1)) << q;
+  }
+}
+
+// One position means one picture: every encoder's map rises from the worst to the best
+// value, a position survives the trip through dwQuality, and the default is x264's CRF 23.
+TEST(QualityScaleTest, PositionsMapEachEncoderOntoItsOwnScale) {
+  for (const char* name : {"libx264", "libx265", "libsvtav1", "libvpx-vp9", "mjpeg", "mpeg4", "ffv1"}) {
+    SCOPED_TRACE(name);
+    EXPECT_EQ(QualityForPosition(name, 0), 1);
+    EXPECT_EQ(QualityForPosition(name, kQualityPositions), 10000);
+    EXPECT_EQ(QualityForPosition(name, -5), 1);
+    EXPECT_EQ(QualityForPosition(name, 1000), 10000);
+    for (int p = 0; p <= kQualityPositions; ++p) {
+      if (p > 0) {
+        ASSERT_LT(QualityForPosition(name, p - 1), QualityForPosition(name, p)) << p;
+      }
+      ASSERT_EQ(PositionForQuality(name, QualityForPosition(name, p)), p);
+    }
+    EXPECT_EQ(PositionForQuality(name, 0), kDefaultQualityPosition);
+    EXPECT_EQ(PositionForQuality(name, -1), kDefaultQualityPosition);
+    EXPECT_EQ(PositionForQuality(name, 1), 0);
+    EXPECT_EQ(PositionForQuality(name, 20000), kQualityPositions);
+  }
+  EXPECT_EQ(CrfForQuality(QualityForPosition("libx264", kDefaultQualityPosition)), 23);
+  // x264 keeps the line dwQuality always meant for it.
+  for (int32_t q : {1, 2550, 5000, 7700, 10000})
+    EXPECT_EQ(QualityForPosition("libx264", PositionForQuality("libx264", q)) / 100, q / 100) << q;
+}
+
+// dwQuality 0 is the default position for today's encoders with a quality; the rest keep
+// their own default.
+TEST(QualityScaleTest, EncoderDefaultIsTheDefaultPositionForTodaysEncoders) {
+  const struct {
+    const char* fourcc;
+    const char* parms;
+    const char* encoder;
+    int32_t crf, qscale, jpeg;  // -1: not set
+  } cases[] = {
+      {"H264", "", "libx264", 23, -1, -1},
+      {"HEVC", "", "libx265", CrfForQuality(QualityForPosition("libx265", kDefaultQualityPosition)), -1, -1},
+      {"AV01", "encoder=libsvtav1", "libsvtav1",
+       CrfForQuality(QualityForPosition("libsvtav1", kDefaultQualityPosition)), -1, -1},
+      {"VP90", "", "libvpx-vp9", CrfForQuality(QualityForPosition("libvpx-vp9", kDefaultQualityPosition)), -1, -1},
+      {"MJPG", "", "mjpeg", -1, -1,
+       JpegQualityForQscale(QscaleForQuality(QualityForPosition("mjpeg", kDefaultQualityPosition)))},
+      {"FMP4", "", "mpeg4", -1, -1, -1},
+      {"FFV1", "", "ffv1", -1, -1, -1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.encoder);
+    if (!avcodec_find_encoder_by_name(c.encoder)) continue;
+    const std::string parms = c.parms;
+    EncoderChoice choice{};
+    choice.record.fccHandler = FourccFromText(c.fourcc);
+    choice.record.dwQuality = 0;
+    choice.record.dwFlags = 0;
+    choice.parms = std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(parms.data()), parms.size());
+    const EncoderPlan plan = PlanEncoder(choice, "matroska", 64, 48);
+    ASSERT_EQ(plan.error, "");
+    EXPECT_EQ(plan.encoder, c.encoder);
+    EXPECT_EQ(plan.crf, c.crf);
+    EXPECT_EQ(plan.qscale, c.qscale);
+    EXPECT_EQ(plan.path == FramePath::TurboJpeg, c.jpeg > 0);
+    if (c.jpeg > 0) {
+      EXPECT_EQ(plan.jpeg_quality, c.jpeg);
+    }
+    if (c.crf >= 0) {
+      EXPECT_GT(c.crf, 0) << "the default is no lossless movie";
+    }
+    // The best end of the scale: SVT-AV1 takes crf 0 as none, so it gets 1.
+    choice.record.dwQuality = 10000;
+    if (c.crf >= 0) {
+      EXPECT_EQ(PlanEncoder(choice, "matroska", 64, 48).crf, plan.encoder == "libsvtav1" ? 1 : 0);
+    }
   }
 }
 
@@ -96,6 +173,56 @@ TEST(EncoderListTest, UncompressedFirstAndEveryEntryResolvesToItself) {
   const auto ffv1 = find("ffv1");
   if (ffv1 != list.end()) {
     EXPECT_FALSE(ffv1->supports_quality);
+  }
+}
+
+// Today's encoders the container takes come first, in their order; then the rest, each
+// encoder once, and together everything the container takes (H.265 too, which has no code
+// in FFmpeg's AVI table before 6.0).
+TEST(EncoderListTest, TodaysEncodersFirstThenTheRestWithoutDuplicates) {
+  const struct {
+    const char* muxer;
+    const char* today;  // the first group, where every one of them is linked
+  } cases[] = {
+      {"avi", "libx264 libx265 libsvtav1 libvpx-vp9 mjpeg ffv1 rawvideo"},
+      {"mp4", "libx264 libx265 libsvtav1 libvpx-vp9 mjpeg"},
+      {"mov", "libx264 libx265 libsvtav1 libvpx-vp9 mjpeg rawvideo"},
+      {"matroska", "libx264 libx265 libsvtav1 libvpx-vp9 mjpeg ffv1"},
+      {"webm", "libsvtav1 libvpx-vp9"},
+  };
+  const auto all = ListAviEncoders();
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.muxer);
+    const auto list = ListContainerEncoders(c.muxer);
+    std::string today;
+    std::set<std::string> names;
+    bool more = false;
+    for (const EncoderInfo& e : list) {
+      EXPECT_TRUE(names.insert(e.name).second) << e.name << " listed twice";
+      EXPECT_TRUE(IsAviContainer(c.muxer) || EncoderFitsContainer(e.name, c.muxer)) << e.name;
+      EXPECT_FALSE(e.hardware);
+      if (e.group == EncoderGroup::More) more = true;
+      if (e.group != EncoderGroup::Today) continue;
+      EXPECT_FALSE(more) << e.name << " after the rest";
+      EXPECT_TRUE(IsTodaysEncoder(e.name));
+      today += (today.empty() ? "" : " ") + e.name;
+    }
+    std::string expected;
+    for (const char* name : TodaysEncoders()) {
+      const std::string n = name;
+      // AVI holds H.265 only where FFmpeg's table has a code for it.
+      const bool linked = avcodec_find_encoder_by_name(name) != nullptr &&
+                          (!IsAviContainer(c.muxer) ||
+                           std::any_of(all.begin(), all.end(), [&](const auto& e) { return e.name == n; }));
+      if (linked && (" " + std::string(c.today) + " ").find(" " + n + " ") != std::string::npos)
+        expected += (expected.empty() ? "" : " ") + n;
+    }
+    EXPECT_EQ(today, expected);
+    for (const EncoderInfo& e : all) {
+      if (IsAviContainer(c.muxer) || EncoderFitsContainer(e.name, c.muxer)) {
+        EXPECT_TRUE(names.count(e.name)) << e.name;
+      }
+    }
   }
 }
 
