@@ -288,6 +288,12 @@ int PositionForQuality(const std::string& encoder_name, int32_t quality) {
                                                    (q - a.quality) / (b.quality - a.quality)));
 }
 
+int32_t CarryQuality(const std::string& from_encoder, int32_t quality, const std::string& to_encoder) {
+  const bool has_quality = QualityScaleOf(from_encoder) != QualityScale::None;
+  return QualityForPosition(to_encoder, has_quality ? PositionForQuality(from_encoder, quality)
+                                                    : kDefaultQualityPosition);
+}
+
 int32_t EffectiveQuality(const std::string& encoder_name, int32_t quality) {
   if (quality > 0 || !IsTodaysEncoder(encoder_name) ||
       QualityScaleOf(encoder_name) == QualityScale::None)

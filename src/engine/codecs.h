@@ -89,6 +89,9 @@ constexpr int kDefaultQualityPosition = 55;
 int32_t QualityForPosition(const std::string& encoder_name, int position);
 // dwQuality -> the nearest position; 0 or less ("encoder default") gives the default one.
 int PositionForQuality(const std::string& encoder_name, int32_t quality);
+// dwQuality chosen for one encoder in another's terms, at the same position (the default
+// one when the first has no quality): what a replaced encoder gets.
+int32_t CarryQuality(const std::string& from_encoder, int32_t quality, const std::string& to_encoder);
 // The dwQuality a run applies: for today's encoders 0 or less stands for the default
 // position (for MJPEG and VP9 a better picture than libavcodec's and libvpx's own low
 // default data rates); every other encoder keeps 0 as its own default.

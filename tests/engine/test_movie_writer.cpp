@@ -272,8 +272,9 @@ TEST_P(AviPlanesTest, PlanesDecodeToThePictureOrAreRefused) {
 
 INSTANTIATE_TEST_SUITE_P(Codecs, AviPlanesTest,
                          ::testing::Values(PlanesCase{"MJPG", "MJPG", 7700, true},
+                                           // the default position: TurboJPEG too
+                                           PlanesCase{"MJPGDefaultQuality", "MJPG", 0, true},
                                            // libavcodec's MJPEG encoder: full-range 4:2:0
-                                           PlanesCase{"MJPGDefaultQuality", "MJPG", 0, false},
                                            PlanesCase{"MJPGWithOptions", "MJPG", 7700, false,
                                                       "huffman=default\n"},
                                            PlanesCase{"FMP4", "FMP4", 7700, true},
