@@ -253,8 +253,29 @@ struct QualityPoint {
 // x264's line: dwQuality 1..10000 is CRF 51..0, position 0..100 is the same line.
 constexpr QualityPoint kLinearQuality[] = {{0, 1}, {100, 10000}};
 
-std::span<const QualityPoint> QualityTable(const std::string& /*encoder_name*/) { return kLinearQuality; }
+// Positions to dwQuality where the movie's SSIM against the stills matches x264's at the
+// same position (interpolated in dB between measured points). Measured by
+// bench/quality_scale.sh on 2026-12-10: 20 stills of 1920x1080 from make-photo-stills.sh,
+// MP4 for the CRF encoders, AVI for MJPEG (TurboJPEG). SVT-AV1 and VP9 at their worst here
+// (CRF 51 of 63) still look better than x264 at CRF 36, MJPEG at quantiser 31 about as
+// good, so their lowest positions all lead to that worst dwQuality.
+constexpr QualityPoint kX265Quality[] = {{0, 1}, {10, 1007}, {20, 2014}, {29, 3008}, {39, 3942},
+    {47, 4579}, {55, 5444}, {63, 6286}, {71, 7178}, {78, 8042}, {86, 9091}, {94, 9835},
+    {100, 10000}};
+constexpr QualityPoint kSvtAv1Quality[] = {{0, 1}, {39, 1091}, {47, 2558}, {55, 4627}, {63, 7094},
+    {71, 8643}, {78, 9647}, {86, 9804}, {100, 10000}};
+constexpr QualityPoint kVp9Quality[] = {{0, 1}, {47, 1376}, {55, 3629}, {63, 5305}, {71, 6915},
+    {78, 8333}, {86, 9089}, {94, 9553}, {100, 10000}};
+constexpr QualityPoint kMjpegQuality[] = {{0, 1}, {29, 541}, {39, 5690}, {47, 7656}, {55, 8780},
+    {63, 9422}, {71, 9773}, {100, 10000}};
 
+std::span<const QualityPoint> QualityTable(const std::string& encoder_name) {
+  if (encoder_name == "libx265") return kX265Quality;
+  if (encoder_name == "libsvtav1") return kSvtAv1Quality;
+  if (encoder_name == "libvpx-vp9") return kVp9Quality;
+  if (encoder_name == "mjpeg") return kMjpegQuality;
+  return kLinearQuality;
+}
 
 }  // namespace
 
