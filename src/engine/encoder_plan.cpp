@@ -20,7 +20,7 @@ bool IsMp4Family(const std::string& muxer) { return muxer == "mp4" || muxer == "
 
 // Lossy encoders get their own first choice (what players expect); lossless ones the
 // format that keeps the most of 24-bit BGR.
-AVPixelFormat ChoosePixelFormat(const AVCodec* codec, int width, int height) {
+AVPixelFormat ChoosePixelFormat(const AVCodec* codec, int width) {
   const AVPixelFormat* formats = EncoderPixelFormats(codec);
   if (!formats) return AV_PIX_FMT_BGR24;
   std::vector<AVPixelFormat> usable;
@@ -34,11 +34,17 @@ AVPixelFormat ChoosePixelFormat(const AVCodec* codec, int width, int height) {
   const bool lossless_only = desc && (desc->props & AV_CODEC_PROP_LOSSLESS) &&
                              !(desc->props & AV_CODEC_PROP_LOSSY);
   if (lossless_only) return best;
-  const AVPixFmtDescriptor* first = av_pix_fmt_desc_get(usable.front());
-  // Subsampled chroma needs even sizes in several encoders (libx264 refuses odd ones).
-  const bool odd = (width % 2 != 0 && first->log2_chroma_w > 0) ||
-                   (height % 2 != 0 && first->log2_chroma_h > 0);
+  // Subsampled chroma needs an even width in several encoders (libx264 refuses odd ones);
+  // an odd height is stretched to even instead (HalvesRows). Movie widths are multiples
+  // of 4, so only a writer given other frames gets here.
+  const bool odd = width % 2 != 0 && av_pix_fmt_desc_get(usable.front())->log2_chroma_w > 0;
   return odd ? best : usable.front();
+}
+
+// 4:2:0: one chroma row for two picture rows, which an odd height leaves half filled.
+bool HalvesRows(AVPixelFormat format) {
+  const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(format);
+  return desc && desc->log2_chroma_h > 0;
 }
 
 bool TakesFormat(const AVCodec* codec, AVPixelFormat format) {
@@ -90,18 +96,18 @@ EncoderPlan PlanEncoder(const EncoderChoice& choice, const std::string& muxer, i
   }
 
   plan.path = FramePath::Encoder;
-  plan.pixel_format = ChoosePixelFormat(plan.codec, width, height);
+  plan.pixel_format = ChoosePixelFormat(plan.codec, width);
   if (IsMp4Family(muxer) && plan.codec->id == AV_CODEC_ID_H264 && width % 2 == 0 &&
       TakesFormat(plan.codec, AV_PIX_FMT_YUV420P)) {
-    // What every player and browser decodes; 4:2:0 needs an even height (movie widths
-    // are multiples of 4 already).
+    // What every player and browser decodes.
     plan.pixel_format = AV_PIX_FMT_YUV420P;
-    plan.coded_height = height + (height % 2);
   }
   if (plan.pixel_format == AV_PIX_FMT_NONE) {
     plan.error = plan.encoder + " takes no convertible format";
     return plan;
   }
+  plan.even_height = HalvesRows(plan.pixel_format);
+  if (plan.even_height) plan.coded_height = height + height % 2;
   // A data rate is a target the encoder must meet; a fixed quality would override it, so
   // the quality applies only without one.
   if (rate_set) {

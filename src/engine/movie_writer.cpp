@@ -295,7 +295,8 @@ bool MovieWriter::Impl::OpenEncoder(int32_t fps, int32_t handler) {
   picture->height = plan.coded_height;
   if (const int rc = av_frame_get_buffer(picture.get(), 0); rc < 0)
     return Fail(prefix + AvError(rc));
-  scaler.reset(sws_getContext(width, height, AV_PIX_FMT_BGR24, width, height, plan.pixel_format,
+  // An odd frame for a 4:2:0 stream is stretched to the even height, not padded.
+  scaler.reset(sws_getContext(width, height, AV_PIX_FMT_BGR24, width, plan.coded_height, plan.pixel_format,
                               SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT, nullptr,
                               nullptr, nullptr));
   if (!scaler)
@@ -452,12 +453,6 @@ bool MovieWriter::Impl::EnsureStream(int frame_width, int frame_height, int32_t 
 
 // The picture is filled in; the encoder takes it as a key frame.
 bool MovieWriter::Impl::SendPicture() {
-  if (plan.coded_height > height) {
-    // The padding row repeats the last one (4:2:0: the chroma rows already cover it).
-    uint8_t* luma = picture->data[0];
-    const ptrdiff_t pitch = picture->linesize[0];
-    std::memcpy(luma + pitch * height, luma + pitch * (height - 1), static_cast<size_t>(width));
-  }
   picture->pts = frames_written;
   // The mpegvideo encoders take a fixed quantiser from each frame, not from the context.
   if (encoder->flags & AV_CODEC_FLAG_QSCALE) picture->quality = encoder->global_quality;

@@ -33,7 +33,7 @@ const int kQuietLibraries = (av_log_set_level(AV_LOG_ERROR), 0);
 
 constexpr int kStills = 7;
 constexpr int kWidth = 96;
-constexpr int kHeight = 63;  // odd: 4:2:0 in MP4 must round it up
+constexpr int kHeight = 63;  // odd: a 4:2:0 stream rounds it up
 
 // Each still is split: its own grey on top, another one below, so that a picture upside down
 // or of the wrong still shows.
@@ -159,7 +159,7 @@ TEST_P(ContainerWrittenTest, PlaysBackEveryFrameInOrder) {
     for (int ch = 0; ch < 3; ++ch) {
       EXPECT_NEAR(top[ch], GreyOf(k), 8) << "frame " << k;
       EXPECT_NEAR(bottom[ch], BottomGreyOf(k), 8) << "frame " << k;
-      // A padding row repeats the picture, it is not left black.
+      // A row added for 4:2:0 is stretched picture, not black.
       EXPECT_NEAR(last_row[ch], BottomGreyOf(k), 8) << "frame " << k << ", last row";
     }
   }
@@ -169,14 +169,15 @@ INSTANTIATE_TEST_SUITE_P(
     Endings, ContainerWrittenTest,
     ::testing::Values(WrittenCase{"movie.mp4", "H264", "iso", "h264", 64, "yuv420p", true},
                       WrittenCase{"movie.MOV", "H264", "iso", "h264", 64, "yuv420p", true},
-                      WrittenCase{"movie.m4v", "FMP4", "iso", "mpeg4", 63, "", true},
+                      WrittenCase{"movie.m4v", "FMP4", "iso", "mpeg4", 64, "yuv420p", true},
                       WrittenCase{"movie.mp4", "MJPG", "iso", "mjpeg", 63, "", true},
                       WrittenCase{"movie.mkv", "MJPG", "ebml", "mjpeg", 63, "", false},
-                      WrittenCase{"movie.mkv", "H264", "ebml", "h264", 63, "", false},
+                      WrittenCase{"movie.mkv", "H264", "ebml", "h264", 64, "yuv420p", false},
+                      WrittenCase{"movie.mkv", "FFV1", "ebml", "ffv1", 63, "", false},
                       WrittenCase{"movie.mov", "DIB ", "iso", "rawvideo", 63, "", true},
-                      WrittenCase{"movie.webm", "VP80", "ebml", "vp8", 63, "", false},
+                      WrittenCase{"movie.webm", "VP80", "ebml", "vp8", 64, "yuv420p", false},
                       // Any other ending is AVI, as it always was.
-                      WrittenCase{"movie.avi", "H264", "avi", "h264", 63, "", false},
+                      WrittenCase{"movie.avi", "H264", "avi", "h264", 64, "yuv420p", false},
                       WrittenCase{"movie.mp4.bak", "MJPG", "avi", "mjpeg", 63, "", false},
                       WrittenCase{"movie", "DIB ", "avi", "rawvideo", 63, "", false}));
 

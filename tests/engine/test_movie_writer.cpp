@@ -280,8 +280,8 @@ INSTANTIATE_TEST_SUITE_P(Codecs, AviPlanesTest,
                                            PlanesCase{"XVID", "XVID", 8000, true},
                                            PlanesCase{"H264", "H264", 0, true},
                                            PlanesCase{"H264InMp4", "H264", 0, true, "", "movie.mp4"},
-                                           // an odd height: libx264 takes no 4:2:0, or in MP4
-                                           // a picture one row taller
+                                           // an odd height: the picture is stretched a row
+                                           // taller, which planes of 47 rows are not
                                            PlanesCase{"H264OddHeight", "H264", 0, false, "", "movie.avi", 47},
                                            PlanesCase{"H264InMp4OddHeight", "H264", 0, false, "",
                                                       "movie.mp4", 47},
@@ -291,14 +291,27 @@ INSTANTIATE_TEST_SUITE_P(Codecs, AviPlanesTest,
                                            PlanesCase{"DIB", "DIB ", 0, false}),
                          [](const auto& param_info) { return std::string(param_info.param.name); });
 
-// Sizes whose rows need padding, or whose height is odd, still come out the right way up.
-class AviSizeTest : public ::testing::TestWithParam<std::tuple<const char*, int, int>> {};
+// Sizes whose rows need padding, or whose height is odd, still come out the right way up;
+// a 4:2:0 stream is an even number of rows high (stretched, not padded), lossless ones
+// keep the exact size.
+struct SizeRow {
+  const char* fourcc;
+  const char* file;
+  int width, height;
+  int stored_height;
+};
+
+void PrintTo(const SizeRow& c, std::ostream* os) {
+  *os << c.fourcc << " " << c.file << " " << c.width << "x" << c.height;
+}
+
+class AviSizeTest : public ::testing::TestWithParam<SizeRow> {};
 
 TEST_P(AviSizeTest, OddSizesKeepTheirPicture) {
-  const auto [fourcc, width, height] = GetParam();
-  if (!HasEncoder(fourcc)) GTEST_SKIP();
+  const auto [fourcc, file, width, height, stored_height] = GetParam();
+  if (std::string(fourcc) != "DIB " && !HasEncoder(fourcc)) GTEST_SKIP();
   TempDir dir("avi-size");
-  const std::string out = dir.File("odd.avi");
+  const std::string out = dir.File(file);
   const Bgr top{0, 0, 240}, bottom{240, 0, 0};
   MovieWriter w;
   ASSERT_TRUE(w.Open(out));
@@ -308,22 +321,28 @@ TEST_P(AviSizeTest, OddSizesKeepTheirPicture) {
   const auto frames = test::DecodeAllFrames(out);
   ASSERT_EQ(frames.size(), 1u);
   ASSERT_EQ(frames[0].width, width);
-  ASSERT_EQ(frames[0].height, height);
-  double got_top[3], got_bottom[3];
-  frames[0].MeanColour(0, 0, width, height / 2 - 2, got_top);
-  frames[0].MeanColour(0, height / 2 + 2, width, height, got_bottom);
+  ASSERT_EQ(frames[0].height, stored_height);
+  double got_top[3], got_bottom[3], last_row[3];
+  frames[0].MeanColour(0, 0, width, stored_height / 2 - 2, got_top);
+  frames[0].MeanColour(0, stored_height / 2 + 2, width, stored_height, got_bottom);
+  frames[0].MeanColour(0, stored_height - 1, width, stored_height, last_row);
   EXPECT_NEAR(got_top[2], 240, 12);
   EXPECT_NEAR(got_top[0], 0, 12);
   EXPECT_NEAR(got_bottom[0], 240, 12);
   EXPECT_NEAR(got_bottom[2], 0, 12);
+  EXPECT_NEAR(last_row[0], 240, 12) << "the last row is picture";
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, AviSizeTest,
-                         ::testing::Values(std::make_tuple("DIB ", 30, 20),
-                                           std::make_tuple("DIB ", 33, 17),
-                                           std::make_tuple("MJPG", 30, 21),
-                                           std::make_tuple("H264", 36, 21),
-                                           std::make_tuple("FFV1", 30, 21)));
+                         ::testing::Values(SizeRow{"DIB ", "odd.avi", 30, 20, 20},
+                                           SizeRow{"DIB ", "odd.avi", 33, 17, 17},
+                                           SizeRow{"MJPG", "odd.avi", 30, 21, 21},
+                                           SizeRow{"H264", "odd.avi", 36, 21, 22},
+                                           SizeRow{"H264", "odd.mkv", 36, 21, 22},
+                                           SizeRow{"FMP4", "odd.mp4", 36, 21, 22},
+                                           SizeRow{"VP90", "odd.webm", 36, 21, 22},
+                                           SizeRow{"FFV1", "odd.avi", 30, 21, 21},
+                                           SizeRow{"HFYU", "odd.avi", 32, 21, 21}));
 
 // ---- the temporary file and the output path ----
 
