@@ -47,6 +47,13 @@ bool HalvesRows(AVPixelFormat format) {
   return desc && desc->log2_chroma_h > 0;
 }
 
+// How the note names an encoder the run puts in.
+std::string EncoderTitle(const std::string& encoder) {
+  if (encoder == "libx264") return "H.264 (libx264)";
+  if (encoder == "libvpx-vp9") return "VP9 (libvpx-vp9)";
+  return encoder;
+}
+
 bool TakesFormat(const AVCodec* codec, AVPixelFormat format) {
   for (const AVPixelFormat* f = EncoderPixelFormats(codec); f && *f != AV_PIX_FMT_NONE; ++f)
     if (*f == format) return true;
@@ -58,7 +65,7 @@ bool TakesFormat(const AVCodec* codec, AVPixelFormat format) {
 EncoderPlan PlanEncoder(const EncoderChoice& choice, const std::string& muxer, int width,
                         int height) {
   EncoderPlan plan;
-  const AviCompressOptions& record = choice.record;
+  AviCompressOptions record = choice.record;
   plan.coded_height = height;
   if (IsUncompressedFourcc(record.fccHandler)) {
     plan.encoder = "rawvideo";
@@ -75,6 +82,22 @@ EncoderPlan PlanEncoder(const EncoderChoice& choice, const std::string& muxer, i
   if (plan.encoder.empty()) {
     plan.error = "no encoder for FOURCC '" + FourccToText(record.fccHandler) + "'";
     return plan;
+  }
+  if (!IsAviContainer(muxer) && !EncoderFitsContainer(plan.encoder, muxer)) {
+    // A setup made for AVI (after "New": uncompressed) still makes a movie in the newer
+    // containers: with the encoder players expect there, at its default quality, as the
+    // stored quality, rate and options belong to another encoder. The record stays as it is.
+    const std::string refused = "the " + muxer + " container cannot hold " + plan.encoder;
+    const std::string fallback = DefaultEncoderForContainer(muxer);
+    if (fallback.empty() || !EncoderFitsContainer(fallback, muxer)) {
+      plan.error = refused;
+      return plan;
+    }
+    plan.note = refused + ": " + EncoderTitle(fallback) + " is used instead";
+    plan.encoder = fallback;
+    parms.clear();
+    record.dwQuality = 0;
+    record.dwFlags &= ~kAviCompressDataRate;
   }
   plan.codec = avcodec_find_encoder_by_name(plan.encoder.c_str());
   if (!plan.codec) {

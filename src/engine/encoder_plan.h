@@ -24,6 +24,9 @@
 //  - H.264 in MP4 and MOV is yuv420p. A 4:2:0 stream (every lossy encoder's first choice)
 //    is made an even number of rows high: the picture is stretched to it. Lossless and RGB
 //    encoders keep the exact size.
+//  - an encoder the container cannot hold (uncompressed frames in MP4, MJPEG in WebM):
+//    DefaultEncoderForContainer's at its default quality, without the stored options or
+//    data rate; the plan's note says so.
 //  - MJPEG at a fixed quality with no other encoder option is compressed by TurboJPEG,
 //    about three times as fast as libavcodec's encoder, at the JPEG quality whose steps
 //    match the quantiser (JpegQualityForQscale).

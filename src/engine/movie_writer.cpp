@@ -3,9 +3,10 @@
 // The stream follows the encoder plan; here is how it goes into the file:
 //  - uncompressed frames in AVI: rawvideo BGR24 rows, bottom-up and padded as the DIB has
 //    them (positive biHeight); in the other containers through the rawvideo encoder.
-//  - MP4, MOV, Matroska and WebM: the same encoders where the container holds them (checked
-//    at Open), with the codec's own tag; in AVI the user's own code when it names the same
-//    codec. In MP4 and MOV the index goes first (+faststart) so the movie plays while it loads.
+//  - MP4, MOV, Matroska and WebM: the same encoders where the container holds them, else
+//    the container's default (the plan's note), with the codec's own tag; in AVI the user's
+//    own code when it names the same codec. In MP4 and MOV the index goes first
+//    (+faststart) so the movie plays while it loads.
 //  - TurboJPEG's packets go to the muxer as they are, without a copy.
 
 #include <algorithm>
@@ -409,10 +410,11 @@ bool MovieWriter::Open(const std::string& output_path, const EncoderChoice* comp
   d.muxer = ContainerForPath(output_path);
   const std::string prefix = "cannot open output " + output_path + ": ";
   if (compression && !IsAviContainer(d.muxer)) {
-    // Known before anything is written; AVI takes whatever it always took.
-    const std::string encoder = PlanEncoder(*compression, d.muxer).encoder;
-    if (!encoder.empty() && !EncoderFitsContainer(encoder, d.muxer))
-      return d.Fail(prefix + "the " + d.muxer + " container cannot hold " + encoder);
+    // Known before anything is written: a container that holds neither the stored encoder
+    // nor its own default. AVI takes whatever it always took.
+    const EncoderPlan plan = PlanEncoder(*compression, d.muxer);
+    if (!plan.encoder.empty() && !EncoderFitsContainer(plan.encoder, d.muxer))
+      return d.Fail(prefix + plan.error);
   }
   if (!d.file.Open(output_path, TemporarySuffix(output_path, d.muxer), d.output_locked))
     return d.Fail(d.file.Error());

@@ -63,6 +63,8 @@ MovieWriteResult WriteMovie(const MovieWriteInputs& in, const StageReport& repor
     result.error = writer.Error();
     return result;
   }
+  // Another encoder than the stored one: said once, before the first frame.
+  if (!plan.note.empty()) report.host.LogLine(plan.note);
   if (window) {
     window->SetStatus("Status: Adding Frames to AVI");
     window->Refresh();
