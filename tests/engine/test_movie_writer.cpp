@@ -344,6 +344,92 @@ INSTANTIATE_TEST_SUITE_P(Sizes, AviSizeTest,
                                            SizeRow{"FFV1", "odd.avi", 30, 21, 21},
                                            SizeRow{"HFYU", "odd.avi", 32, 21, 21}));
 
+// ---- key frames: how far apart each container keeps them ----
+
+// Light that drifts a pixel a frame: no scene cut, so only the spacing makes key frames.
+TestFrame Drifting(int w, int h, int k) {
+  TestFrame f(w, h);
+  for (int y = 0; y < h; ++y) {
+    uint8_t* row = f.pixels.data() + static_cast<size_t>(y) * f.stride;
+    for (int x = 0; x < w; ++x) {
+      row[x * 3] = static_cast<uint8_t>(40 + ((x + k) * 3) % 160);
+      row[x * 3 + 1] = static_cast<uint8_t>(60 + y * 2);
+      row[x * 3 + 2] = static_cast<uint8_t>(200 - ((x + k) * 2) % 120);
+    }
+  }
+  return f;
+}
+
+struct KeyFrameCase {
+  const char* name;
+  const char* file;
+  const char* fourcc;
+  int32_t fps;
+  int32_t stored_every;  // > 0: the record's KeyFrameEvery with its flag
+  int most_apart;        // frames between key frames at most, and (but 1) at least nearly
+};
+
+void PrintTo(const KeyFrameCase& c, std::ostream* os) { *os << c.name; }
+
+class KeyFrameTest : public ::testing::TestWithParam<KeyFrameCase> {};
+
+// ffprobe reads the key frames; the encoder is flushed at the end, B-frames and all, so
+// every frame written is in the movie.
+TEST_P(KeyFrameTest, KeyFramesComeAsOftenAsTheContainerWants) {
+  const KeyFrameCase& c = GetParam();
+  if (!HasEncoder(c.fourcc)) GTEST_SKIP() << "no encoder for " << c.fourcc;
+  constexpr int kFrames = 260;
+  TempDir dir("key-frames");
+  const std::string out = dir.File(c.file);
+  // Fast settings only; the spacing stays the writer's.
+  EncoderChoice choice = Choice(c.fourcc, 0, std::string(c.fourcc) == "VP90"
+                                                 ? "deadline=realtime\ncpu-used=8\n"
+                                                 : "preset=ultrafast\n");
+  if (c.stored_every > 0) {
+    choice.record.dwFlags = kAviCompressKeyFrames;
+    choice.record.dwKeyFrameEvery = c.stored_every;
+  }
+  {
+    MovieWriter w;
+    ASSERT_TRUE(w.Open(out, &choice)) << w.Error();
+    for (int k = 0; k < kFrames; ++k)
+      ASSERT_TRUE(w.WriteFrame(Drifting(64, 48, k).View(), c.fps, choice)) << w.Error();
+    ASSERT_TRUE(w.Finish()) << w.Error();
+  }
+  const std::vector<bool> keys = test::KeyFlagsByFfprobe(out);
+  ASSERT_EQ(keys.size(), static_cast<size_t>(kFrames));
+  ASSERT_TRUE(keys[0]);
+  int widest = 0;
+  for (int k = 0, last = 0; k < kFrames; ++k) {
+    if (!keys[k]) continue;
+    widest = std::max(widest, k - last);
+    last = k;
+  }
+  EXPECT_LE(widest, c.most_apart);
+  // B-frames may shift a key frame in file order by a few packets.
+  EXPECT_GE(widest, c.most_apart > 1 ? c.most_apart - 3 : 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Containers, KeyFrameTest,
+    ::testing::Values(KeyFrameCase{"Mp4Stored", "m.mp4", "H264", 30, 40, 40},
+                      KeyFrameCase{"Mp4TenSeconds", "m.mp4", "H264", 10, 0, 100},
+                      KeyFrameCase{"Mp4EncodersOwn", "m.mp4", "H264", 30, 0, 250},
+                      KeyFrameCase{"MovStored", "m.mov", "H264", 25, 30, 30},
+                      KeyFrameCase{"MovTenSeconds", "m.mov", "H264", 10, 0, 100},
+                      KeyFrameCase{"MovEncodersOwn", "m.mov", "H264", 25, 0, 250},
+                      KeyFrameCase{"MatroskaStored", "m.mkv", "H264", 30, 60, 60},
+                      KeyFrameCase{"MatroskaTenSeconds", "m.mkv", "H264", 10, 0, 100},
+                      KeyFrameCase{"MatroskaEncodersOwn", "m.mkv", "H264", 30, 0, 250},
+                      KeyFrameCase{"WebmStored", "m.webm", "VP90", 30, 50, 50},
+                      KeyFrameCase{"WebmTenSeconds", "m.webm", "VP90", 10, 0, 100},
+                      KeyFrameCase{"WebmEncodersOwn", "m.webm", "VP90", 30, 0, 250},
+                      // AVI: every frame, whatever is stored
+                      KeyFrameCase{"AviStored", "m.avi", "H264", 30, 40, 1},
+                      KeyFrameCase{"AviTenSeconds", "m.avi", "H264", 10, 0, 1},
+                      KeyFrameCase{"AviEncodersOwn", "m.avi", "H264", 30, 0, 1}),
+    [](const auto& p) { return std::string(p.param.name); });
+
 // ---- the temporary file and the output path ----
 
 TEST(MovieWriterFileTest, WritesUnderHiddenTemporaryNameAndRenamesOnFinish) {
