@@ -20,7 +20,7 @@ bool IsMp4Family(const std::string& muxer) { return muxer == "mp4" || muxer == "
 
 // Lossy encoders get their own first choice (what players expect); lossless ones the
 // format that keeps the most of 24-bit BGR.
-AVPixelFormat ChoosePixelFormat(const AVCodec* codec, int width, int height) {
+AVPixelFormat ChoosePixelFormat(const AVCodec* codec, int width) {
   const AVPixelFormat* formats = EncoderPixelFormats(codec);
   if (!formats) return AV_PIX_FMT_BGR24;
   std::vector<AVPixelFormat> usable;
@@ -34,11 +34,24 @@ AVPixelFormat ChoosePixelFormat(const AVCodec* codec, int width, int height) {
   const bool lossless_only = desc && (desc->props & AV_CODEC_PROP_LOSSLESS) &&
                              !(desc->props & AV_CODEC_PROP_LOSSY);
   if (lossless_only) return best;
-  const AVPixFmtDescriptor* first = av_pix_fmt_desc_get(usable.front());
-  // Subsampled chroma needs even sizes in several encoders (libx264 refuses odd ones).
-  const bool odd = (width % 2 != 0 && first->log2_chroma_w > 0) ||
-                   (height % 2 != 0 && first->log2_chroma_h > 0);
+  // Subsampled chroma needs an even width in several encoders (libx264 refuses odd ones);
+  // an odd height is stretched to even instead (HalvesRows). Movie widths are multiples
+  // of 4, so only a writer given other frames gets here.
+  const bool odd = width % 2 != 0 && av_pix_fmt_desc_get(usable.front())->log2_chroma_w > 0;
   return odd ? best : usable.front();
+}
+
+// 4:2:0: one chroma row for two picture rows, which an odd height leaves half filled.
+bool HalvesRows(AVPixelFormat format) {
+  const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(format);
+  return desc && desc->log2_chroma_h > 0;
+}
+
+// How the note names an encoder the run puts in.
+std::string EncoderTitle(const std::string& encoder) {
+  if (encoder == "libx264") return "H.264 (libx264)";
+  if (encoder == "libvpx-vp9") return "VP9 (libvpx-vp9)";
+  return encoder;
 }
 
 bool TakesFormat(const AVCodec* codec, AVPixelFormat format) {
@@ -52,7 +65,7 @@ bool TakesFormat(const AVCodec* codec, AVPixelFormat format) {
 EncoderPlan PlanEncoder(const EncoderChoice& choice, const std::string& muxer, int width,
                         int height) {
   EncoderPlan plan;
-  const AviCompressOptions& record = choice.record;
+  AviCompressOptions record = choice.record;
   plan.coded_height = height;
   if (IsUncompressedFourcc(record.fccHandler)) {
     plan.encoder = "rawvideo";
@@ -69,6 +82,22 @@ EncoderPlan PlanEncoder(const EncoderChoice& choice, const std::string& muxer, i
   if (plan.encoder.empty()) {
     plan.error = "no encoder for FOURCC '" + FourccToText(record.fccHandler) + "'";
     return plan;
+  }
+  if (!IsAviContainer(muxer) && !EncoderFitsContainer(plan.encoder, muxer)) {
+    // A setup made for AVI (after "New": uncompressed) still makes a movie in the newer
+    // containers: with the encoder players expect there, at its default quality, as the
+    // stored quality, rate and options belong to another encoder. The record stays as it is.
+    const std::string refused = "the " + muxer + " container cannot hold " + plan.encoder;
+    const std::string fallback = DefaultEncoderForContainer(muxer);
+    if (fallback.empty() || !EncoderFitsContainer(fallback, muxer)) {
+      plan.error = refused;
+      return plan;
+    }
+    plan.note = refused + ": " + EncoderTitle(fallback) + " is used instead";
+    plan.encoder = fallback;
+    parms.clear();
+    record.dwQuality = 0;
+    record.dwFlags &= ~kAviCompressDataRate;
   }
   plan.codec = avcodec_find_encoder_by_name(plan.encoder.c_str());
   if (!plan.codec) {
@@ -90,18 +119,18 @@ EncoderPlan PlanEncoder(const EncoderChoice& choice, const std::string& muxer, i
   }
 
   plan.path = FramePath::Encoder;
-  plan.pixel_format = ChoosePixelFormat(plan.codec, width, height);
+  plan.pixel_format = ChoosePixelFormat(plan.codec, width);
   if (IsMp4Family(muxer) && plan.codec->id == AV_CODEC_ID_H264 && width % 2 == 0 &&
       TakesFormat(plan.codec, AV_PIX_FMT_YUV420P)) {
-    // What every player and browser decodes; 4:2:0 needs an even height (movie widths
-    // are multiples of 4 already).
+    // What every player and browser decodes.
     plan.pixel_format = AV_PIX_FMT_YUV420P;
-    plan.coded_height = height + (height % 2);
   }
   if (plan.pixel_format == AV_PIX_FMT_NONE) {
     plan.error = plan.encoder + " takes no convertible format";
     return plan;
   }
+  plan.even_height = HalvesRows(plan.pixel_format);
+  if (plan.even_height) plan.coded_height = height + height % 2;
   // A data rate is a target the encoder must meet; a fixed quality would override it, so
   // the quality applies only without one.
   if (rate_set) {

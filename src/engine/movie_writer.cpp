@@ -3,9 +3,10 @@
 // The stream follows the encoder plan; here is how it goes into the file:
 //  - uncompressed frames in AVI: rawvideo BGR24 rows, bottom-up and padded as the DIB has
 //    them (positive biHeight); in the other containers through the rawvideo encoder.
-//  - MP4, MOV, Matroska and WebM: the same encoders where the container holds them (checked
-//    at Open), with the codec's own tag; in AVI the user's own code when it names the same
-//    codec. In MP4 and MOV the index goes first (+faststart) so the movie plays while it loads.
+//  - MP4, MOV, Matroska and WebM: the same encoders where the container holds them, else
+//    the container's default (the plan's note), with the codec's own tag; in AVI the user's
+//    own code when it names the same codec. In MP4 and MOV the index goes first
+//    (+faststart) so the movie plays while it loads.
 //  - TurboJPEG's packets go to the muxer as they are, without a copy.
 
 #include <algorithm>
@@ -295,7 +296,8 @@ bool MovieWriter::Impl::OpenEncoder(int32_t fps, int32_t handler) {
   picture->height = plan.coded_height;
   if (const int rc = av_frame_get_buffer(picture.get(), 0); rc < 0)
     return Fail(prefix + AvError(rc));
-  scaler.reset(sws_getContext(width, height, AV_PIX_FMT_BGR24, width, height, plan.pixel_format,
+  // An odd frame for a 4:2:0 stream is stretched to the even height, not padded.
+  scaler.reset(sws_getContext(width, height, AV_PIX_FMT_BGR24, width, plan.coded_height, plan.pixel_format,
                               SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT, nullptr,
                               nullptr, nullptr));
   if (!scaler)
@@ -408,10 +410,11 @@ bool MovieWriter::Open(const std::string& output_path, const EncoderChoice* comp
   d.muxer = ContainerForPath(output_path);
   const std::string prefix = "cannot open output " + output_path + ": ";
   if (compression && !IsAviContainer(d.muxer)) {
-    // Known before anything is written; AVI takes whatever it always took.
-    const std::string encoder = PlanEncoder(*compression, d.muxer).encoder;
-    if (!encoder.empty() && !EncoderFitsContainer(encoder, d.muxer))
-      return d.Fail(prefix + "the " + d.muxer + " container cannot hold " + encoder);
+    // Known before anything is written: a container that holds neither the stored encoder
+    // nor its own default. AVI takes whatever it always took.
+    const EncoderPlan plan = PlanEncoder(*compression, d.muxer);
+    if (!plan.encoder.empty() && !EncoderFitsContainer(plan.encoder, d.muxer))
+      return d.Fail(prefix + plan.error);
   }
   if (!d.file.Open(output_path, TemporarySuffix(output_path, d.muxer), d.output_locked))
     return d.Fail(d.file.Error());
@@ -452,12 +455,6 @@ bool MovieWriter::Impl::EnsureStream(int frame_width, int frame_height, int32_t 
 
 // The picture is filled in; the encoder takes it as a key frame.
 bool MovieWriter::Impl::SendPicture() {
-  if (plan.coded_height > height) {
-    // The padding row repeats the last one (4:2:0: the chroma rows already cover it).
-    uint8_t* luma = picture->data[0];
-    const ptrdiff_t pitch = picture->linesize[0];
-    std::memcpy(luma + pitch * height, luma + pitch * (height - 1), static_cast<size_t>(width));
-  }
   picture->pts = frames_written;
   // The mpegvideo encoders take a fixed quantiser from each frame, not from the context.
   if (encoder->flags & AV_CODEC_FLAG_QSCALE) picture->quality = encoder->global_quality;

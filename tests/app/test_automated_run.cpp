@@ -104,6 +104,7 @@ struct OverrideCase {
   std::string err_contains;  // in standard error
   std::string copy = "";     // a copy of the movie that the command afterwards makes
   int stills_left = -1;      // stills in stills/ afterwards; -1: not looked at
+  std::string codec = "";    // of the movie, with yuv420p; empty: not looked at
 };
 
 void PrintTo(const OverrideCase& c, std::ostream* os) {
@@ -140,7 +141,10 @@ TEST_P(AutomatedOverride, MakesTheMovieTheSwitchesAskFor) {
   ASSERT_TRUE(run.status.has_value()) << "no normal end; output:\n" << run.err;
   EXPECT_EQ(*run.status, c.status) << run.err;
   if (!c.err_contains.empty()) {
-    EXPECT_NE(run.err.find(Expand(c.err_contains, w)), std::string::npos) << run.err;
+    const std::string said = Expand(c.err_contains, w);
+    const size_t at = run.err.find(said);
+    EXPECT_NE(at, std::string::npos) << run.err;
+    EXPECT_EQ(run.err.find(said, at + 1), std::string::npos) << "said twice:\n" << run.err;
   }
 
   const std::string movie = c.movie.empty() ? w.movie : w.dir.File(c.movie);
@@ -154,6 +158,10 @@ TEST_P(AutomatedOverride, MakesTheMovieTheSwitchesAskFor) {
     EXPECT_EQ(probed.height, 48);
     EXPECT_EQ(probed.rate_num, 10);
     EXPECT_EQ(probed.rate_den, 1);
+    if (!c.codec.empty()) {
+      EXPECT_EQ(probed.codec_name, c.codec);
+      EXPECT_EQ(probed.pixel_format, "yuv420p");
+    }
     if (movie != w.movie) {
       EXPECT_FALSE(fs::exists(w.movie));  // the override replaced the path
     }
@@ -232,6 +240,17 @@ INSTANTIATE_TEST_SUITE_P(
                      kStills,
                      "Movies Out/Garden Day.AVI",
                      ""},
+        // The setup's uncompressed frames fit AVI and MOV; MP4, Matroska and WebM take their
+        // default encoder and say so once.
+        OverrideCase{"OutputMp4", {"/op=@/out.mp4"}, nullptr, 0, kStills, "out.mp4",
+                     "chronoreel: the mp4 container cannot hold rawvideo: H.264 (libx264) is used instead\n",
+                     "", -1, "h264"},
+        OverrideCase{"OutputMkv", {"/op=@/out.mkv"}, nullptr, 0, kStills, "out.mkv",
+                     "chronoreel: the matroska container cannot hold rawvideo: H.264 (libx264) is used instead\n",
+                     "", -1, "h264"},
+        OverrideCase{"OutputWebm", {"/op=@/out.webm"}, nullptr, 0, kStills, "out.webm",
+                     "chronoreel: the webm container cannot hold rawvideo: VP9 (libvpx-vp9) is used instead\n",
+                     "", -1, "vp9"},
         OverrideCase{"OutputFolderMissing",
                      {"/op=@/no such folder/x.avi"},
                      nullptr,
