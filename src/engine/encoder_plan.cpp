@@ -144,6 +144,14 @@ EncoderPlan PlanEncoder(const EncoderChoice& choice, const std::string& muxer, i
       if (key == "x264-params") asked = value;
     plan.options.emplace_back("x264-params", asked.empty() ? key_frames : asked + ":" + key_frames);
   }
+  // libx265 writes its banner and notes to the standard error itself, past av_log; what
+  // the user asks of it comes after and wins.
+  if (options && av_opt_find(&options, "x265-params", nullptr, 0, AV_OPT_SEARCH_FAKE_OBJ)) {
+    std::string asked;
+    for (const auto& [key, value] : plan.options)
+      if (key == "x265-params") asked = value;
+    plan.options.emplace_back("x265-params", asked.empty() ? "log-level=error" : "log-level=error:" + asked);
+  }
   plan.takes_planes = plan.pixel_format == AV_PIX_FMT_YUV420P && plan.coded_height == height;
   return plan;
 }
