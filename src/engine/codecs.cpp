@@ -208,8 +208,10 @@ int32_t JpegQualityForQscale(int32_t qscale) {
 
 std::vector<EncoderInfo> ListContainerEncoders(const std::string& muxer) {
   std::vector<EncoderInfo> list = ListAviEncoders();
-  if (IsAviContainer(muxer)) return list;
-  std::erase_if(list, [&muxer](const EncoderInfo& e) { return !EncoderFitsContainer(e.name, muxer); });
+  if (!IsAviContainer(muxer))
+    std::erase_if(list, [&muxer](const EncoderInfo& e) { return !EncoderFitsContainer(e.name, muxer); });
+  // The hardware encoders whose device opens here, after the software ones.
+  for (EncoderInfo& e : ListHardwareEncoders(muxer)) list.push_back(std::move(e));
   return list;
 }
 
