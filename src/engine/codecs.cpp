@@ -1,5 +1,6 @@
 #include "engine/codecs.h"
 #include "engine/container.h"
+#include "engine/hardware_encoders.h"
 
 #include <algorithm>
 #include <cctype>
@@ -47,13 +48,15 @@ const AVCodec* PreferredEncoderFor(AVCodecID id) {
   return nullptr;
 }
 
-// Common codes whose table entry names a codec without a usable encoder of its own.
+// Common codes whose table entry names a codec without a usable encoder of its own, and
+// codes the table lacks (HEVC before FFmpeg 6).
 const char* FallbackEncoderName(const std::string& upper) {
   static const struct { const char* fourcc; const char* encoder; } kFallback[] = {
       {"H264", "libx264"}, {"X264", "libx264"}, {"AVC1", "libx264"},
       {"XVID", "mpeg4"},   {"FMP4", "mpeg4"},   {"DIVX", "mpeg4"},
       {"DX50", "mpeg4"},   {"MP4V", "mpeg4"},   {"MJPG", "mjpeg"},
       {"FFV1", "ffv1"},    {"HFYU", "huffyuv"}, {"FFVH", "ffvhuff"},
+      {"HEVC", "libx265"}, {"H265", "libx265"},
   };
   for (const auto& f : kFallback)
     if (upper == f.fourcc) return f.encoder;
@@ -138,24 +141,29 @@ bool IsUncompressedFourcc(int32_t fourcc) { return fourcc == 0 || fourcc == kFou
 
 std::string EncoderNameForFourcc(int32_t fourcc, const std::string& preferred_name) {
   if (IsUncompressedFourcc(fourcc)) return "rawvideo";
-  const AVCodecID id = av_codec_get_id(RiffVideoTags(), static_cast<unsigned>(fourcc));
+  std::string upper = FourccToText(fourcc);
+  std::transform(upper.begin(), upper.end(), upper.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+  const char* fallback = FallbackEncoderName(upper);
+  AVCodecID id = av_codec_get_id(RiffVideoTags(), static_cast<unsigned>(fourcc));
+  // A code the table lacks (HEVC before FFmpeg 6) names its codec through the fallback, so
+  // that a preferred encoder of that codec is still recognised.
+  if (const AVCodec* codec = fallback ? avcodec_find_encoder_by_name(fallback) : nullptr;
+      id == AV_CODEC_ID_NONE && codec)
+    id = codec->id;
   if (id != AV_CODEC_ID_NONE) {
     if (!preferred_name.empty()) {
       const AVCodec* chosen = avcodec_find_encoder_by_name(preferred_name.c_str());
       // Same codec, or a codec that the table writes under this very code (h263p, ljpeg).
-      if (chosen && IsUsableEncoder(chosen) &&
+      // A hardware encoder only where it opens; elsewhere the software one of its codec.
+      if (chosen && (IsUsableEncoder(chosen) || IsHardwareEncoderAvailable(chosen->name)) &&
           (chosen->id == id ||
            av_codec_get_tag(RiffVideoTags(), chosen->id) == static_cast<unsigned>(fourcc)))
         return chosen->name;
     }
     if (const AVCodec* codec = PreferredEncoderFor(id)) return codec->name;
   }
-  std::string upper = FourccToText(fourcc);
-  std::transform(upper.begin(), upper.end(), upper.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-  if (const char* name = FallbackEncoderName(upper)) {
-    if (IsUsableEncoder(avcodec_find_encoder_by_name(name))) return name;
-  }
+  if (fallback && IsUsableEncoder(avcodec_find_encoder_by_name(fallback))) return fallback;
   return {};
 }
 
@@ -200,8 +208,10 @@ int32_t JpegQualityForQscale(int32_t qscale) {
 
 std::vector<EncoderInfo> ListContainerEncoders(const std::string& muxer) {
   std::vector<EncoderInfo> list = ListAviEncoders();
-  if (IsAviContainer(muxer)) return list;
-  std::erase_if(list, [&muxer](const EncoderInfo& e) { return !EncoderFitsContainer(e.name, muxer); });
+  if (!IsAviContainer(muxer))
+    std::erase_if(list, [&muxer](const EncoderInfo& e) { return !EncoderFitsContainer(e.name, muxer); });
+  // The hardware encoders whose device opens here, after the software ones.
+  for (EncoderInfo& e : ListHardwareEncoders(muxer)) list.push_back(std::move(e));
   return list;
 }
 

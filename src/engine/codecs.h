@@ -36,7 +36,7 @@ enum class QualityScale {
 // experimental encoders are left out: they need devices or flags a movie run cannot give.
 std::vector<EncoderInfo> ListAviEncoders();
 // The encoders of that list a container can hold (muxer as ContainerForPath names it);
-// for AVI the whole list.
+// for AVI the whole list. Then the hardware encoders that open here (ListHardwareEncoders).
 std::vector<EncoderInfo> ListContainerEncoders(const std::string& muxer);
 
 // "MJPG" -> the little-endian code the record stores; shorter text is padded with blanks,

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "engine/container.h"
+#include "engine/hardware_encoders.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -78,6 +79,13 @@ EncoderPlan PlanEncoder(const EncoderChoice& choice, const std::string& muxer, i
     for (const auto& [key, value] : parms)
       if (key == "encoder") preferred = value;
     plan.encoder = EncoderNameForFourcc(record.fccHandler, preferred);
+    // A hardware encoder without its device: the software one of the same code, never a
+    // failed run; the run says so.
+    if (IsHardwareEncoderName(preferred) && !plan.encoder.empty() && plan.encoder != preferred) {
+      std::string why = HardwareUnavailableReason(preferred);
+      if (why.empty()) why = "it does not write '" + FourccToText(record.fccHandler) + "'";
+      plan.note = preferred + " cannot be used here (" + why + "): " + plan.encoder + " is used instead";
+    }
   }
   if (plan.encoder.empty()) {
     plan.error = "no encoder for FOURCC '" + FourccToText(record.fccHandler) + "'";
@@ -111,7 +119,9 @@ EncoderPlan PlanEncoder(const EncoderChoice& choice, const std::string& muxer, i
   const int32_t qscale = QscaleForQuality(record.dwQuality);
   // MJPEG at a plain quality goes through TurboJPEG; a data rate or encoder options need
   // libavcodec's encoder, which knows them.
-  if (plan.codec->id == AV_CODEC_ID_MJPEG && !rate_set && plan.options.empty() && qscale > 0) {
+  const bool hardware = IsHardwareEncoderName(plan.encoder);
+  if (plan.codec->id == AV_CODEC_ID_MJPEG && !hardware && !rate_set && plan.options.empty() &&
+      qscale > 0) {
     plan.path = FramePath::TurboJpeg;
     plan.jpeg_quality = JpegQualityForQscale(qscale);
     plan.takes_planes = true;
@@ -120,7 +130,10 @@ EncoderPlan PlanEncoder(const EncoderChoice& choice, const std::string& muxer, i
 
   plan.path = FramePath::Encoder;
   plan.pixel_format = ChoosePixelFormat(plan.codec, width);
-  if (IsMp4Family(muxer) && plan.codec->id == AV_CODEC_ID_H264 && width % 2 == 0 &&
+  if (hardware) {
+    // Each takes 4:2:0 frames in software memory (uploaded to the device for VAAPI).
+    plan.pixel_format = HardwarePictureFormat(plan.encoder);
+  } else if (IsMp4Family(muxer) && plan.codec->id == AV_CODEC_ID_H264 && width % 2 == 0 &&
       TakesFormat(plan.codec, AV_PIX_FMT_YUV420P)) {
     // What every player and browser decodes.
     plan.pixel_format = AV_PIX_FMT_YUV420P;
@@ -135,6 +148,11 @@ EncoderPlan PlanEncoder(const EncoderChoice& choice, const std::string& muxer, i
   // the quality applies only without one.
   if (rate_set) {
     plan.bit_rate = static_cast<int64_t>(record.dwBytesPerSecond) * 8;
+  } else if (hardware) {
+    // The encoder's constant quality, unless a parameter line sets it itself.
+    const HardwareQuality scale = HardwareQualityOf(plan.encoder);
+    if (const int32_t value = HardwareQualityValue(scale, record.dwQuality); value > 0)
+      plan.options.insert(plan.options.begin(), {scale.option, std::to_string(value)});
   } else if (const QualityScale scale = QualityScaleOf(plan.encoder); scale == QualityScale::QScale) {
     plan.qscale = qscale;
   } else if (scale == QualityScale::Crf) {
@@ -153,6 +171,14 @@ EncoderPlan PlanEncoder(const EncoderChoice& choice, const std::string& muxer, i
     for (const auto& [key, value] : plan.options)
       if (key == "x264-params") asked = value;
     plan.options.emplace_back("x264-params", asked.empty() ? key_frames : asked + ":" + key_frames);
+  }
+  // libx265 writes its banner and notes to the standard error itself, past av_log; what
+  // the user asks of it comes after and wins.
+  if (options && av_opt_find(&options, "x265-params", nullptr, 0, AV_OPT_SEARCH_FAKE_OBJ)) {
+    std::string asked;
+    for (const auto& [key, value] : plan.options)
+      if (key == "x265-params") asked = value;
+    plan.options.emplace_back("x265-params", asked.empty() ? "log-level=error" : "log-level=error:" + asked);
   }
   plan.takes_planes = plan.pixel_format == AV_PIX_FMT_YUV420P && plan.coded_height == height;
   return plan;

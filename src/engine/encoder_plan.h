@@ -10,6 +10,10 @@
 //    BGR24, positive biHeight); other containers take them through the rawvideo encoder.
 //    Any other code picks an encoder through FFmpeg's FOURCC table; a parameter line
 //    "encoder=<name>" picks among encoders of one code (mpeg4, libxvid).
+//  - "encoder=" naming a hardware encoder (h264_vaapi, hevc_nvenc, h264_qsv, ...) uses it
+//    where its device opens; elsewhere the software encoder of the same code, with a note.
+//    Its frames are 4:2:0 (NV12 for VAAPI and Quick Sync), the height padded to even, and
+//    dwQuality becomes its constant quality (HardwareQualityOf).
 //  - dwQuality 1..10000 (10000 best): quantiser 31..1 for the mpegvideo family, CRF 51..0
 //    for libx264, linear and rounded; 0 or less leaves the encoder's default; lossless
 //    encoders ignore it.

@@ -8,6 +8,8 @@
 //    own code when it names the same codec. In MP4 and MOV the index goes first
 //    (+faststart) so the movie plays while it loads.
 //  - TurboJPEG's packets go to the muxer as they are, without a copy.
+//  - a hardware encoder gets its device from HardwareFrames, which copies each picture
+//    onto the device where the encoder wants it there (VAAPI).
 
 #include <algorithm>
 #include <cctype>
@@ -19,6 +21,7 @@
 #include <vector>
 
 #include "engine/container.h"
+#include "engine/hardware_frames.h"
 #include "engine/jpeg_frames.h"
 #include "engine/media_owners.h"
 #include "engine/output_replacement.h"
@@ -147,6 +150,7 @@ struct MovieWriter::Impl {
   std::unique_ptr<AVIOContext, IoContextDeleter> io;  // released after `format`
   std::unique_ptr<AVFormatContext, FormatContextDeleter> format;
   std::unique_ptr<AVCodecContext, CodecContextDeleter> encoder;
+  std::unique_ptr<HardwareFrames> hardware;  // a hardware encoder's device
   std::unique_ptr<AVFrame, FrameDeleter> picture;
   std::unique_ptr<AVPacket, PacketDeleter> packet;
   SwsHandle scaler;
@@ -165,6 +169,7 @@ struct MovieWriter::Impl {
     picture.reset();
     packet.reset();
     encoder.reset();
+    hardware.reset();
     format.reset();
     io.reset();
     stream = nullptr;
@@ -282,6 +287,12 @@ bool MovieWriter::Impl::OpenEncoder(int32_t fps, int32_t handler) {
     ctx->gop_size = ctx->gop_size > 0 ? std::min(ctx->gop_size, most) : std::min(most, 250);
   }
 
+  if (IsHardwareEncoderName(plan.encoder)) {
+    hardware = std::make_unique<HardwareFrames>();
+    if (const std::string why = hardware->Attach(ctx, HardwareFamilyOf(plan.encoder), plan.pixel_format);
+        !why.empty())
+      return Fail(prefix + "cannot open encoder " + plan.encoder + ": " + why);
+  }
   if (const int rc = avcodec_open2(ctx, codec, nullptr); rc < 0)
     return Fail(prefix + "cannot open encoder " + plan.encoder + ": " + AvError(rc));
   if (const int rc = avcodec_parameters_from_context(stream->codecpar, ctx); rc < 0)
@@ -460,7 +471,13 @@ bool MovieWriter::Impl::SendPicture() {
   if (encoder->flags & AV_CODEC_FLAG_QSCALE) picture->quality = encoder->global_quality;
   // Forced key frames only where every frame is one; elsewhere the encoder decides.
   picture->pict_type = plan.key_frame_every == 1 ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
-  if (const int rc = avcodec_send_frame(encoder.get(), picture.get()); rc < 0)
+  AVFrame* frame = picture.get();
+  if (hardware) {
+    std::string why;
+    frame = hardware->FrameFor(frame, &why);
+    if (!frame) return Fail("cannot encode frame: " + why);
+  }
+  if (const int rc = avcodec_send_frame(encoder.get(), frame); rc < 0)
     return Fail("cannot encode frame: " + AvError(rc));
   return Drain();
 }

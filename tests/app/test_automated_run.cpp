@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "engine/codecs.h"
 #include "setup/ini.h"
 #include "support/jpeg_maker.h"
 #include "support/probe_movie.h"
@@ -396,6 +397,45 @@ TEST(AutomatedRun, QuietRunWritesNoProgress) {
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.err, "");
     EXPECT_GT(test::ProbeMovie(w.movie).FrameCount(), 0);
+  }
+}
+
+// A setup file naming a hardware encoder whose device this machine lacks still makes its
+// movie, with the software encoder of the same format, and the run succeeds.
+TEST(AutomatedRun, HardwareEncoderWithoutItsDeviceMakesTheMovieInSoftware) {
+  const struct {
+    const char* fourcc;
+    const char* encoder;
+    const char* codec;  // as read back
+    const char* movie;
+  } cases[] = {
+      {"H264", "h264_vaapi", "h264", "out.mp4"},
+      {"HEVC", "hevc_nvenc", "hevc", "out.mkv"},
+      {"H264", "h264_qsv", "h264", "out.avi"},
+      {"H264", "h264_v4l2m2m", "h264", "out.mov"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.encoder);
+    World w;
+    const std::string movie = w.dir.File(c.movie);
+    const std::string parms = std::string("encoder=") + c.encoder + "\n";
+    std::string hex;
+    for (const char ch : parms) {
+      char digits[3];
+      std::snprintf(digits, sizeof digits, "%02X", static_cast<unsigned char>(ch));
+      hex += digits;
+    }
+    hex.resize(64, '0');
+    WriteText(w.setup, SetupText(w.stills, movie) + "[Compress]\nHandler=" +
+                           std::to_string(FourccFromText(c.fourcc)) + "\nQuality=8000\nParms=" +
+                           std::to_string(parms.size()) + "\nParmsData00001=" + hex + "\n");
+    const test::ProgramRun run = RunChronoreel(w.dir.Str(), {"/a", "/f=cam.tls", "/i"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    const test::ProbedMovie probed = test::ProbeMovie(movie);
+    EXPECT_EQ(probed.codec_name, c.codec);
+    EXPECT_EQ(probed.FrameCount(), kStills);
+    // The encoders' own banners stay out of a scheduler's mail.
+    EXPECT_EQ(run.err.find("x265 ["), std::string::npos) << run.err;
   }
 }
 

@@ -17,11 +17,14 @@
 
 #include "engine/codecs.h"
 #include "engine/container.h"
+#include "engine/hardware_encoders.h"
 #include "engine/output_replacement.h"
 
 extern "C" {
+#include <libavcodec/avcodec.h>
 #include <libavutil/log.h>
 }
+#include "support/env_guard.h"
 #include "support/probe_movie.h"
 #include "support/test_files.h"
 
@@ -844,6 +847,53 @@ TEST(MovieWriterCompressionTest, ParameterLinesReachTheEncoder) {
     ASSERT_EQ(movie.FrameCount(), 3);
     for (bool key : movie.key_flags) EXPECT_TRUE(key);
   }
+}
+
+// A hardware encoder without its device (here none has one, or they are switched off)
+// gives the software encoder of its code and a note that says which and why; its own
+// options are passed over, and the movie is made.
+TEST(MovieWriterCompressionTest, HardwareEncoderWithoutItsDeviceFallsBackToSoftware) {
+  const struct {
+    const char* fourcc;
+    const char* hardware;
+    const char* software;
+    const char* codec;  // as read back
+    const char* file;
+  } cases[] = {
+      {"H264", "h264_vaapi", "libx264", "h264", "m.avi"},
+      {"HEVC", "hevc_nvenc", "libx265", "hevc", "m.mkv"},
+      {"H264", "h264_qsv", "libx264", "h264", "m.mp4"},
+      {"H264", "h264_v4l2m2m", "libx264", "h264", "m.mov"},
+      {"MJPG", "mjpeg_vaapi", "mjpeg", "mjpeg", "m.avi"},
+  };
+  for (const char* switch_off : {static_cast<const char*>(nullptr), "1"}) {
+    test::EnvGuard off("CHRONOREEL_NO_HARDWARE_ENCODERS", switch_off);
+    for (const auto& c : cases) {
+      SCOPED_TRACE(std::string(c.hardware) + (switch_off ? ", switched off" : ""));
+      if (IsHardwareEncoderAvailable(c.hardware) || !avcodec_find_encoder_by_name(c.software))
+        continue;
+      const EncoderChoice choice =
+          Choice(c.fourcc, 8000, std::string("encoder=") + c.hardware + "\nlow_power=1\nrc_mode=CQP\n");
+      const EncoderPlan plan = PlanEncoder(choice, ContainerForPath(c.file), 64, 48);
+      ASSERT_EQ(plan.error, "");
+      EXPECT_EQ(plan.encoder, c.software);
+      EXPECT_EQ(plan.note, std::string(c.hardware) + " cannot be used here (" +
+                               HardwareUnavailableReason(c.hardware) + "): " + c.software +
+                               " is used instead");
+      TempDir dir("hw-fallback");
+      const std::string out = dir.File(c.file);
+      MovieWriter w;
+      ASSERT_TRUE(w.Open(out, &choice)) << w.Error();
+      for (int k = 0; k < 3; ++k)
+        ASSERT_TRUE(w.WriteFrame(Textured(64, 48, k).View(), 15, choice)) << w.Error();
+      ASSERT_TRUE(w.Finish()) << w.Error();
+      const test::ProbedMovie movie = test::ProbeMovie(out);
+      EXPECT_EQ(movie.codec_name, c.codec);
+      EXPECT_EQ(movie.FrameCount(), 3);
+    }
+  }
+  // A software encoder named is no hardware matter: no note.
+  EXPECT_EQ(PlanEncoder(Choice("FMP4", 8000, "encoder=mjpeg"), "avi", 64, 48).note, "");
 }
 
 }  // namespace
