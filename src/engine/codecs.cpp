@@ -1,5 +1,6 @@
 #include "engine/codecs.h"
 #include "engine/container.h"
+#include "engine/hardware_encoders.h"
 
 #include <algorithm>
 #include <cctype>
@@ -48,7 +49,8 @@ const AVCodec* PreferredEncoderFor(AVCodecID id) {
   return nullptr;
 }
 
-// Common codes whose table entry names a codec without a usable encoder of its own.
+// Common codes whose table entry names a codec without a usable encoder of its own, and
+// codes the table lacks (HEVC before FFmpeg 6).
 const char* FallbackEncoderName(const std::string& upper) {
   static const struct { const char* fourcc; const char* encoder; } kFallback[] = {
       {"H264", "libx264"}, {"X264", "libx264"}, {"AVC1", "libx264"},
@@ -180,24 +182,29 @@ bool IsUncompressedFourcc(int32_t fourcc) { return fourcc == 0 || fourcc == kFou
 
 std::string EncoderNameForFourcc(int32_t fourcc, const std::string& preferred_name) {
   if (IsUncompressedFourcc(fourcc)) return "rawvideo";
-  const AVCodecID id = av_codec_get_id(RiffVideoTags(), static_cast<unsigned>(fourcc));
+  std::string upper = FourccToText(fourcc);
+  std::transform(upper.begin(), upper.end(), upper.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+  const char* fallback = FallbackEncoderName(upper);
+  AVCodecID id = av_codec_get_id(RiffVideoTags(), static_cast<unsigned>(fourcc));
+  // A code the table lacks (HEVC before FFmpeg 6) names its codec through the fallback, so
+  // that a preferred encoder of that codec is still recognised.
+  if (const AVCodec* codec = fallback ? avcodec_find_encoder_by_name(fallback) : nullptr;
+      id == AV_CODEC_ID_NONE && codec)
+    id = codec->id;
   if (id != AV_CODEC_ID_NONE) {
     if (!preferred_name.empty()) {
       const AVCodec* chosen = avcodec_find_encoder_by_name(preferred_name.c_str());
       // Same codec, or a codec that the table writes under this very code (h263p, ljpeg).
-      if (chosen && IsUsableEncoder(chosen) &&
+      // A hardware encoder only where it opens; elsewhere the software one of its codec.
+      if (chosen && (IsUsableEncoder(chosen) || IsHardwareEncoderAvailable(chosen->name)) &&
           (chosen->id == id ||
            av_codec_get_tag(RiffVideoTags(), chosen->id) == static_cast<unsigned>(fourcc)))
         return chosen->name;
     }
     if (const AVCodec* codec = PreferredEncoderFor(id)) return codec->name;
   }
-  std::string upper = FourccToText(fourcc);
-  std::transform(upper.begin(), upper.end(), upper.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-  if (const char* name = FallbackEncoderName(upper)) {
-    if (IsUsableEncoder(avcodec_find_encoder_by_name(name))) return name;
-  }
+  if (fallback && IsUsableEncoder(avcodec_find_encoder_by_name(fallback))) return fallback;
   return {};
 }
 
@@ -309,12 +316,6 @@ int PositionForQuality(const std::string& encoder_name, int32_t quality) {
                                                    (q - a.quality) / (b.quality - a.quality)));
 }
 
-int32_t CarryQuality(const std::string& from_encoder, int32_t quality, const std::string& to_encoder) {
-  const bool has_quality = QualityScaleOf(from_encoder) != QualityScale::None;
-  return QualityForPosition(to_encoder, has_quality ? PositionForQuality(from_encoder, quality)
-                                                    : kDefaultQualityPosition);
-}
-
 int32_t EffectiveQuality(const std::string& encoder_name, int32_t quality) {
   if (quality > 0 || !IsTodaysEncoder(encoder_name) ||
       QualityScaleOf(encoder_name) == QualityScale::None)
@@ -332,8 +333,12 @@ std::vector<EncoderInfo> ListContainerEncoders(const std::string& muxer) {
     list.back().group = EncoderGroup::Today;
     rest.erase(it);
   }
-  // Device encoders, once they are probed, belong here: after today's, before the rest.
   for (EncoderInfo& e : rest) list.push_back(std::move(e));
+  // The hardware encoders whose device opens here, after the software ones.
+  for (EncoderInfo& e : ListHardwareEncoders(muxer)) {
+    e.hardware = true;
+    list.push_back(std::move(e));
+  }
   return list;
 }
 

@@ -30,9 +30,7 @@ struct EncoderInfo {
   std::string long_name;      // for people
   bool supports_quality = false;  // dwQuality has an effect
   EncoderGroup group = EncoderGroup::More;
-  // A device encoder (VA-API, NVENC, ...), offered only where its device opens. The lists
-  // here hold none: they come after today's encoders, before "More encoders".
-  bool hardware = false;
+  bool hardware = false;  // a device encoder, listed only where its device opens
 };
 
 // How dwQuality (1..10000, 10000 best) reaches an encoder.
@@ -47,7 +45,8 @@ enum class QualityScale {
 std::vector<EncoderInfo> ListAviEncoders();
 // The encoders of that list a container can hold (muxer as ContainerForPath names it; for
 // AVI the whole list), each once: today's encoders first, in the order of TodaysEncoders
-// (group Today), then the rest in the order of ListAviEncoders (group More).
+// (group Today), then the rest in the order of ListAviEncoders, then the hardware encoders
+// that open here (ListHardwareEncoders; group More).
 std::vector<EncoderInfo> ListContainerEncoders(const std::string& muxer);
 
 // FFmpeg's names of today's encoders, in the order they are offered: H.264 (libx264), H.265
@@ -89,9 +88,6 @@ constexpr int kDefaultQualityPosition = 55;
 int32_t QualityForPosition(const std::string& encoder_name, int position);
 // dwQuality -> the nearest position; 0 or less ("encoder default") gives the default one.
 int PositionForQuality(const std::string& encoder_name, int32_t quality);
-// dwQuality chosen for one encoder in another's terms, at the same position (the default
-// one when the first has no quality): what a replaced encoder gets.
-int32_t CarryQuality(const std::string& from_encoder, int32_t quality, const std::string& to_encoder);
 // The dwQuality a run applies: for today's encoders 0 or less stands for the default
 // position (for MJPEG and VP9 a better picture than libavcodec's and libvpx's own low
 // default data rates); every other encoder keeps 0 as its own default.

@@ -10,6 +10,10 @@
 //    BGR24, positive biHeight); other containers take them through the rawvideo encoder.
 //    Any other code picks an encoder through FFmpeg's FOURCC table; a parameter line
 //    "encoder=<name>" picks among encoders of one code (mpeg4, libxvid).
+//  - "encoder=" naming a hardware encoder (h264_vaapi, hevc_nvenc, h264_qsv, ...) uses it
+//    where its device opens; elsewhere the software encoder of the same code, with a note.
+//    Its frames are 4:2:0 (NV12 for VAAPI and Quick Sync), the height padded to even, and
+//    dwQuality becomes its constant quality (HardwareQualityOf).
 //  - dwQuality 1..10000 (10000 best): quantiser 31..1 for the mpegvideo family, CRF 51..0
 //    for libx264 and the other CRF encoders (at least 1 for libsvtav1), linear and
 //    rounded; 0 or less is the quality scale's default position for today's encoders
@@ -23,7 +27,12 @@
 //    WebM, dwKeyFrameEvery when AVICOMPRESSF_KEYFRAMES is set; otherwise the encoder's own
 //    spacing, with a key frame at least every ten seconds of movie, and B-frames where the
 //    encoder uses them. The format block is not used.
-//  - H.264 in MP4 and MOV is yuv420p, the height padded to even with the last row.
+//  - H.264 in MP4 and MOV is yuv420p. A 4:2:0 stream (every lossy encoder's first choice)
+//    is made an even number of rows high: the picture is stretched to it. Lossless and RGB
+//    encoders keep the exact size.
+//  - an encoder the container cannot hold (uncompressed frames in MP4, MJPEG in WebM):
+//    DefaultEncoderForContainer's at its default quality, without the stored options or
+//    data rate; the plan's note says so.
 //  - MJPEG at a fixed quality with no other encoder option is compressed by TurboJPEG,
 //    about three times as fast as libavcodec's encoder, at the JPEG quality whose steps
 //    match the quantiser (JpegQualityForQscale).
@@ -62,6 +71,9 @@ struct EncoderPlan {
   // Encoder:
   AVPixelFormat pixel_format = AV_PIX_FMT_NONE;
   int coded_height = 0;  // the encoder's height: the frame's, or one more to make it even
+  // The chroma rows come in pairs: a movie meant for this plan is made an even number of
+  // rows high (an odd frame is stretched to coded_height).
+  bool even_height = false;
   int64_t bit_rate = 0;  // > 0: a data rate, and its ceiling
   int32_t qscale = -1;   // > 0: a fixed quantiser
   int32_t crf = -1;      // >= 0: a constant rate factor

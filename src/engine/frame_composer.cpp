@@ -172,6 +172,7 @@ bool PlanesConverter::Convert(const FramePlanes& planes, DIB& to) {
 struct FrameComposer::Impl {
   TjHandle decoder;
   ComposeTuning tuning;
+  bool even_height = false;
   DecodeInfo last;
   std::vector<uint8_t> still;  // the still file's bytes; only grows, so it is reused
   std::vector<uint8_t> ended, check;  // a still without its end marker: the check's buffers
@@ -354,6 +355,8 @@ bool FrameComposer::Init() { return impl_->EnsureDecoder(); }
 
 void FrameComposer::SetTuning(const ComposeTuning& tuning) { impl_->tuning = tuning; }
 
+void FrameComposer::SetEvenHeight(bool even) { impl_->even_height = even; }
+
 const DecodeInfo& FrameComposer::LastDecode() const { return impl_->last; }
 
 bool FrameComposer::Compose(const std::string& path, int32_t& movie_width, int32_t& movie_height,
@@ -411,7 +414,7 @@ bool FrameComposer::ComposeBytes(const uint8_t* data, size_t size, int32_t& movi
   // The movie size comes from the still's own size, whatever the decode does below.
   if (movie_width == 0) {
     movie_width = RoundUpToMultipleOf4(width);
-    movie_height = height;
+    movie_height = impl.even_height ? RoundUpToEven(height) : height;
   }
   if (!SizeInReach(movie_width, movie_height)) return false;
 
@@ -484,6 +487,11 @@ int32_t RoundUpToMultipleOf4(int32_t w) {
   // Near the top of the range the next multiple does not exist; stay at the last one.
   if (rounded > std::numeric_limits<int32_t>::max()) return std::numeric_limits<int32_t>::max() & ~3;
   return static_cast<int32_t>(rounded);
+}
+
+int32_t RoundUpToEven(int32_t h) {
+  if (h % 2 == 0) return h;
+  return h == std::numeric_limits<int32_t>::max() ? h - 1 : h + 1;
 }
 
 int DctScaleDenominator(int still_width, int still_height, int32_t movie_width,

@@ -79,7 +79,8 @@ class FrameComposer {
   bool Init();
 
   // Composes the still at `path` into `frame`. When movie_width is 0 (size from the first
-  // image) the still fixes movie_width (rounded up to a multiple of 4) and movie_height.
+  // image) the still fixes movie_width (rounded up to a multiple of 4) and movie_height
+  // (rounded up to even after SetEvenHeight).
   // False: the still gives no frame (unreadable, not a JPEG, undecodable, too large).
   // With `planes`, a still stretched through 4:2:0 planes stops there (planes->filled):
   // `frame` then has the movie size but not the picture (PlanesConverter makes it).
@@ -91,6 +92,9 @@ class FrameComposer {
                     DIB& frame, DIB& decode, FramePlanes* planes = nullptr);
 
   void SetTuning(const ComposeTuning& tuning);
+  // For a 4:2:0 stream (EncoderPlan::even_height): a size taken from a still gets an even
+  // height, and the still is stretched to it.
+  void SetEvenHeight(bool even);
   const DecodeInfo& LastDecode() const;
 
  private:
@@ -100,6 +104,9 @@ class FrameComposer {
 
 // w rounded up to a multiple of 4: if w mod 4 != 0, (trunc(w / 4) + 1) * 4.
 int32_t RoundUpToMultipleOf4(int32_t w);
+
+// h rounded up to even (4:2:0 streams); the largest int32_t rounds down instead.
+int32_t RoundUpToEven(int32_t h);
 
 // The largest of 8, 4 and 2 whose DCT-scaled decode of a still_width x still_height still is
 // at least movie_width x movie_height; 1 when none is. The other factors TurboJPEG offers

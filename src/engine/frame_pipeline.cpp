@@ -43,6 +43,7 @@ struct FramePipeline::Impl {
   std::span<const std::string> stills;
   ComposeTuning tuning;
   bool keep_planes = false;
+  bool even_height = false;
   PlanesConverter converter;  // the caller's, for MakeSurface
   size_t slot_count = 1;
   std::unique_ptr<Slot[]> slots;
@@ -142,11 +143,13 @@ bool FramePipeline::Start() {
   Impl& d = *impl_;
   if (d.worker_count == 0) {
     d.own_composer.SetTuning(d.tuning);
+    d.own_composer.SetEvenHeight(d.even_height);
     return d.own_composer.Init();
   }
   for (int i = 0; i < d.worker_count; ++i) {
     auto worker = std::make_unique<Worker>();
     worker->composer.SetTuning(d.tuning);
+    worker->composer.SetEvenHeight(d.even_height);
     if (!worker->composer.Init()) return false;
     d.workers.push_back(std::move(worker));
   }
@@ -191,6 +194,8 @@ void FramePipeline::Release(size_t k) {
   }
   d.work_ready.notify_all();
 }
+
+void FramePipeline::EvenHeight(bool even) { impl_->even_height = even; }
 
 void FramePipeline::KeepPlanes(bool keep) {
   // For measuring: CHRONOREEL_KEEP_PLANES=0 makes every frame in BGR.

@@ -28,6 +28,8 @@ class FramePipeline {
   // Before Start: stills stretched through 4:2:0 planes stop there (for a writer that takes
   // planes), and their surfaces are made only on request (MakeSurface).
   void KeepPlanes(bool keep);
+  // Before Start: a size taken from a still gets an even height (FrameComposer::SetEvenHeight).
+  void EvenHeight(bool even);
 
   // Makes every decoder and starts the workers. False when a decoder cannot be made.
   bool Start();

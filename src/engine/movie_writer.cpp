@@ -3,10 +3,13 @@
 // The stream follows the encoder plan; here is how it goes into the file:
 //  - uncompressed frames in AVI: rawvideo BGR24 rows, bottom-up and padded as the DIB has
 //    them (positive biHeight); in the other containers through the rawvideo encoder.
-//  - MP4, MOV, Matroska and WebM: the same encoders where the container holds them (checked
-//    at Open), with the codec's own tag; in AVI the user's own code when it names the same
-//    codec. In MP4 and MOV the index goes first (+faststart) so the movie plays while it loads.
+//  - MP4, MOV, Matroska and WebM: the same encoders where the container holds them, else
+//    the container's default (the plan's note), with the codec's own tag; in AVI the user's
+//    own code when it names the same codec. In MP4 and MOV the index goes first
+//    (+faststart) so the movie plays while it loads.
 //  - TurboJPEG's packets go to the muxer as they are, without a copy.
+//  - a hardware encoder gets its device from HardwareFrames, which copies each picture
+//    onto the device where the encoder wants it there (VAAPI).
 
 #include <algorithm>
 #include <cctype>
@@ -18,6 +21,7 @@
 #include <vector>
 
 #include "engine/container.h"
+#include "engine/hardware_frames.h"
 #include "engine/jpeg_frames.h"
 #include "engine/media_owners.h"
 #include "engine/output_replacement.h"
@@ -146,6 +150,7 @@ struct MovieWriter::Impl {
   std::unique_ptr<AVIOContext, IoContextDeleter> io;  // released after `format`
   std::unique_ptr<AVFormatContext, FormatContextDeleter> format;
   std::unique_ptr<AVCodecContext, CodecContextDeleter> encoder;
+  std::unique_ptr<HardwareFrames> hardware;  // a hardware encoder's device
   std::unique_ptr<AVFrame, FrameDeleter> picture;
   std::unique_ptr<AVPacket, PacketDeleter> packet;
   SwsHandle scaler;
@@ -164,6 +169,7 @@ struct MovieWriter::Impl {
     picture.reset();
     packet.reset();
     encoder.reset();
+    hardware.reset();
     format.reset();
     io.reset();
     stream = nullptr;
@@ -281,6 +287,12 @@ bool MovieWriter::Impl::OpenEncoder(int32_t fps, int32_t handler) {
     ctx->gop_size = ctx->gop_size > 0 ? std::min(ctx->gop_size, most) : std::min(most, 250);
   }
 
+  if (IsHardwareEncoderName(plan.encoder)) {
+    hardware = std::make_unique<HardwareFrames>();
+    if (const std::string why = hardware->Attach(ctx, HardwareFamilyOf(plan.encoder), plan.pixel_format);
+        !why.empty())
+      return Fail(prefix + "cannot open encoder " + plan.encoder + ": " + why);
+  }
   if (const int rc = avcodec_open2(ctx, codec, nullptr); rc < 0)
     return Fail(prefix + "cannot open encoder " + plan.encoder + ": " + AvError(rc));
   if (const int rc = avcodec_parameters_from_context(stream->codecpar, ctx); rc < 0)
@@ -295,7 +307,8 @@ bool MovieWriter::Impl::OpenEncoder(int32_t fps, int32_t handler) {
   picture->height = plan.coded_height;
   if (const int rc = av_frame_get_buffer(picture.get(), 0); rc < 0)
     return Fail(prefix + AvError(rc));
-  scaler.reset(sws_getContext(width, height, AV_PIX_FMT_BGR24, width, height, plan.pixel_format,
+  // An odd frame for a 4:2:0 stream is stretched to the even height, not padded.
+  scaler.reset(sws_getContext(width, height, AV_PIX_FMT_BGR24, width, plan.coded_height, plan.pixel_format,
                               SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT, nullptr,
                               nullptr, nullptr));
   if (!scaler)
@@ -408,10 +421,11 @@ bool MovieWriter::Open(const std::string& output_path, const EncoderChoice* comp
   d.muxer = ContainerForPath(output_path);
   const std::string prefix = "cannot open output " + output_path + ": ";
   if (compression && !IsAviContainer(d.muxer)) {
-    // Known before anything is written; AVI takes whatever it always took.
-    const std::string encoder = PlanEncoder(*compression, d.muxer).encoder;
-    if (!encoder.empty() && !EncoderFitsContainer(encoder, d.muxer))
-      return d.Fail(prefix + "the " + d.muxer + " container cannot hold " + encoder);
+    // Known before anything is written: a container that holds neither the stored encoder
+    // nor its own default. AVI takes whatever it always took.
+    const EncoderPlan plan = PlanEncoder(*compression, d.muxer);
+    if (!plan.encoder.empty() && !EncoderFitsContainer(plan.encoder, d.muxer))
+      return d.Fail(prefix + plan.error);
   }
   if (!d.file.Open(output_path, TemporarySuffix(output_path, d.muxer), d.output_locked))
     return d.Fail(d.file.Error());
@@ -452,18 +466,18 @@ bool MovieWriter::Impl::EnsureStream(int frame_width, int frame_height, int32_t 
 
 // The picture is filled in; the encoder takes it as a key frame.
 bool MovieWriter::Impl::SendPicture() {
-  if (plan.coded_height > height) {
-    // The padding row repeats the last one (4:2:0: the chroma rows already cover it).
-    uint8_t* luma = picture->data[0];
-    const ptrdiff_t pitch = picture->linesize[0];
-    std::memcpy(luma + pitch * height, luma + pitch * (height - 1), static_cast<size_t>(width));
-  }
   picture->pts = frames_written;
   // The mpegvideo encoders take a fixed quantiser from each frame, not from the context.
   if (encoder->flags & AV_CODEC_FLAG_QSCALE) picture->quality = encoder->global_quality;
   // Forced key frames only where every frame is one; elsewhere the encoder decides.
   picture->pict_type = plan.key_frame_every == 1 ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
-  if (const int rc = avcodec_send_frame(encoder.get(), picture.get()); rc < 0)
+  AVFrame* frame = picture.get();
+  if (hardware) {
+    std::string why;
+    frame = hardware->FrameFor(frame, &why);
+    if (!frame) return Fail("cannot encode frame: " + why);
+  }
+  if (const int rc = avcodec_send_frame(encoder.get(), frame); rc < 0)
     return Fail("cannot encode frame: " + AvError(rc));
   return Drain();
 }

@@ -27,7 +27,8 @@ class MovieWriter {
   // Opens the temporary file beside output_path (beside the file it leads to, when it is a
   // symbolic link: the link stays, its target is replaced). False on failure, with the reason in
   // Error(); an output that exists and may not be replaced fails here too, and so does a
-  // `compression` whose encoder the container cannot hold.
+  // `compression` for which the container holds neither its encoder nor the container's
+  // default (DefaultEncoderForContainer).
   bool Open(const std::string& output_path, const EncoderChoice* compression = nullptr);
 
   // Creates the stream (the first call), then writes one key frame of 24-bit bottom-up BGR.

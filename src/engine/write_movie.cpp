@@ -31,7 +31,6 @@ MovieWriteResult WriteMovie(const MovieWriteInputs& in, const StageReport& repor
   using End = MovieWriteResult::End;
   MovieWriteResult result;
   result.width = in.width;
-  result.height = in.height;
   ProgressWindow* const window = report.window;
   const size_t m = in.stills.size();
   const EncoderChoice& compression = in.compression;
@@ -39,12 +38,18 @@ MovieWriteResult WriteMovie(const MovieWriteInputs& in, const StageReport& repor
   // The libraries' notes and statistics (x264's, libswscale's) are no news to a user and
   // would bury our own lines in a scheduler's mail; their errors still show.
   av_log_set_level(AV_LOG_ERROR);
-  FramePipeline pipeline(in.stills, in.width, in.height, FramePipeline::DefaultWorkers());
+  // A 4:2:0 stream wants an even height: the stills are stretched to it, as they are to a
+  // width of a multiple of 4.
+  const EncoderPlan plan = PlanEncoder(compression, ContainerForPath(in.output_path), in.width,
+                                       RoundUpToEven(in.height));
+  const int32_t height = plan.even_height ? RoundUpToEven(in.height) : in.height;
+  result.height = height;
+  FramePipeline pipeline(in.stills, in.width, height, FramePipeline::DefaultWorkers());
+  pipeline.EvenHeight(plan.even_height);
   // Frames that go to the writer untouched can stay as the planes the decoder made; a
   // deflickered or stamped frame is worked on in BGR from the start.
   const bool touched = Deflicker(in.deflicker_frames).Enabled() || !in.stamp_text.empty();
-  pipeline.KeepPlanes(!touched && PlanEncoder(compression, ContainerForPath(in.output_path), in.width,
-                                              in.height).takes_planes);
+  pipeline.KeepPlanes(!touched && plan.takes_planes);
   MovieWriter writer;
   writer.SetOutputLocked(in.output_locked);
   if (!pipeline.Start()) return result;  // NoDecoder
@@ -58,6 +63,8 @@ MovieWriteResult WriteMovie(const MovieWriteInputs& in, const StageReport& repor
     result.error = writer.Error();
     return result;
   }
+  // Another encoder than the stored one: said once, before the first frame.
+  if (!plan.note.empty()) report.host.LogLine(plan.note);
   if (window) {
     window->SetStatus("Status: Adding Frames to AVI");
     window->Refresh();

@@ -209,8 +209,10 @@ CompressionDialog::CompressionDialog(std::vector<EncoderInfo> encoders, Compress
   int selected = row_of(stored_encoder_);
   if (selected < 0) selected = row_of(DefaultEncoderForContainer(muxer));
   if (selected < 0) selected = encoders_.empty() ? -1 : cmbCompressor->findData(0);
-  // A quality chosen for an encoder without one says nothing: the default position.
-  stored_position_ = QualityScaleOf(stored_encoder_) == QualityScale::None
+  // A quality chosen for an encoder without one says nothing, and a replaced encoder runs
+  // at its default (as the run takes it): the default position.
+  const bool replaced = row_of(stored_encoder_) < 0;
+  stored_position_ = replaced || QualityScaleOf(stored_encoder_) == QualityScale::None
                          ? kDefaultQualityPosition
                          : PositionForQuality(stored_encoder_, r.dwQuality);
   sldQuality->setValue(stored_position_);

@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "engine/codecs.h"
 #include "setup/ini.h"
 #include "support/jpeg_maker.h"
 #include "support/probe_movie.h"
@@ -104,6 +105,7 @@ struct OverrideCase {
   std::string err_contains;  // in standard error
   std::string copy = "";     // a copy of the movie that the command afterwards makes
   int stills_left = -1;      // stills in stills/ afterwards; -1: not looked at
+  std::string codec = "";    // of the movie, with yuv420p; empty: not looked at
 };
 
 void PrintTo(const OverrideCase& c, std::ostream* os) {
@@ -140,7 +142,10 @@ TEST_P(AutomatedOverride, MakesTheMovieTheSwitchesAskFor) {
   ASSERT_TRUE(run.status.has_value()) << "no normal end; output:\n" << run.err;
   EXPECT_EQ(*run.status, c.status) << run.err;
   if (!c.err_contains.empty()) {
-    EXPECT_NE(run.err.find(Expand(c.err_contains, w)), std::string::npos) << run.err;
+    const std::string said = Expand(c.err_contains, w);
+    const size_t at = run.err.find(said);
+    EXPECT_NE(at, std::string::npos) << run.err;
+    EXPECT_EQ(run.err.find(said, at + 1), std::string::npos) << "said twice:\n" << run.err;
   }
 
   const std::string movie = c.movie.empty() ? w.movie : w.dir.File(c.movie);
@@ -154,6 +159,10 @@ TEST_P(AutomatedOverride, MakesTheMovieTheSwitchesAskFor) {
     EXPECT_EQ(probed.height, 48);
     EXPECT_EQ(probed.rate_num, 10);
     EXPECT_EQ(probed.rate_den, 1);
+    if (!c.codec.empty()) {
+      EXPECT_EQ(probed.codec_name, c.codec);
+      EXPECT_EQ(probed.pixel_format, "yuv420p");
+    }
     if (movie != w.movie) {
       EXPECT_FALSE(fs::exists(w.movie));  // the override replaced the path
     }
@@ -232,6 +241,17 @@ INSTANTIATE_TEST_SUITE_P(
                      kStills,
                      "Movies Out/Garden Day.AVI",
                      ""},
+        // The setup's uncompressed frames fit AVI and MOV; MP4, Matroska and WebM take their
+        // default encoder and say so once.
+        OverrideCase{"OutputMp4", {"/op=@/out.mp4"}, nullptr, 0, kStills, "out.mp4",
+                     "chronoreel: the mp4 container cannot hold rawvideo: H.264 (libx264) is used instead\n",
+                     "", -1, "h264"},
+        OverrideCase{"OutputMkv", {"/op=@/out.mkv"}, nullptr, 0, kStills, "out.mkv",
+                     "chronoreel: the matroska container cannot hold rawvideo: H.264 (libx264) is used instead\n",
+                     "", -1, "h264"},
+        OverrideCase{"OutputWebm", {"/op=@/out.webm"}, nullptr, 0, kStills, "out.webm",
+                     "chronoreel: the webm container cannot hold rawvideo: VP9 (libvpx-vp9) is used instead\n",
+                     "", -1, "vp9"},
         OverrideCase{"OutputFolderMissing",
                      {"/op=@/no such folder/x.avi"},
                      nullptr,
@@ -377,6 +397,45 @@ TEST(AutomatedRun, QuietRunWritesNoProgress) {
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.err, "");
     EXPECT_GT(test::ProbeMovie(w.movie).FrameCount(), 0);
+  }
+}
+
+// A setup file naming a hardware encoder whose device this machine lacks still makes its
+// movie, with the software encoder of the same format, and the run succeeds.
+TEST(AutomatedRun, HardwareEncoderWithoutItsDeviceMakesTheMovieInSoftware) {
+  const struct {
+    const char* fourcc;
+    const char* encoder;
+    const char* codec;  // as read back
+    const char* movie;
+  } cases[] = {
+      {"H264", "h264_vaapi", "h264", "out.mp4"},
+      {"HEVC", "hevc_nvenc", "hevc", "out.mkv"},
+      {"H264", "h264_qsv", "h264", "out.avi"},
+      {"H264", "h264_v4l2m2m", "h264", "out.mov"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.encoder);
+    World w;
+    const std::string movie = w.dir.File(c.movie);
+    const std::string parms = std::string("encoder=") + c.encoder + "\n";
+    std::string hex;
+    for (const char ch : parms) {
+      char digits[3];
+      std::snprintf(digits, sizeof digits, "%02X", static_cast<unsigned char>(ch));
+      hex += digits;
+    }
+    hex.resize(64, '0');
+    WriteText(w.setup, SetupText(w.stills, movie) + "[Compress]\nHandler=" +
+                           std::to_string(FourccFromText(c.fourcc)) + "\nQuality=8000\nParms=" +
+                           std::to_string(parms.size()) + "\nParmsData00001=" + hex + "\n");
+    const test::ProgramRun run = RunChronoreel(w.dir.Str(), {"/a", "/f=cam.tls", "/i"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    const test::ProbedMovie probed = test::ProbeMovie(movie);
+    EXPECT_EQ(probed.codec_name, c.codec);
+    EXPECT_EQ(probed.FrameCount(), kStills);
+    // The encoders' own banners stay out of a scheduler's mail.
+    EXPECT_EQ(run.err.find("x265 ["), std::string::npos) << run.err;
   }
 }
 

@@ -6,10 +6,17 @@
 #include "engine/encoder_plan.h"
 
 #include <algorithm>
+#include <cstdlib>
+#include <filesystem>
 #include <set>
+
+#include "engine/container.h"
+#include "engine/hardware_encoders.h"
+#include "support/env_guard.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
+#include <libavutil/log.h>
 }
 
 namespace chronoreel {
@@ -67,8 +74,6 @@ TEST(QualityScaleTest, PositionsRoundTripAndRise) {
     }
   }
   EXPECT_EQ(CrfForQuality(QualityForPosition("libx264", kDefaultQualityPosition)), 23);
-  EXPECT_EQ(CarryQuality("libx264", 7700, "libx265"), QualityForPosition("libx265", 77));
-  EXPECT_EQ(CarryQuality("rawvideo", 50, "libx264"), QualityForPosition("libx264", kDefaultQualityPosition));
 }
 
 // dwQuality 0 plans today's encoders at the default position (MJPEG through TurboJPEG); the
@@ -191,6 +196,7 @@ TEST(EncoderListTest, CodesResolveThroughTheTable) {
       {"DIB ", "", "rawvideo"}, {"MJPG", "", "mjpeg"},        {"mjpg", "", "mjpeg"},
       {"XVID", "", "mpeg4"},    {"DIVX", "", "mpeg4"},        {"FMP4", "libxvid", "libxvid"},
       {"FMP4", "mjpeg", "mpeg4"}, {"H264", "", "libx264"},    {"ZZZZ", "", ""},
+      {"HEVC", "", "libx265"},  {"hevc", "libx264", "libx265"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.fourcc) + "/" + c.preferred);
@@ -228,6 +234,97 @@ TEST(EncoderOptionsTest, PrivateOptionsWithDefaultsAndChoices) {
       EXPECT_NE(std::find(it->choices.begin(), it->choices.end(), c.a_choice), it->choices.end());
     }
   }
+}
+
+// ---- hardware encoders ----
+
+TEST(HardwareEncoderTest, FamiliesSoftwareStandInsAndQualityScales) {
+  const struct {
+    const char* name;
+    HardwareFamily family;
+    const char* software;  // "" for no stand-in
+    int32_t worst, best;   // the constant quality at dwQuality 1 and 10000; -1: none
+  } cases[] = {
+      {"h264_vaapi", HardwareFamily::Vaapi, "libx264", 51, 1},
+      {"hevc_nvenc", HardwareFamily::Nvenc, "libx265", 51, 1},
+      {"h264_qsv", HardwareFamily::Qsv, "libx264", 51, 1},
+      {"vp9_qsv", HardwareFamily::Qsv, "libvpx-vp9", 51, 1},
+      {"vp9_vaapi", HardwareFamily::Vaapi, "libvpx-vp9", 255, 1},
+      {"mjpeg_vaapi", HardwareFamily::Vaapi, "mjpeg", 1, 100},
+      {"mpeg2_qsv", HardwareFamily::Qsv, "mpeg2video", 51, 1},
+      {"h264_v4l2m2m", HardwareFamily::V4l2m2m, "libx264", -1, -1},
+      {"libx264", HardwareFamily::None, "", -1, -1},
+      {"vaapi", HardwareFamily::None, "", -1, -1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(HardwareFamilyOf(c.name), c.family);
+    EXPECT_EQ(IsHardwareEncoderName(c.name), c.family != HardwareFamily::None);
+    if (!avcodec_find_encoder_by_name(c.name)) continue;
+    if (*c.software && avcodec_find_encoder_by_name(c.software)) {
+      EXPECT_EQ(SoftwareEncoderFor(c.name), c.software);
+    }
+    const HardwareQuality scale = HardwareQualityOf(c.name);
+    EXPECT_EQ(HardwareQualityValue(scale, 1), c.worst);
+    EXPECT_EQ(HardwareQualityValue(scale, 10000), c.best);
+    EXPECT_EQ(HardwareQualityValue(scale, 0), -1);
+    for (int32_t q = 2; c.worst >= 0 && q <= 10000; ++q) {
+      const int32_t step = HardwareQualityValue(scale, q) - HardwareQualityValue(scale, q - 1);
+      ASSERT_TRUE(c.best > c.worst ? step >= 0 : step <= 0) << q;
+    }
+  }
+  EXPECT_EQ(SoftwareEncoderFor("no_such_vaapi"), "");
+}
+
+bool Listed(const std::vector<std::string>& names, const std::string& name) {
+  return std::find(names.begin(), names.end(), name) != names.end();
+}
+
+// Only an encoder whose device opened is offered, and what is offered writes with itself.
+TEST(HardwareEncoderTest, OnlyEncodersThatOpenAreListed) {
+  const std::vector<std::string> available = AvailableHardwareEncoders();
+  const bool no_render_node = !std::filesystem::exists("/dev/dri");
+  void* it = nullptr;
+  while (const AVCodec* codec = av_codec_iterate(&it)) {
+    if (!av_codec_is_encoder(codec) || !IsHardwareEncoderName(codec->name)) continue;
+    SCOPED_TRACE(codec->name);
+    const std::string reason = HardwareUnavailableReason(codec->name);
+    EXPECT_EQ(IsHardwareEncoderAvailable(codec->name), reason.empty());
+    EXPECT_EQ(Listed(available, codec->name), reason.empty());
+    const HardwareFamily family = HardwareFamilyOf(codec->name);
+    if (no_render_node && (family == HardwareFamily::Vaapi || family == HardwareFamily::Qsv)) {
+      EXPECT_EQ(reason, "no " + HardwareFamilyName(family) + " device");
+    }
+  }
+  for (const char* muxer : {"avi", "mp4", "matroska", "webm"}) {
+    for (const EncoderInfo& e : ListHardwareEncoders(muxer)) {
+      SCOPED_TRACE(e.name);
+      EXPECT_TRUE(Listed(available, e.name));
+      EXPECT_NE(e.long_name.find("hardware"), std::string::npos);
+      EXPECT_EQ(EncoderNameForFourcc(e.fourcc, e.name), e.name);
+      EXPECT_TRUE(IsAviContainer(muxer) || EncoderFitsContainer(e.name, muxer));
+    }
+  }
+  test::EnvGuard off("CHRONOREEL_NO_HARDWARE_ENCODERS", "1");
+  EXPECT_TRUE(AvailableHardwareEncoders().empty());
+  EXPECT_TRUE(ListHardwareEncoders("mp4").empty());
+  EXPECT_NE(HardwareUnavailableReason("h264_vaapi").find("switched off"), std::string::npos);
+  EXPECT_EQ(EncoderNameForFourcc(FourccFromText("H264"), "h264_vaapi"), SoftwareEncoderFor("h264_vaapi"));
+}
+
+// In a process of its own, so that the probe really runs: FFmpeg's complaints about missing
+// devices stay unheard even at its most talkative, and its messages flow again afterwards.
+TEST(HardwareEncoderTest, TheProbeIsSilent) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        unsetenv("CHRONOREEL_NO_HARDWARE_ENCODERS");
+        av_log_set_level(AV_LOG_DEBUG);
+        AvailableHardwareEncoders();
+        av_log(nullptr, AV_LOG_ERROR, "after\n");
+        std::exit(0);
+      },
+      ::testing::ExitedWithCode(0), "^after\n$");
 }
 
 }  // namespace

@@ -50,6 +50,9 @@ TEST(RoundUpToMultipleOf4, RoundsUpOnlyWhatIsNotAMultiple) {
   const std::pair<int32_t, int32_t> cases[] = {{321, 324}, {320, 320}, {323, 324}, {1, 4}, {0, 0},
                                                {642, 644}, {INT32_MAX, INT32_MAX & ~3}};
   for (auto [in, out] : cases) EXPECT_EQ(RoundUpToMultipleOf4(in), out) << in;
+  const std::pair<int32_t, int32_t> even[] = {{1079, 1080}, {1080, 1080}, {1, 2}, {0, 0},
+                                              {INT32_MAX, INT32_MAX - 1}};
+  for (auto [in, out] : even) EXPECT_EQ(RoundUpToEven(in), out) << in;
 }
 
 struct StillCase {
@@ -58,6 +61,7 @@ struct StillCase {
   int32_t want_width, want_height;
   JpegSubsampling subsampling;
   bool stretched;  // goes through the decode surface
+  bool even_height = false;  // for a 4:2:0 stream
 };
 
 class ComposeStill : public ::testing::TestWithParam<StillCase> {};
@@ -73,6 +77,7 @@ TEST_P(ComposeStill, FillsTheFrameUprightAndInColour) {
                                           top, bottom, {95, c.subsampling});
   FrameComposer composer;
   ASSERT_TRUE(composer.Init());
+  composer.SetEvenHeight(c.even_height);
   DIB frame, decode;
   int32_t width = c.movie_width, height = c.movie_height;
   ASSERT_TRUE(composer.Compose(path, width, height, frame, decode));
@@ -94,6 +99,10 @@ INSTANTIATE_TEST_SUITE_P(
                       StillCase{64, 48, 0, 0, 64, 48, JpegSubsampling::kGray, false},
                       StillCase{64, 48, 64, 48, 64, 48, JpegSubsampling::k422, false},
                       StillCase{642, 480, 0, 0, 644, 480, JpegSubsampling::k420, true},
+                      StillCase{62, 47, 0, 0, 64, 47, JpegSubsampling::k420, true},
+                      StillCase{62, 47, 0, 0, 64, 48, JpegSubsampling::k420, true, true},
+                      StillCase{64, 47, 0, 0, 64, 48, JpegSubsampling::k444, true, true},
+                      StillCase{64, 47, 64, 47, 64, 47, JpegSubsampling::k444, false, true},
                       StillCase{320, 240, 324, 240, 324, 240, JpegSubsampling::k444, true},
                       StillCase{640, 480, 160, 120, 160, 120, JpegSubsampling::k420, false},
                       StillCase{100, 80, 400, 300, 400, 300, JpegSubsampling::kGray, true},

@@ -10,6 +10,7 @@
 #include <fstream>
 #include <thread>
 
+#include "engine/codecs.h"
 #include "engine/movie_gen.h"
 #include "engine/output_lock.h"
 #include "support/fake_host.h"
@@ -202,6 +203,8 @@ struct CancelCase {
   const char* name;
   Trigger trigger;
   int frames_in_movie;  // -2: no movie file at all; -1: a file without a stream
+  const char* output = "cam.avi";
+  const char* fourcc = "DIB ";  // x264 and libvpx hold frames back until they are flushed
 };
 
 class CancelTest : public MakeMovieTest, public ::testing::WithParamInterface<CancelCase> {};
@@ -217,6 +220,9 @@ TEST_P(CancelTest, EndsWithCancelledStatusAndNoCommand) {
   SetMarkerCommand();
   gen_.SetDeleteOldImages(true);
   gen_.SetDeleteOldImagesHours(0);
+  const std::string output = dir_.File(GetParam().output);
+  gen_.SetOutputAVIPath(output);
+  gen_.SetCompressHandler(FourccFromText(GetParam().fourcc));
   switch (GetParam().trigger) {
     case Trigger::ScanLabel: host_.CancelOnLabel("Found: 0612", true); break;
     case Trigger::SortStatus: host_.CancelOnStatus("Status: Sorting Files By Date"); break;
@@ -240,14 +246,18 @@ TEST_P(CancelTest, EndsWithCancelledStatusAndNoCommand) {
   EXPECT_FALSE(gen_.LastRunCompleted());
   EXPECT_EQ(gen_.LastRunEnd(), MovieGen::RunEnd::Stopped);
   if (GetParam().frames_in_movie == -2) {
-    EXPECT_FALSE(fs::exists(Output()));
+    EXPECT_FALSE(fs::exists(output));
   } else {
-    EXPECT_EQ(test::ProbeMovie(Output()).VideoFrames(), GetParam().frames_in_movie);
+    EXPECT_EQ(test::ProbeMovie(output).VideoFrames(), GetParam().frames_in_movie);
+    if (GetParam().frames_in_movie > 0) {
+      EXPECT_EQ(test::KeyFlagsByFfprobe(output).size(), static_cast<size_t>(GetParam().frames_in_movie));
+      EXPECT_EQ(test::DecodeAllFrames(output).size(), static_cast<size_t>(GetParam().frames_in_movie));
+    }
   }
   // No temporary file is left beside the movie.
   for (const auto& e : fs::directory_iterator(dir_.Path())) {
     const std::string name = e.path().filename().string();
-    EXPECT_TRUE(name == "in" || name == "cam.avi") << name;
+    EXPECT_TRUE(name == "in" || name == GetParam().output) << name;
   }
 }
 
@@ -257,7 +267,10 @@ INSTANTIATE_TEST_SUITE_P(
                       CancelCase{"after_scan", Trigger::SortStatus, -2},
                       CancelCase{"selection", Trigger::SelectionLabel, -2},
                       CancelCase{"before_frames", Trigger::BeforeFrames, -1},
-                      CancelCase{"frame_loop", Trigger::FirstFrame, 1}),
+                      CancelCase{"frame_loop", Trigger::FirstFrame, 1},
+                      CancelCase{"frame_loop_mp4", Trigger::FirstFrame, 1, "cam.mp4", "H264"},
+                      CancelCase{"frame_loop_mkv", Trigger::FirstFrame, 1, "cam.mkv", "H264"},
+                      CancelCase{"frame_loop_webm", Trigger::FirstFrame, 1, "cam.webm", "VP90"}),
     [](const auto& p) { return std::string(p.param.name); });
 
 TEST_F(MakeMovieTest, CancelDuringShellWaitLeavesItRunningAndFinishesTheRun) {

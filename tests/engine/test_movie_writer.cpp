@@ -17,11 +17,14 @@
 
 #include "engine/codecs.h"
 #include "engine/container.h"
+#include "engine/hardware_encoders.h"
 #include "engine/output_replacement.h"
 
 extern "C" {
+#include <libavcodec/avcodec.h>
 #include <libavutil/log.h>
 }
+#include "support/env_guard.h"
 #include "support/probe_movie.h"
 #include "support/test_files.h"
 
@@ -281,8 +284,8 @@ INSTANTIATE_TEST_SUITE_P(Codecs, AviPlanesTest,
                                            PlanesCase{"XVID", "XVID", 8000, true},
                                            PlanesCase{"H264", "H264", 0, true},
                                            PlanesCase{"H264InMp4", "H264", 0, true, "", "movie.mp4"},
-                                           // an odd height: libx264 takes no 4:2:0, or in MP4
-                                           // a picture one row taller
+                                           // an odd height: the picture is stretched a row
+                                           // taller, which planes of 47 rows are not
                                            PlanesCase{"H264OddHeight", "H264", 0, false, "", "movie.avi", 47},
                                            PlanesCase{"H264InMp4OddHeight", "H264", 0, false, "",
                                                       "movie.mp4", 47},
@@ -292,14 +295,27 @@ INSTANTIATE_TEST_SUITE_P(Codecs, AviPlanesTest,
                                            PlanesCase{"DIB", "DIB ", 0, false}),
                          [](const auto& param_info) { return std::string(param_info.param.name); });
 
-// Sizes whose rows need padding, or whose height is odd, still come out the right way up.
-class AviSizeTest : public ::testing::TestWithParam<std::tuple<const char*, int, int>> {};
+// Sizes whose rows need padding, or whose height is odd, still come out the right way up;
+// a 4:2:0 stream is an even number of rows high (stretched, not padded), lossless ones
+// keep the exact size.
+struct SizeRow {
+  const char* fourcc;
+  const char* file;
+  int width, height;
+  int stored_height;
+};
+
+void PrintTo(const SizeRow& c, std::ostream* os) {
+  *os << c.fourcc << " " << c.file << " " << c.width << "x" << c.height;
+}
+
+class AviSizeTest : public ::testing::TestWithParam<SizeRow> {};
 
 TEST_P(AviSizeTest, OddSizesKeepTheirPicture) {
-  const auto [fourcc, width, height] = GetParam();
-  if (!HasEncoder(fourcc)) GTEST_SKIP();
+  const auto [fourcc, file, width, height, stored_height] = GetParam();
+  if (std::string(fourcc) != "DIB " && !HasEncoder(fourcc)) GTEST_SKIP();
   TempDir dir("avi-size");
-  const std::string out = dir.File("odd.avi");
+  const std::string out = dir.File(file);
   const Bgr top{0, 0, 240}, bottom{240, 0, 0};
   MovieWriter w;
   ASSERT_TRUE(w.Open(out));
@@ -309,22 +325,103 @@ TEST_P(AviSizeTest, OddSizesKeepTheirPicture) {
   const auto frames = test::DecodeAllFrames(out);
   ASSERT_EQ(frames.size(), 1u);
   ASSERT_EQ(frames[0].width, width);
-  ASSERT_EQ(frames[0].height, height);
-  double got_top[3], got_bottom[3];
-  frames[0].MeanColour(0, 0, width, height / 2 - 2, got_top);
-  frames[0].MeanColour(0, height / 2 + 2, width, height, got_bottom);
+  ASSERT_EQ(frames[0].height, stored_height);
+  double got_top[3], got_bottom[3], last_row[3];
+  frames[0].MeanColour(0, 0, width, stored_height / 2 - 2, got_top);
+  frames[0].MeanColour(0, stored_height / 2 + 2, width, stored_height, got_bottom);
+  frames[0].MeanColour(0, stored_height - 1, width, stored_height, last_row);
   EXPECT_NEAR(got_top[2], 240, 12);
   EXPECT_NEAR(got_top[0], 0, 12);
   EXPECT_NEAR(got_bottom[0], 240, 12);
   EXPECT_NEAR(got_bottom[2], 0, 12);
+  EXPECT_NEAR(last_row[0], 240, 12) << "the last row is picture";
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, AviSizeTest,
-                         ::testing::Values(std::make_tuple("DIB ", 30, 20),
-                                           std::make_tuple("DIB ", 33, 17),
-                                           std::make_tuple("MJPG", 30, 21),
-                                           std::make_tuple("H264", 36, 21),
-                                           std::make_tuple("FFV1", 30, 21)));
+                         ::testing::Values(SizeRow{"DIB ", "odd.avi", 30, 20, 20},
+                                           SizeRow{"DIB ", "odd.avi", 33, 17, 17},
+                                           SizeRow{"MJPG", "odd.avi", 30, 21, 21},
+                                           SizeRow{"H264", "odd.avi", 36, 21, 22},
+                                           SizeRow{"H264", "odd.mkv", 36, 21, 22},
+                                           SizeRow{"FMP4", "odd.mp4", 36, 21, 22},
+                                           SizeRow{"VP90", "odd.webm", 36, 21, 22},
+                                           SizeRow{"FFV1", "odd.avi", 30, 21, 21},
+                                           SizeRow{"HFYU", "odd.avi", 32, 21, 21}));
+
+// ---- key frames: how far apart each container keeps them ----
+
+struct KeyFrameCase {
+  const char* name;
+  const char* file;
+  const char* fourcc;
+  int32_t fps;
+  int32_t stored_every;  // > 0: the record's KeyFrameEvery with its flag
+  int most_apart;        // frames between key frames at most, and (but 1) at least nearly
+};
+
+void PrintTo(const KeyFrameCase& c, std::ostream* os) { *os << c.name; }
+
+class KeyFrameTest : public ::testing::TestWithParam<KeyFrameCase> {};
+
+// ffprobe reads the key frames; the encoder is flushed at the end, B-frames and all, so
+// every frame written is in the movie.
+TEST_P(KeyFrameTest, KeyFramesComeAsOftenAsTheContainerWants) {
+  const KeyFrameCase& c = GetParam();
+  if (!HasEncoder(c.fourcc)) GTEST_SKIP() << "no encoder for " << c.fourcc;
+  constexpr int kFrames = 260;
+  TempDir dir("key-frames");
+  const std::string out = dir.File(c.file);
+  // Fast settings only; the spacing stays the writer's.
+  EncoderChoice choice = Choice(c.fourcc, 0, std::string(c.fourcc) == "VP90"
+                                                 ? "deadline=realtime\ncpu-used=8\n"
+                                                 : "preset=ultrafast\n");
+  if (c.stored_every > 0) {
+    choice.record.dwFlags = kAviCompressKeyFrames;
+    choice.record.dwKeyFrameEvery = c.stored_every;
+  }
+  {
+    MovieWriter w;
+    ASSERT_TRUE(w.Open(out, &choice)) << w.Error();
+    for (int k = 0; k < kFrames; ++k)
+      // Light that changes slowly: no scene cut, so only the spacing makes key frames.
+      ASSERT_TRUE(w.WriteFrame(Flat(64, 48, {static_cast<uint8_t>(40 + k / 2), 120, 200}).View(),
+                               c.fps, choice))
+          << w.Error();
+    ASSERT_TRUE(w.Finish()) << w.Error();
+  }
+  const std::vector<bool> keys = test::KeyFlagsByFfprobe(out);
+  ASSERT_EQ(keys.size(), static_cast<size_t>(kFrames));
+  ASSERT_TRUE(keys[0]);
+  int widest = 0;
+  for (int k = 0, last = 0; k < kFrames; ++k) {
+    if (!keys[k]) continue;
+    widest = std::max(widest, k - last);
+    last = k;
+  }
+  EXPECT_LE(widest, c.most_apart);
+  // B-frames may shift a key frame in file order by a few packets.
+  EXPECT_GE(widest, c.most_apart > 1 ? c.most_apart - 3 : 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Containers, KeyFrameTest,
+    ::testing::Values(KeyFrameCase{"Mp4Stored", "m.mp4", "H264", 30, 40, 40},
+                      KeyFrameCase{"Mp4TenSeconds", "m.mp4", "H264", 10, 0, 100},
+                      KeyFrameCase{"Mp4EncodersOwn", "m.mp4", "H264", 30, 0, 250},
+                      KeyFrameCase{"MovStored", "m.mov", "H264", 25, 30, 30},
+                      KeyFrameCase{"MovTenSeconds", "m.mov", "H264", 10, 0, 100},
+                      KeyFrameCase{"MovEncodersOwn", "m.mov", "H264", 25, 0, 250},
+                      KeyFrameCase{"MatroskaStored", "m.mkv", "H264", 30, 60, 60},
+                      KeyFrameCase{"MatroskaTenSeconds", "m.mkv", "H264", 10, 0, 100},
+                      KeyFrameCase{"MatroskaEncodersOwn", "m.mkv", "H264", 30, 0, 250},
+                      KeyFrameCase{"WebmStored", "m.webm", "VP90", 30, 50, 50},
+                      KeyFrameCase{"WebmTenSeconds", "m.webm", "VP90", 10, 0, 100},
+                      KeyFrameCase{"WebmEncodersOwn", "m.webm", "VP90", 30, 0, 250},
+                      // AVI: every frame, whatever is stored
+                      KeyFrameCase{"AviStored", "m.avi", "H264", 30, 40, 1},
+                      KeyFrameCase{"AviTenSeconds", "m.avi", "H264", 10, 0, 1},
+                      KeyFrameCase{"AviEncodersOwn", "m.avi", "H264", 30, 0, 1}),
+    [](const auto& p) { return std::string(p.param.name); });
 
 // ---- the temporary file and the output path ----
 
@@ -751,6 +848,53 @@ TEST(MovieWriterCompressionTest, ParameterLinesReachTheEncoder) {
     ASSERT_EQ(movie.FrameCount(), 3);
     for (bool key : movie.key_flags) EXPECT_TRUE(key);
   }
+}
+
+// A hardware encoder without its device (here none has one, or they are switched off)
+// gives the software encoder of its code and a note that says which and why; its own
+// options are passed over, and the movie is made.
+TEST(MovieWriterCompressionTest, HardwareEncoderWithoutItsDeviceFallsBackToSoftware) {
+  const struct {
+    const char* fourcc;
+    const char* hardware;
+    const char* software;
+    const char* codec;  // as read back
+    const char* file;
+  } cases[] = {
+      {"H264", "h264_vaapi", "libx264", "h264", "m.avi"},
+      {"HEVC", "hevc_nvenc", "libx265", "hevc", "m.mkv"},
+      {"H264", "h264_qsv", "libx264", "h264", "m.mp4"},
+      {"H264", "h264_v4l2m2m", "libx264", "h264", "m.mov"},
+      {"MJPG", "mjpeg_vaapi", "mjpeg", "mjpeg", "m.avi"},
+  };
+  for (const char* switch_off : {static_cast<const char*>(nullptr), "1"}) {
+    test::EnvGuard off("CHRONOREEL_NO_HARDWARE_ENCODERS", switch_off);
+    for (const auto& c : cases) {
+      SCOPED_TRACE(std::string(c.hardware) + (switch_off ? ", switched off" : ""));
+      if (IsHardwareEncoderAvailable(c.hardware) || !avcodec_find_encoder_by_name(c.software))
+        continue;
+      const EncoderChoice choice =
+          Choice(c.fourcc, 8000, std::string("encoder=") + c.hardware + "\nlow_power=1\nrc_mode=CQP\n");
+      const EncoderPlan plan = PlanEncoder(choice, ContainerForPath(c.file), 64, 48);
+      ASSERT_EQ(plan.error, "");
+      EXPECT_EQ(plan.encoder, c.software);
+      EXPECT_EQ(plan.note, std::string(c.hardware) + " cannot be used here (" +
+                               HardwareUnavailableReason(c.hardware) + "): " + c.software +
+                               " is used instead");
+      TempDir dir("hw-fallback");
+      const std::string out = dir.File(c.file);
+      MovieWriter w;
+      ASSERT_TRUE(w.Open(out, &choice)) << w.Error();
+      for (int k = 0; k < 3; ++k)
+        ASSERT_TRUE(w.WriteFrame(Textured(64, 48, k).View(), 15, choice)) << w.Error();
+      ASSERT_TRUE(w.Finish()) << w.Error();
+      const test::ProbedMovie movie = test::ProbeMovie(out);
+      EXPECT_EQ(movie.codec_name, c.codec);
+      EXPECT_EQ(movie.FrameCount(), 3);
+    }
+  }
+  // A software encoder named is no hardware matter: no note.
+  EXPECT_EQ(PlanEncoder(Choice("FMP4", 8000, "encoder=mjpeg"), "avi", 64, 48).note, "");
 }
 
 }  // namespace

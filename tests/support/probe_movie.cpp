@@ -54,9 +54,12 @@ void Convert(const AVFrame* f, DecodedFrame& out) {
   out.width = f->width;
   out.height = f->height;
   out.bgr.assign(static_cast<size_t>(f->width) * f->height * 3, 0);
+  // Accurate rounding also keeps libswscale off its fast 4:2:0 path, which leaves the last
+  // columns of a width that is no multiple of 8 unwritten.
   std::unique_ptr<SwsContext, SwsDeleter> sws(
       sws_getContext(f->width, f->height, static_cast<AVPixelFormat>(f->format), f->width,
-                     f->height, AV_PIX_FMT_BGR24, SWS_POINT, nullptr, nullptr, nullptr));
+                     f->height, AV_PIX_FMT_BGR24, SWS_POINT | SWS_ACCURATE_RND, nullptr, nullptr,
+                     nullptr));
   if (!sws) return;
   uint8_t* dst[4] = {out.bgr.data(), nullptr, nullptr, nullptr};
   const int dst_stride[4] = {f->width * 3, 0, 0, 0};

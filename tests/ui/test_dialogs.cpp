@@ -278,7 +278,7 @@ TEST(CompressionDialog, EncodersOfferedFollowTheOutputContainer) {
 }
 
 // The dialog opens on the stored encoder, or on the one the run takes when the container
-// cannot hold it (which then gets the position's quality in its own terms); "More
+// cannot hold it, at the default position as the run takes it; "More
 // encoders" heads the rest and cannot be chosen; key frames are fixed in AVI.
 TEST(CompressionDialog, OpensOnTheEncoderTheRunWritesWith) {
   const struct {
@@ -290,7 +290,7 @@ TEST(CompressionDialog, OpensOnTheEncoderTheRunWritesWith) {
       {"DIB ", "", 50, "avi", "rawvideo", kDefaultQualityPosition},
       {"DIB ", "", 50, "mp4", "libx264", kDefaultQualityPosition},
       {"DIB ", "", 50, "webm", "libvpx-vp9", kDefaultQualityPosition},
-      {"MJPG", "", QualityForPosition("mjpeg", 30), "webm", "libvpx-vp9", 30},
+      {"MJPG", "", QualityForPosition("mjpeg", 30), "webm", "libvpx-vp9", kDefaultQualityPosition},
       {"H264", "", 7700, "matroska", "libx264", 77},
       {"AV01", "encoder=libsvtav1\n", QualityForPosition("libsvtav1", 40), "mp4", "libsvtav1", 40},
   };
