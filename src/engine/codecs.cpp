@@ -6,6 +6,7 @@
 #include <cctype>
 #include <cmath>
 #include <cstdio>
+#include <iterator>
 #include <string_view>
 
 extern "C" {
@@ -61,6 +62,46 @@ const char* FallbackEncoderName(const std::string& upper) {
   for (const auto& f : kFallback)
     if (upper == f.fourcc) return f.encoder;
   return nullptr;
+}
+
+// The code an encoder is stored under: FFmpeg's RIFF table, or for H.265, which that table
+// lacks in older FFmpeg, the code other programs write.
+unsigned CodeFor(AVCodecID id) {
+  if (const unsigned tag = av_codec_get_tag(RiffVideoTags(), id)) return tag;
+  return id == AV_CODEC_ID_HEVC ? static_cast<unsigned>(FourccFromText("HEVC")) : 0;
+}
+
+// Uncompressed first ("DIB "), then every other encoder in FFmpeg's order whose output the
+// container can hold.
+std::vector<EncoderInfo> ListEncodersFor(const std::string& muxer) {
+  std::vector<EncoderInfo> list;
+  const bool avi = IsAviContainer(muxer);
+  if (avi || EncoderFitsContainer("rawvideo", muxer))
+    list.push_back({kFourccDib, "DIB ", "rawvideo", "Full Frames (Uncompressed)", false});
+  const AVOutputFormat* avi_format = av_guess_format("avi", nullptr, nullptr);
+  void* it = nullptr;
+  while (const AVCodec* codec = av_codec_iterate(&it)) {
+    if (!IsUsableEncoder(codec) || codec->id == AV_CODEC_ID_RAWVIDEO) continue;
+    const unsigned tag = CodeFor(codec->id);
+    if (tag == 0) continue;
+    if (avi ? avi_format && avformat_query_codec(avi_format, codec->id, FF_COMPLIANCE_NORMAL) != 1
+            : !EncoderFitsContainer(codec->name, muxer))
+      continue;
+    // The frames are converted with libswscale: the encoder must take one of its outputs.
+    const AVPixelFormat* formats = EncoderPixelFormats(codec);
+    bool convertible = formats == nullptr;
+    for (const AVPixelFormat* f = formats; f && *f != AV_PIX_FMT_NONE; ++f)
+      if (sws_isSupportedOutput(*f)) convertible = true;
+    if (!convertible) continue;
+    EncoderInfo info;
+    info.fourcc = static_cast<int32_t>(tag);
+    info.fourcc_text = FourccToText(info.fourcc);
+    info.name = codec->name;
+    info.long_name = codec->long_name ? codec->long_name : codec->name;
+    info.supports_quality = QualityScaleOf(info.name) != QualityScale::None;
+    list.push_back(std::move(info));
+  }
+  return list;
 }
 
 std::string OptionTypeName(AVOptionType type) {
@@ -206,41 +247,102 @@ int32_t JpegQualityForQscale(int32_t qscale) {
   return std::clamp(static_cast<int32_t>(std::lround(quality)), 1, 100);
 }
 
-std::vector<EncoderInfo> ListContainerEncoders(const std::string& muxer) {
-  std::vector<EncoderInfo> list = ListAviEncoders();
-  if (!IsAviContainer(muxer))
-    std::erase_if(list, [&muxer](const EncoderInfo& e) { return !EncoderFitsContainer(e.name, muxer); });
-  // The hardware encoders whose device opens here, after the software ones.
-  for (EncoderInfo& e : ListHardwareEncoders(muxer)) list.push_back(std::move(e));
-  return list;
+namespace {
+
+constexpr const char* kTodaysEncoders[] = {"libx264",    "libx265", "libsvtav1", "libvpx-vp9",
+                                           "mjpeg",      "ffv1",    "rawvideo"};
+
+struct QualityPoint {
+  int position;
+  int32_t quality;
+};
+
+// x264's line: dwQuality 1..10000 is CRF 51..0, position 0..100 is the same line.
+constexpr QualityPoint kLinearQuality[] = {{0, 1}, {100, 10000}};
+
+// Positions to dwQuality where the movie's SSIM against the stills matches x264's at the
+// same position (interpolated in dB between measured points). Measured by
+// bench/quality_scale.sh on 2026-12-10: 20 stills of 1920x1080 from make-photo-stills.sh,
+// MP4 for the CRF encoders, AVI for MJPEG (TurboJPEG). SVT-AV1 and VP9 at their worst here
+// (CRF 51 of 63) still look better than x264 at CRF 36, MJPEG at quantiser 31 about as
+// good, so their lowest positions all lead to that worst dwQuality.
+constexpr QualityPoint kX265Quality[] = {{0, 1}, {10, 1007}, {20, 2014}, {29, 3008}, {39, 3942},
+    {47, 4579}, {55, 5444}, {63, 6286}, {71, 7178}, {78, 8042}, {86, 9091}, {94, 9835},
+    {100, 10000}};
+constexpr QualityPoint kSvtAv1Quality[] = {{0, 1}, {39, 1091}, {47, 2558}, {55, 4627}, {63, 7094},
+    {71, 8643}, {78, 9647}, {86, 9804}, {100, 10000}};
+constexpr QualityPoint kVp9Quality[] = {{0, 1}, {47, 1376}, {55, 3629}, {63, 5305}, {71, 6915},
+    {78, 8333}, {86, 9089}, {94, 9553}, {100, 10000}};
+constexpr QualityPoint kMjpegQuality[] = {{0, 1}, {29, 541}, {39, 5690}, {47, 7656}, {55, 8780},
+    {63, 9422}, {71, 9773}, {100, 10000}};
+
+std::span<const QualityPoint> QualityTable(const std::string& encoder_name) {
+  if (encoder_name == "libx265") return kX265Quality;
+  if (encoder_name == "libsvtav1") return kSvtAv1Quality;
+  if (encoder_name == "libvpx-vp9") return kVp9Quality;
+  if (encoder_name == "mjpeg") return kMjpegQuality;
+  return kLinearQuality;
 }
 
-std::vector<EncoderInfo> ListAviEncoders() {
+}  // namespace
+
+std::span<const char* const> TodaysEncoders() { return kTodaysEncoders; }
+
+bool IsTodaysEncoder(const std::string& encoder_name) {
+  return std::any_of(std::begin(kTodaysEncoders), std::end(kTodaysEncoders),
+                     [&](const char* name) { return encoder_name == name; });
+}
+
+int32_t QualityForPosition(const std::string& encoder_name, int position) {
+  const std::span<const QualityPoint> table = QualityTable(encoder_name);
+  const int p = std::clamp(position, 0, kQualityPositions);
+  size_t i = 1;
+  while (i + 1 < table.size() && table[i].position < p) ++i;
+  const QualityPoint& a = table[i - 1];
+  const QualityPoint& b = table[i];
+  return a.quality + static_cast<int32_t>(std::lround(static_cast<double>(b.quality - a.quality) *
+                                                      (p - a.position) / (b.position - a.position)));
+}
+
+int PositionForQuality(const std::string& encoder_name, int32_t quality) {
+  if (quality <= 0) return kDefaultQualityPosition;
+  const std::span<const QualityPoint> table = QualityTable(encoder_name);
+  const int32_t q = std::clamp(quality, table.front().quality, table.back().quality);
+  size_t i = 1;
+  while (i + 1 < table.size() && table[i].quality < q) ++i;
+  const QualityPoint& a = table[i - 1];
+  const QualityPoint& b = table[i];
+  return a.position + static_cast<int>(std::lround(static_cast<double>(b.position - a.position) *
+                                                   (q - a.quality) / (b.quality - a.quality)));
+}
+
+int32_t EffectiveQuality(const std::string& encoder_name, int32_t quality) {
+  if (quality > 0 || !IsTodaysEncoder(encoder_name) ||
+      QualityScaleOf(encoder_name) == QualityScale::None)
+    return quality;
+  return QualityForPosition(encoder_name, kDefaultQualityPosition);
+}
+
+std::vector<EncoderInfo> ListContainerEncoders(const std::string& muxer) {
+  std::vector<EncoderInfo> rest = ListEncodersFor(muxer);
   std::vector<EncoderInfo> list;
-  list.push_back({kFourccDib, "DIB ", "rawvideo", "Full Frames (Uncompressed)", false});
-  const AVOutputFormat* avi = av_guess_format("avi", nullptr, nullptr);
-  void* it = nullptr;
-  while (const AVCodec* codec = av_codec_iterate(&it)) {
-    if (!IsUsableEncoder(codec) || codec->id == AV_CODEC_ID_RAWVIDEO) continue;
-    const unsigned tag = av_codec_get_tag(RiffVideoTags(), codec->id);
-    if (tag == 0) continue;
-    if (avi && avformat_query_codec(avi, codec->id, FF_COMPLIANCE_NORMAL) != 1) continue;
-    // The frames are converted with libswscale: the encoder must take one of its outputs.
-    const AVPixelFormat* formats = EncoderPixelFormats(codec);
-    bool convertible = formats == nullptr;
-    for (const AVPixelFormat* f = formats; f && *f != AV_PIX_FMT_NONE; ++f)
-      if (sws_isSupportedOutput(*f)) convertible = true;
-    if (!convertible) continue;
-    EncoderInfo info;
-    info.fourcc = static_cast<int32_t>(tag);
-    info.fourcc_text = FourccToText(info.fourcc);
-    info.name = codec->name;
-    info.long_name = codec->long_name ? codec->long_name : codec->name;
-    info.supports_quality = QualityScaleOf(info.name) != QualityScale::None;
-    list.push_back(std::move(info));
+  for (const char* name : kTodaysEncoders) {
+    const auto it = std::find_if(rest.begin(), rest.end(), [name](const EncoderInfo& e) { return e.name == name; });
+    if (it == rest.end()) continue;
+    list.push_back(std::move(*it));
+    list.back().group = EncoderGroup::Today;
+    rest.erase(it);
+  }
+  for (EncoderInfo& e : rest) list.push_back(std::move(e));
+  // The hardware encoders whose device opens here, after the software ones.
+  for (EncoderInfo& e : ListHardwareEncoders(muxer)) {
+    e.hardware = true;
+    list.push_back(std::move(e));
   }
   return list;
 }
+
+std::vector<EncoderInfo> ListAviEncoders() { return ListEncodersFor("avi"); }
 
 const AVPixelFormat* EncoderPixelFormats(const AVCodec* codec) {
 #if LIBAVCODEC_VERSION_INT >= AV_VERSION_INT(61, 13, 100)

@@ -116,7 +116,8 @@ EncoderPlan PlanEncoder(const EncoderChoice& choice, const std::string& muxer, i
   plan.options = std::move(parms);
 
   const bool rate_set = (record.dwFlags & kAviCompressDataRate) && record.dwBytesPerSecond > 0;
-  const int32_t qscale = QscaleForQuality(record.dwQuality);
+  const int32_t quality = EffectiveQuality(plan.encoder, record.dwQuality);
+  const int32_t qscale = QscaleForQuality(quality);
   // MJPEG at a plain quality goes through TurboJPEG; a data rate or encoder options need
   // libavcodec's encoder, which knows them.
   const bool hardware = IsHardwareEncoderName(plan.encoder);
@@ -156,7 +157,9 @@ EncoderPlan PlanEncoder(const EncoderChoice& choice, const std::string& muxer, i
   } else if (const QualityScale scale = QualityScaleOf(plan.encoder); scale == QualityScale::QScale) {
     plan.qscale = qscale;
   } else if (scale == QualityScale::Crf) {
-    plan.crf = CrfForQuality(record.dwQuality);
+    plan.crf = CrfForQuality(quality);
+    // libsvtav1 reads crf 0 as "unset" and takes its own default, 35: the best end is 1.
+    if (plan.crf == 0 && plan.encoder == "libsvtav1") plan.crf = 1;
   }
   if (!IsAviContainer(muxer)) {
     const bool stored = (record.dwFlags & kAviCompressKeyFrames) && record.dwKeyFrameEvery > 0;

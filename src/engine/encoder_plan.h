@@ -15,8 +15,10 @@
 //    Its frames are 4:2:0 (NV12 for VAAPI and Quick Sync), the height padded to even, and
 //    dwQuality becomes its constant quality (HardwareQualityOf).
 //  - dwQuality 1..10000 (10000 best): quantiser 31..1 for the mpegvideo family, CRF 51..0
-//    for libx264, linear and rounded; 0 or less leaves the encoder's default; lossless
-//    encoders ignore it.
+//    for libx264 and the other CRF encoders (at least 1 for libsvtav1), linear and
+//    rounded; 0 or less is the quality scale's default position for today's encoders
+//    (EffectiveQuality) and the encoder's own default for the rest; lossless encoders
+//    ignore it.
 //  - AVICOMPRESSF_DATARATE: dwBytesPerSecond * 8 becomes the bit rate and its ceiling
 //    (one-second buffer); the quality is then not applied, as it would override the rate.
 //  - parameter block: "key=value" lines up to the first NUL, set on the encoder and its

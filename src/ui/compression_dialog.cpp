@@ -6,6 +6,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
+#include <QFont>
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -14,6 +15,7 @@
 #include <QLabel>
 #include <QSlider>
 #include <QSpinBox>
+#include <QStandardItemModel>
 #include <QTableWidget>
 #include <QVBoxLayout>
 
@@ -23,7 +25,6 @@ namespace chronoreel {
 
 namespace {
 
-constexpr int kMaxQuality = 10000;
 constexpr int kBytesPerKilobyte = 1024;
 
 std::string Trim(const std::string& text) {
@@ -31,6 +32,13 @@ std::string Trim(const std::string& text) {
   if (first == std::string::npos) return {};
   const auto last = text.find_last_not_of(" \t\r");
   return text.substr(first, last - first + 1);
+}
+
+std::string EncoderLine(const std::vector<uint8_t>& parms) {
+  std::string name;
+  for (const auto& [key, value] : ParseParameterBlock(parms))
+    if (key == "encoder") name = value;
+  return name;
 }
 
 }  // namespace
@@ -78,26 +86,49 @@ std::vector<EncoderInfo> EncodersForOutput(const std::string& output_path) {
 }
 
 CompressionDialog::CompressionDialog(std::vector<EncoderInfo> encoders, CompressionChoice current,
-                                     QWidget* parent)
+                                     const std::string& muxer, QWidget* parent)
     : QDialog(parent), encoders_(std::move(encoders)), current_(std::move(current)) {
   setObjectName("dlgCompression");
   setWindowTitle("Video Compression");
 
+  // Each row that names an encoder carries its index in encoders_; the separator and the
+  // "More encoders" header carry none and cannot be chosen.
   cmbCompressor = new QComboBox(this);
   cmbCompressor->setObjectName("cmbCompressor");
-  for (const EncoderInfo& e : encoders_) {
-    cmbCompressor->addItem(QString::fromStdString(e.fourcc_text + "  " + e.long_name));
+  const bool grouped = std::any_of(encoders_.begin(), encoders_.end(),
+                                   [](const EncoderInfo& e) { return e.group == EncoderGroup::Today; });
+  bool more_shown = false;
+  for (size_t i = 0; i < encoders_.size(); ++i) {
+    const EncoderInfo& e = encoders_[i];
+    if (grouped && e.group == EncoderGroup::More && !more_shown) {
+      cmbCompressor->insertSeparator(cmbCompressor->count());
+      cmbCompressor->addItem("More encoders");
+      auto* model = qobject_cast<QStandardItemModel*>(cmbCompressor->model());
+      if (QStandardItem* header = model != nullptr ? model->item(cmbCompressor->count() - 1) : nullptr) {
+        header->setFlags(Qt::NoItemFlags);
+        QFont bold = header->font();
+        bold.setBold(true);
+        header->setFont(bold);
+      }
+      more_shown = true;
+    }
+    cmbCompressor->addItem(QString::fromStdString(e.fourcc_text + "  " + e.long_name), static_cast<int>(i));
   }
   lblFourcc = new QLabel(this);
   lblFourcc->setObjectName("lblFourcc");
 
   sldQuality = new QSlider(Qt::Horizontal, this);
   sldQuality->setObjectName("sldQuality");
-  sldQuality->setRange(0, kMaxQuality);
-  sldQuality->setPageStep(kMaxQuality / 10);
+  sldQuality->setRange(0, kQualityPositions);
+  sldQuality->setPageStep(kQualityPositions / 10);
+  // Ticks at 0 and at the default: the mark to come back to.
+  sldQuality->setTickPosition(QSlider::TicksBelow);
+  sldQuality->setTickInterval(kDefaultQualityPosition);
+  sldQuality->setToolTip("The same position gives about the same picture with every encoder.\n"
+                         "The mark is the default: the picture of x264's own default.");
   lblQuality = new QLabel(this);
   lblQuality->setObjectName("lblQuality");
-  lblQuality->setMinimumWidth(lblQuality->fontMetrics().horizontalAdvance("00000"));
+  lblQuality->setMinimumWidth(lblQuality->fontMetrics().horizontalAdvance("100 (default)"));
 
   chkKeyFrames = new QCheckBox("&Key Frame Every", this);
   chkKeyFrames->setObjectName("chkKeyFrames");
@@ -123,7 +154,20 @@ CompressionDialog::CompressionDialog(std::vector<EncoderInfo> encoders, Compress
   auto* quality_row = new QHBoxLayout;
   quality_row->addWidget(sldQuality, 1);
   quality_row->addWidget(lblQuality);
-  form->addRow("Compression Quality:", quality_row);
+  auto* ends_row = new QHBoxLayout;
+  auto* smaller = new QLabel("smaller file", this);
+  smaller->setObjectName("lblSmallerFile");
+  auto* better = new QLabel("better picture", this);
+  better->setObjectName("lblBetterPicture");
+  ends_row->addWidget(smaller);
+  ends_row->addStretch(1);
+  ends_row->addWidget(better);
+  ends_row->addSpacing(lblQuality->minimumWidth() + quality_row->spacing());
+  auto* quality_box = new QVBoxLayout;
+  quality_box->setSpacing(0);
+  quality_box->addLayout(quality_row);
+  quality_box->addLayout(ends_row);
+  form->addRow("Compression Quality:", quality_box);
   auto* key_row = new QHBoxLayout;
   key_row->addWidget(chkKeyFrames);
   key_row->addWidget(txtKeyFrameEvery);
@@ -153,9 +197,25 @@ CompressionDialog::CompressionDialog(std::vector<EncoderInfo> encoders, Compress
   layout->addWidget(buttons);
   resize(520, 480);
 
-  // The controls open with the stored choice.
+  // The controls open with the stored choice. An encoder the container cannot hold opens
+  // as the one the run writes with instead.
   const AviCompressOptions& r = current_.record;
-  sldQuality->setValue(std::clamp(r.dwQuality, 0, kMaxQuality));
+  stored_encoder_ = EncoderNameForFourcc(r.fccHandler, EncoderLine(current_.parms));
+  auto row_of = [this](const std::string& name) {
+    const auto it = std::find_if(encoders_.begin(), encoders_.end(),
+                                 [&name](const EncoderInfo& e) { return e.name == name; });
+    return it == encoders_.end() ? -1 : cmbCompressor->findData(static_cast<int>(it - encoders_.begin()));
+  };
+  int selected = row_of(stored_encoder_);
+  if (selected < 0) selected = row_of(DefaultEncoderForContainer(muxer));
+  if (selected < 0) selected = encoders_.empty() ? -1 : cmbCompressor->findData(0);
+  // A quality chosen for an encoder without one says nothing, and a replaced encoder runs
+  // at its default (as the run takes it): the default position.
+  const bool replaced = row_of(stored_encoder_) < 0;
+  stored_position_ = replaced || QualityScaleOf(stored_encoder_) == QualityScale::None
+                         ? kDefaultQualityPosition
+                         : PositionForQuality(stored_encoder_, r.dwQuality);
+  sldQuality->setValue(stored_position_);
   chkKeyFrames->setChecked((r.dwFlags & kAviCompressKeyFrames) != 0 && r.dwKeyFrameEvery > 0);
   txtKeyFrameEvery->setValue(std::max(r.dwKeyFrameEvery, 1));
   chkDataRate->setChecked((r.dwFlags & kAviCompressDataRate) != 0);
@@ -164,39 +224,47 @@ CompressionDialog::CompressionDialog(std::vector<EncoderInfo> encoders, Compress
   connect(chkDataRate, &QCheckBox::toggled, txtDataRate, &QWidget::setEnabled);
   txtKeyFrameEvery->setEnabled(chkKeyFrames->isChecked());
   txtDataRate->setEnabled(chkDataRate->isChecked());
+  if (IsAviContainer(muxer)) {
+    const QString every_frame = "Every frame of an AVI movie is a key frame.";
+    for (QWidget* w : {static_cast<QWidget*>(chkKeyFrames), static_cast<QWidget*>(txtKeyFrameEvery)}) {
+      w->setEnabled(false);
+      w->setToolTip(every_frame);
+    }
+  }
   connect(sldQuality, &QSlider::valueChanged, this, [this] { UpdateQualityText(); });
   UpdateQualityText();
 
-  int selected = 0;
-  const int32_t stored = IsUncompressedFourcc(r.fccHandler) ? kFourccDib : r.fccHandler;
-  for (size_t i = 0; i < encoders_.size(); ++i) {
-    const int32_t code = IsUncompressedFourcc(encoders_[i].fourcc) ? kFourccDib : encoders_[i].fourcc;
-    if (code == stored) {
-      selected = static_cast<int>(i);
-      break;
-    }
-  }
   connect(cmbCompressor, &QComboBox::currentIndexChanged, this, [this](int i) { EncoderChanged(i); });
   cmbCompressor->setCurrentIndex(selected);
   EncoderChanged(selected);
 }
 
-void CompressionDialog::UpdateQualityText() {
-  lblQuality->setText(QString::number(sldQuality->value()));
+const EncoderInfo* CompressionDialog::SelectedEncoder() const {
+  const QVariant index = cmbCompressor->currentData();
+  if (!index.isValid()) return nullptr;
+  const int i = index.toInt();
+  return i >= 0 && i < static_cast<int>(encoders_.size()) ? &encoders_[static_cast<size_t>(i)] : nullptr;
 }
 
-void CompressionDialog::EncoderChanged(int index) {
+void CompressionDialog::UpdateQualityText() {
+  const int position = sldQuality->value();
+  lblQuality->setText(position == kDefaultQualityPosition ? QString("%1 (default)").arg(position)
+                                                          : QString::number(position));
+}
+
+void CompressionDialog::EncoderChanged(int /*row*/) {
   tblOptions->setRowCount(0);
   options_.clear();
-  if (index < 0 || index >= static_cast<int>(encoders_.size())) return;
-  const EncoderInfo& encoder = encoders_[index];
+  const EncoderInfo* selected = SelectedEncoder();
+  if (selected == nullptr) return;
+  const EncoderInfo& encoder = *selected;
   lblFourcc->setText(QString::fromStdString(encoder.fourcc_text));
   sldQuality->setEnabled(encoder.supports_quality);
   options_ = ListEncoderOptions(encoder.name);
 
   // The stored options are shown only for the encoder they were chosen for.
   std::map<std::string, std::string> stored;
-  if (encoder.fourcc == current_.record.fccHandler) {
+  if (encoder.name == stored_encoder_) {
     for (const auto& [key, value] : ParseParameterBlock(current_.parms)) stored[key] = value;
   }
   tblOptions->setRowCount(static_cast<int>(options_.size()));
@@ -225,18 +293,25 @@ CompressionChoice CompressionDialog::Choice() const {
   CompressionChoice choice;
   AviCompressOptions& r = choice.record;
   r = current_.record;
-  const int index = cmbCompressor->currentIndex();
-  if (index >= 0 && index < static_cast<int>(encoders_.size())) r.fccHandler = encoders_[index].fourcc;
+  const EncoderInfo* encoder = SelectedEncoder();
+  if (encoder != nullptr) r.fccHandler = encoder->fourcc;
+  const std::string name = encoder != nullptr ? encoder->name : stored_encoder_;
   r.fccType = kFourccVids;
-  r.dwQuality = sldQuality->value();
+  // The stored quality stays as it was unless the slider or the encoder changed: a setup
+  // file keeps making the same movie.
+  if (name != stored_encoder_ || sldQuality->value() != stored_position_)
+    r.dwQuality = QualityForPosition(name, sldQuality->value());
   r.dwKeyFrameEvery = chkKeyFrames->isChecked() ? txtKeyFrameEvery->value() : 0;
   r.dwBytesPerSecond = txtDataRate->value() * kBytesPerKilobyte;
   r.dwFlags = kAviCompressValid | (r.dwFlags & kAviCompressInterleave);
   if (chkKeyFrames->isChecked()) r.dwFlags |= kAviCompressKeyFrames;
   if (chkDataRate->isChecked()) r.dwFlags |= kAviCompressDataRate;
 
-  // Only the options that differ from the encoder's defaults are kept.
+  // An encoder the code alone would not pick is named; then only the options that differ
+  // from the encoder's defaults are kept.
   OptionList changed;
+  if (encoder != nullptr && EncoderNameForFourcc(encoder->fourcc) != encoder->name)
+    changed.emplace_back("encoder", encoder->name);
   for (size_t row = 0; row < options_.size(); ++row) {
     const QTableWidgetItem* item = tblOptions->item(static_cast<int>(row), 1);
     const std::string value = item != nullptr ? Trim(item->text().toStdString()) : std::string();

@@ -39,14 +39,19 @@ CompressionChoice CurrentCompression(const MovieGen& movie);
 void StoreCompressionChoice(MovieGen& movie, const CompressionChoice& choice);
 
 // The encoders offered for a movie at this path: those whose output the container chosen by
-// the path's ending can hold, in the order of ListAviEncoders.
+// the path's ending can hold, today's first (ListContainerEncoders).
 std::vector<EncoderInfo> EncodersForOutput(const std::string& output_path);
 
+// The list shows today's encoders, then "More encoders". The quality slider runs over the
+// quality scale's positions (smaller file .. better picture) and keeps its position when
+// another encoder is chosen; OK stores that encoder's dwQuality for it. A stored encoder
+// the container cannot hold opens as the container's default (the one the run takes).
 class CompressionDialog : public QDialog {
   Q_OBJECT
  public:
+  // muxer as ContainerForPath names it.
   CompressionDialog(std::vector<EncoderInfo> encoders, CompressionChoice current,
-                    QWidget* parent = nullptr);
+                    const std::string& muxer = "avi", QWidget* parent = nullptr);
 
   // The choice that the controls describe now.
   CompressionChoice Choice() const;
@@ -54,9 +59,13 @@ class CompressionDialog : public QDialog {
  private:
   void EncoderChanged(int index);
   void UpdateQualityText();
+  // The encoder of the list's current row; nullptr on a row that names none.
+  const EncoderInfo* SelectedEncoder() const;
 
   std::vector<EncoderInfo> encoders_;
   CompressionChoice current_;
+  std::string stored_encoder_;  // the encoder the stored choice names
+  int stored_position_ = kDefaultQualityPosition;  // the slider as it opened
   std::vector<EncoderOption> options_;
   QComboBox* cmbCompressor = nullptr;
   QLabel* lblFourcc = nullptr;

@@ -23,6 +23,7 @@
 #include "app/core/conversions.h"
 #include "app/core/error_report.h"
 #include "engine/codecs.h"
+#include "engine/container.h"
 #include "ui/compression_dialog.h"
 #include "ui/location_dialog.h"
 #include "ui/qt_host.h"
@@ -204,8 +205,9 @@ void MainWindow::cmdBrowseOutputPath_Click() {
 void MainWindow::cmdShowCompressionOptions_Click() {
   ErrorTrap trap("frmMain", "cmdShowCompressionOptions_Click");
   // Only what the container of the current output path can hold is offered.
-  CompressionDialog dialog(EncodersForOutput(app_.movie.OutputAVIPath()), CurrentCompression(app_.movie),
-                           this);
+  const std::string output = app_.movie.OutputAVIPath();
+  CompressionDialog dialog(EncodersForOutput(output), CurrentCompression(app_.movie),
+                           ContainerForPath(output), this);
   if (dialog.exec() == QDialog::Accepted) StoreCompressionChoice(app_.movie, dialog.Choice());
 }
 

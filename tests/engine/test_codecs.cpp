@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include "engine/container.h"
+#include "engine/encoder_plan.h"
+
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
@@ -57,6 +60,51 @@ TEST(QualityTest, EndsAndDirectionOfTheScales) {
   }
 }
 
+// A position survives the trip through dwQuality and every map rises over the whole range;
+// the default position is x264's CRF 23.
+TEST(QualityScaleTest, PositionsRoundTripAndRise) {
+  for (const char* name : {"libx264", "libx265", "libsvtav1", "libvpx-vp9", "mjpeg", "mpeg4"}) {
+    SCOPED_TRACE(name);
+    EXPECT_EQ(QualityForPosition(name, -5), 1);
+    EXPECT_EQ(QualityForPosition(name, 1000), 10000);
+    EXPECT_EQ(PositionForQuality(name, 0), kDefaultQualityPosition);
+    for (int p = 1; p <= kQualityPositions; ++p) {
+      ASSERT_LT(QualityForPosition(name, p - 1), QualityForPosition(name, p)) << p;
+      ASSERT_EQ(PositionForQuality(name, QualityForPosition(name, p)), p);
+    }
+  }
+  EXPECT_EQ(CrfForQuality(QualityForPosition("libx264", kDefaultQualityPosition)), 23);
+}
+
+// dwQuality 0 plans today's encoders at the default position (MJPEG through TurboJPEG); the
+// rest keep their own default. SVT-AV1 reads crf 0 as unset: its best end is crf 1.
+TEST(QualityScaleTest, EncoderDefaultPlansTheDefaultPosition) {
+  const struct {
+    const char *fourcc, *parms, *encoder;
+  } cases[] = {{"H264", "", "libx264"}, {"HEVC", "", "libx265"}, {"AV01", "encoder=libsvtav1", "libsvtav1"},
+               {"VP90", "", "libvpx-vp9"}, {"MJPG", "", "mjpeg"}, {"FMP4", "", "mpeg4"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.encoder);
+    if (!avcodec_find_encoder_by_name(c.encoder)) continue;
+    const std::string parms = c.parms;
+    EncoderChoice choice{};
+    choice.record.fccHandler = FourccFromText(c.fourcc);
+    choice.record.dwQuality = 0;
+    choice.parms = {reinterpret_cast<const uint8_t*>(parms.data()), parms.size()};
+    const EncoderPlan plan = PlanEncoder(choice, "matroska", 64, 48);
+    ASSERT_EQ(plan.encoder, c.encoder);
+    const int32_t q = IsTodaysEncoder(c.encoder) ? QualityForPosition(c.encoder, kDefaultQualityPosition) : 0;
+    EXPECT_EQ(plan.path == FramePath::TurboJpeg, plan.encoder == "mjpeg");
+    EXPECT_EQ(plan.jpeg_quality, plan.encoder == "mjpeg" ? JpegQualityForQscale(QscaleForQuality(q)) : 0);
+    EXPECT_EQ(plan.crf, plan.path == FramePath::Encoder && q > 0 ? CrfForQuality(q) : -1);
+    EXPECT_EQ(plan.qscale, -1);
+    choice.record.dwQuality = 10000;
+    if (plan.crf >= 0) {
+      EXPECT_EQ(PlanEncoder(choice, "matroska", 64, 48).crf, plan.encoder == "libsvtav1" ? 1 : 0);
+    }
+  }
+}
+
 // The JPEG quality that stands in for libavcodec's MJPEG quantiser: the best quantiser is
 // near the top of the JPEG scale, the worst near its bottom, and the mapping never turns.
 TEST(QualityTest, JpegQualityFollowsTheQuantiser) {
@@ -103,6 +151,39 @@ TEST(EncoderListTest, UncompressedFirstAndEveryEntryResolvesToItself) {
   const auto ffv1 = find("ffv1");
   if (ffv1 != list.end()) {
     EXPECT_FALSE(ffv1->supports_quality);
+  }
+}
+
+// Today's encoders the container takes come first, in their order, then the rest; no
+// encoder twice.
+TEST(EncoderListTest, TodaysEncodersFirstThenTheRestEachOnce) {
+  const struct {
+    const char *muxer, *today;  // today's encoders the container takes (where linked)
+  } cases[] = {
+      {"avi", "libx264 libsvtav1 libvpx-vp9 mjpeg ffv1 rawvideo"},
+      {"mp4", "libx264 libx265 libsvtav1 libvpx-vp9 mjpeg"},
+      {"mov", "libx264 libx265 libsvtav1 libvpx-vp9 mjpeg rawvideo"},
+      {"matroska", "libx264 libx265 libsvtav1 libvpx-vp9 mjpeg ffv1"},
+      {"webm", "libsvtav1 libvpx-vp9"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.muxer);
+    const auto list = ListContainerEncoders(c.muxer);
+    std::set<std::string> names;
+    std::string today, expected;
+    for (size_t i = 0; i < list.size(); ++i) {
+      EXPECT_TRUE(names.insert(list[i].name).second) << list[i].name << " twice";
+      if (list[i].group != EncoderGroup::Today) continue;
+      EXPECT_TRUE(i == 0 || list[i - 1].group == EncoderGroup::Today) << list[i].name << " after the rest";
+      // AVI holds H.265 only where FFmpeg's table has a code for it (6.0 on).
+      if (!(IsAviContainer(c.muxer) && list[i].name == "libx265")) today += " " + list[i].name;
+    }
+    const std::string takes = " " + std::string(c.today) + " ";
+    for (const std::string name : TodaysEncoders()) {
+      if (avcodec_find_encoder_by_name(name.c_str()) && takes.find(" " + name + " ") != std::string::npos)
+        expected += " " + name;
+    }
+    EXPECT_EQ(today, expected);
   }
 }
 

@@ -275,8 +275,9 @@ TEST_P(AviPlanesTest, PlanesDecodeToThePictureOrAreRefused) {
 
 INSTANTIATE_TEST_SUITE_P(Codecs, AviPlanesTest,
                          ::testing::Values(PlanesCase{"MJPG", "MJPG", 7700, true},
+                                           // the default position: TurboJPEG too
+                                           PlanesCase{"MJPGDefaultQuality", "MJPG", 0, true},
                                            // libavcodec's MJPEG encoder: full-range 4:2:0
-                                           PlanesCase{"MJPGDefaultQuality", "MJPG", 0, false},
                                            PlanesCase{"MJPGWithOptions", "MJPG", 7700, false,
                                                       "huffman=default\n"},
                                            PlanesCase{"FMP4", "FMP4", 7700, true},
@@ -706,9 +707,9 @@ TestFrame Scene(int w, int h, int seed) {
   return f;
 }
 
-// MJPEG at a fixed quality with nothing else asked is compressed by TurboJPEG; a data rate,
-// the encoder's default quality or any encoder option need libavcodec's encoder, which
-// signs every frame "Lavc". Either way the movie holds MJPEG key frames of the picture.
+// MJPEG at a fixed quality (the default position's too) with nothing else asked is
+// compressed by TurboJPEG; a data rate or any encoder option need libavcodec's encoder,
+// which signs every frame "Lavc". Either way the movie holds MJPEG key frames of the picture.
 TEST(MovieWriterCompressionTest, MjpegTakesTheFastPathOnlyWhenNothingElseIsAsked) {
   if (!HasEncoder("MJPG")) GTEST_SKIP();
   const struct {
@@ -720,7 +721,7 @@ TEST(MovieWriterCompressionTest, MjpegTakesTheFastPathOnlyWhenNothingElseIsAsked
   } cases[] = {
       {"fixed quality", 8000, "", 0, false},
       {"encoder named", 8000, "encoder=mjpeg", 0, false},
-      {"default quality", 0, "", 0, true},
+      {"default quality", 0, "", 0, false},
       {"encoder option", 8000, "huffman=default", 0, true},
       {"data rate", 8000, "", 20000, true},
   };

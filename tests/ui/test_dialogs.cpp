@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cstring>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -15,12 +16,18 @@
 #include <QPushButton>
 #include <QSlider>
 #include <QSpinBox>
+#include <QStandardItemModel>
 #include <QCheckBox>
 #include <QTableWidget>
 #include <QTest>
 
 #include "app/core/program_state.h"
+#include "engine/container.h"
 #include "engine/movie_gen.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+}
 #include "support/fake_host.h"
 #include "support/test_files.h"
 #include "time/sun.h"
@@ -34,6 +41,12 @@ namespace chronoreel {
 namespace {
 
 using chronoreel::testing::Child;
+
+std::string EncoderLineOf(const std::vector<uint8_t>& parms) {
+  for (const auto& [key, value] : ParseParameterBlock(parms))
+    if (key == "encoder") return value;
+  return {};
+}
 
 // ---- location ----
 
@@ -190,11 +203,13 @@ TEST(CompressionDialog, ChoiceDescribesTheControls) {
 
   CompressionChoice current;  // the creation defaults: "DIB ", quality 50
   CompressionDialog dialog(encoders, current);
-  EXPECT_EQ(Child<QComboBox>(&dialog, "cmbCompressor")->currentIndex(), 0);
-  EXPECT_EQ(Child<QSlider>(&dialog, "sldQuality")->value(), 50);
+  EXPECT_EQ(Child<QComboBox>(&dialog, "cmbCompressor")->currentData().toInt(), 0);
+  // Uncompressed frames have no quality: the slider opens at the default.
+  EXPECT_EQ(Child<QSlider>(&dialog, "sldQuality")->value(), kDefaultQualityPosition);
 
-  Child<QComboBox>(&dialog, "cmbCompressor")->setCurrentIndex(mjpeg);
-  Child<QSlider>(&dialog, "sldQuality")->setValue(9000);
+  auto* list = Child<QComboBox>(&dialog, "cmbCompressor");
+  list->setCurrentIndex(list->findData(mjpeg));
+  Child<QSlider>(&dialog, "sldQuality")->setValue(90);
   Child<QCheckBox>(&dialog, "chkDataRate")->setChecked(true);
   Child<QSpinBox>(&dialog, "txtDataRate")->setValue(300);
   Child<QCheckBox>(&dialog, "chkKeyFrames")->setChecked(true);
@@ -207,7 +222,7 @@ TEST(CompressionDialog, ChoiceDescribesTheControls) {
   const CompressionChoice choice = dialog.Choice();
   EXPECT_EQ(choice.record.fccType, kFourccVids);
   EXPECT_EQ(choice.record.fccHandler, encoders[mjpeg].fourcc);
-  EXPECT_EQ(choice.record.dwQuality, 9000);
+  EXPECT_EQ(choice.record.dwQuality, QualityForPosition("mjpeg", 90));
   EXPECT_EQ(choice.record.dwBytesPerSecond, 300 * 1024);
   EXPECT_EQ(choice.record.dwKeyFrameEvery, 15);
   EXPECT_EQ(choice.record.dwFlags, kAviCompressValid | kAviCompressDataRate | kAviCompressKeyFrames);
@@ -216,7 +231,8 @@ TEST(CompressionDialog, ChoiceDescribesTheControls) {
 
   // Reopened on that choice, the dialog shows it again.
   CompressionDialog reopened(encoders, choice);
-  EXPECT_EQ(Child<QComboBox>(&reopened, "cmbCompressor")->currentIndex(), mjpeg);
+  EXPECT_EQ(Child<QComboBox>(&reopened, "cmbCompressor")->currentData().toInt(), mjpeg);
+  EXPECT_EQ(Child<QSlider>(&reopened, "sldQuality")->value(), 90);
   EXPECT_EQ(Child<QTableWidget>(&reopened, "tblOptions")->item(0, 1)->text(), "7");
   EXPECT_EQ(reopened.Choice().parms, choice.parms);
 }
@@ -247,16 +263,77 @@ TEST(CompressionDialog, EncodersOfferedFollowTheOutputContainer) {
     EXPECT_EQ(offered(c.path, c.encoder), c.offered);
   }
 
-  // An AVI file takes every encoder; any other container keeps the same order.
+  // An AVI file takes every encoder; beyond today's, every container keeps the same order.
   EXPECT_EQ(EncodersForOutput("/www/cam.avi").size(), all.size());
-  for (const char* path : {"/www/cam.mp4", "/www/cam.mkv", "/www/cam.webm"}) {
+  for (const char* path : {"/www/cam.avi", "/www/cam.mp4", "/www/cam.mkv", "/www/cam.webm"}) {
     const std::vector<EncoderInfo> some = EncodersForOutput(path);
     auto next = all.begin();
     for (const EncoderInfo& e : some) {
+      if (e.group == EncoderGroup::Today) continue;
       next = std::find_if(next, all.end(), [&](const EncoderInfo& a) { return a.name == e.name; });
       ASSERT_NE(next, all.end()) << path << ": " << e.name << " out of order";
       ++next;
     }
+  }
+}
+
+// The dialog opens on the stored encoder, or on the one the run takes when the container
+// cannot hold it, at the default position as the run takes it; "More
+// encoders" heads the rest and cannot be chosen; key frames are fixed in AVI.
+TEST(CompressionDialog, OpensOnTheEncoderTheRunWritesWith) {
+  const struct {
+    const char *fourcc, *parms;
+    int32_t quality;
+    const char *muxer, *selected;
+    int position;
+  } cases[] = {
+      {"DIB ", "", 50, "avi", "rawvideo", kDefaultQualityPosition},
+      {"DIB ", "", 50, "mp4", "libx264", kDefaultQualityPosition},
+      {"DIB ", "", 50, "webm", "libvpx-vp9", kDefaultQualityPosition},
+      {"MJPG", "", QualityForPosition("mjpeg", 30), "webm", "libvpx-vp9", kDefaultQualityPosition},
+      {"H264", "", 7700, "matroska", "libx264", 77},
+      {"AV01", "encoder=libsvtav1\n", QualityForPosition("libsvtav1", 40), "mp4", "libsvtav1", 40},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.fourcc) + " in " + c.muxer);
+    if (!avcodec_find_encoder_by_name(c.selected)) continue;
+    CompressionChoice current;
+    current.record.fccHandler = FourccFromText(c.fourcc);
+    current.record.dwQuality = c.quality;
+    current.parms.assign(c.parms, c.parms + std::strlen(c.parms));
+    current.record.cbParms = static_cast<int32_t>(current.parms.size());
+    const std::vector<EncoderInfo> encoders = ListContainerEncoders(c.muxer);
+    CompressionDialog dialog(encoders, current, c.muxer);
+    auto* list = Child<QComboBox>(&dialog, "cmbCompressor");
+    EXPECT_EQ(encoders.at(list->currentData().toUInt()).name, c.selected);
+    EXPECT_EQ(Child<QSlider>(&dialog, "sldQuality")->value(), c.position);
+    EXPECT_EQ(Child<QCheckBox>(&dialog, "chkKeyFrames")->isEnabled(), !IsAviContainer(c.muxer));
+    const bool replaced = EncoderNameForFourcc(current.record.fccHandler, EncoderLineOf(current.parms)) != c.selected;
+    EXPECT_EQ(dialog.Choice().record.dwQuality, replaced ? QualityForPosition(c.selected, c.position) : c.quality);
+    const int header = list->findText("More encoders");
+    ASSERT_GE(header, 1);
+    EXPECT_FALSE(qobject_cast<QStandardItemModel*>(list->model())->item(header)->isEnabled());
+    EXPECT_EQ(encoders.at(list->itemData(header + 1).toUInt()).group, EncoderGroup::More);
+  }
+}
+
+// The slider keeps its position from encoder to encoder; OK stores the chosen encoder's
+// dwQuality for it and names an encoder its code alone would not pick.
+TEST(CompressionDialog, SliderKeepsItsPositionAcrossEncoders) {
+  const std::vector<EncoderInfo> encoders = ListContainerEncoders("mp4");
+  CompressionChoice current;
+  current.record.fccHandler = FourccFromText("H264");
+  CompressionDialog dialog(encoders, current, "mp4");
+  auto* list = Child<QComboBox>(&dialog, "cmbCompressor");
+  Child<QSlider>(&dialog, "sldQuality")->setValue(70);
+  for (size_t i = 0; i < encoders.size(); ++i) {
+    if (encoders[i].group != EncoderGroup::Today) continue;
+    SCOPED_TRACE(encoders[i].name);
+    list->setCurrentIndex(list->findData(static_cast<int>(i)));
+    EXPECT_EQ(Child<QSlider>(&dialog, "sldQuality")->value(), 70);
+    const CompressionChoice choice = dialog.Choice();
+    EXPECT_EQ(choice.record.dwQuality, QualityForPosition(encoders[i].name, 70));
+    EXPECT_EQ(EncoderNameForFourcc(choice.record.fccHandler, EncoderLineOf(choice.parms)), encoders[i].name);
   }
 }
 

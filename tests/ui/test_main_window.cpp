@@ -588,7 +588,8 @@ TEST_F(MainWindowTest, CompressionListsOnlyTheEncodersTheOutputContainerHolds) {
       auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
       ASSERT_NE(dialog, nullptr);
       auto* list = Child<QComboBox>(dialog, "cmbCompressor");
-      for (int i = 0; i < list->count(); ++i) shown << list->itemText(i);
+      for (int i = 0; i < list->count(); ++i)
+        if (list->itemData(i).isValid()) shown << list->itemText(i);  // not the "More encoders" rows
       dialog->reject();
     });
     Find<QPushButton>("cmdShowCompressionOptions")->click();
@@ -597,7 +598,8 @@ TEST_F(MainWindowTest, CompressionListsOnlyTheEncodersTheOutputContainerHolds) {
     for (size_t i = 0; i < expected.size(); ++i) {
       EXPECT_TRUE(shown[static_cast<qsizetype>(i)].startsWith(QString::fromStdString(expected[i].fourcc_text)));
     }
-    EXPECT_EQ(!shown.isEmpty() && shown[0].startsWith("DIB "), c.offers_uncompressed);
+    EXPECT_EQ(std::any_of(shown.begin(), shown.end(), [](const QString& s) { return s.startsWith("DIB "); }),
+              c.offers_uncompressed);
   }
 }
 
