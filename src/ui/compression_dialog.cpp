@@ -128,7 +128,7 @@ CompressionDialog::CompressionDialog(std::vector<EncoderInfo> encoders, Compress
                          "The mark is the default: the picture of x264's own default.");
   lblQuality = new QLabel(this);
   lblQuality->setObjectName("lblQuality");
-  lblQuality->setMinimumWidth(lblQuality->fontMetrics().horizontalAdvance("100 (default)"));
+  lblQuality->setFixedWidth(lblQuality->fontMetrics().horizontalAdvance("100 (default)") + 4);
 
   chkKeyFrames = new QCheckBox("&Key Frame Every", this);
   chkKeyFrames->setObjectName("chkKeyFrames");
@@ -152,6 +152,7 @@ CompressionDialog::CompressionDialog(std::vector<EncoderInfo> encoders, Compress
   form->addRow("&Compressor:", cmbCompressor);
   form->addRow("FOURCC:", lblFourcc);
   auto* quality_row = new QHBoxLayout;
+  quality_row->setSpacing(6);
   quality_row->addWidget(sldQuality, 1);
   quality_row->addWidget(lblQuality);
   auto* ends_row = new QHBoxLayout;
@@ -162,7 +163,7 @@ CompressionDialog::CompressionDialog(std::vector<EncoderInfo> encoders, Compress
   ends_row->addWidget(smaller);
   ends_row->addStretch(1);
   ends_row->addWidget(better);
-  ends_row->addSpacing(lblQuality->minimumWidth() + quality_row->spacing());
+  ends_row->addSpacing(lblQuality->width() + quality_row->spacing());  // under the slider's end
   auto* quality_box = new QVBoxLayout;
   quality_box->setSpacing(0);
   quality_box->addLayout(quality_row);
