@@ -82,9 +82,9 @@ constexpr SettingRange kDeflickerWindows = OffOrClamp(Deflicker::kMinWindow, Def
   X(DuplicateCount,           duplicate_count_,             Whole,  Clamp(1, 100000),  2,                       "DuplicateCount",           2,                      Rounded,     Original) \
   X(MovieDirection,           movie_direction_,             Whole,  kPlusOrMinusOne,   1,                       "Direction",                1,                      Str2LngNI,   Original) \
   X(MovieFPS,                 movie_fps_,                   Rate,   Clamp(1, 60),      24,                      "MovieFPS",                 24,                     Rounded,     Original) \
-  X(MovieSizeHeight,          movie_size_height_,           Whole,  Clamp(1, 1200),    240,                     "MovieSizeHeight",          240,                    Rounded,     Original) \
+  X(MovieSizeHeight,          movie_size_height_,           Whole,  Clamp(1, 4320),    240,                     "MovieSizeHeight",          240,                    Rounded,     Original) \
   X(MovieSizeOption,          movie_size_option_,           Whole,  Clamp(0, 1),       0,                       "MovieSizeOption",          0,                      Str2LngNI,   Original) \
-  X(MovieSizeWidth,           movie_size_width_,            Whole,  Clamp(1, 1600),    320,                     "MovieSizeWidth",           320,                    Str2LngNI,   Original) \
+  X(MovieSizeWidth,           movie_size_width_,            Whole,  Clamp(1, 7680),    320,                     "MovieSizeWidth",           320,                    Str2LngNI,   Original) \
   X(OutputAVIPath,            output_avi_path_,             Text,   kAny,              DefaultOutputAVIPath(),  "OutputAVIPath",            DefaultOutputAVIPath(), Text,        Original) \
   X(PostGenerationShell,      post_generation_shell_,       Text,   kAny,              "",                      "PostGenerationShell",      "",                     Text,        Original) \
   X(TimeOption,               time_option_,                 Whole,  Clamp(0, 1),       0,                       "TimeOption",               0,                      Str2LngNI,   Original) \
