@@ -1,6 +1,8 @@
 #include "engine/encoder_plan.h"
 
 #include <algorithm>
+#include <string>
+#include <thread>
 #include <vector>
 
 #include "engine/container.h"
@@ -45,6 +47,52 @@ bool TakesFormat(const AVCodec* codec, AVPixelFormat format) {
   for (const AVPixelFormat* f = EncoderPixelFormats(codec); f && *f != AV_PIX_FMT_NONE; ++f)
     if (*f == format) return true;
   return false;
+}
+
+// x264 and x265 hold a frame's planes and its lookahead copies for every frame of their
+// lookahead (40 and 20 by default) and frame threads: at 1920x1080 some 450 MB with their
+// own defaults. A ten-frame lookahead and, for x264, a thread per core (not 1.5) halve
+// that; the cost in size and SSIM is in bench/README.md ("Encoder memory"). Each setting
+// applies only where the user's options do not mention it, and the user's own
+// x264-params / x265-params come after ours, so theirs win.
+struct EncoderDefault {
+  const char* key;  // in x264-params / x265-params
+  std::string value;
+  const char* own_option;  // the same setting as an option of its own, or nullptr
+};
+
+void AddMemoryDefaults(const AVCodec* codec, OptionList& options) {
+  const std::string name = codec->name;
+  const bool x264 = name == "libx264";
+  if (!x264 && name != "libx265") return;
+  const std::string cores = std::to_string(std::max(1u, std::thread::hardware_concurrency()));
+  const std::vector<EncoderDefault> defaults =
+      x264 ? std::vector<EncoderDefault>{{"rc-lookahead", "10", "rc-lookahead"},
+                                         {"threads", cores, "threads"}}
+           : std::vector<EncoderDefault>{{"rc-lookahead", "10", nullptr}};
+  const std::string block = x264 ? "x264-params" : "x265-params";
+  auto asked = std::find_if(options.begin(), options.end(),
+                            [&](const auto& kv) { return kv.first == block; });
+  const std::string theirs = asked != options.end() ? asked->second : "";
+  auto mentioned = [&](const EncoderDefault& d) {
+    for (const auto& kv : options)
+      if (d.own_option && kv.first == d.own_option) return true;
+    // key=value pairs separated by ':'
+    const std::string key = d.key;
+    for (size_t at = theirs.find(key); at != std::string::npos; at = theirs.find(key, at + 1)) {
+      const size_t end = at + key.size();
+      if ((at == 0 || theirs[at - 1] == ':') && (end == theirs.size() || theirs[end] == '=' || theirs[end] == ':'))
+        return true;
+    }
+    return false;
+  };
+  std::string ours;
+  for (const EncoderDefault& d : defaults)
+    if (!mentioned(d)) ours += (ours.empty() ? "" : ":") + std::string(d.key) + "=" + d.value;
+  if (ours.empty()) return;
+  const std::string merged = theirs.empty() ? ours : ours + ":" + theirs;
+  if (asked != options.end()) asked->second = merged;
+  else options.emplace_back(block, merged);
 }
 
 }  // namespace
@@ -115,6 +163,7 @@ EncoderPlan PlanEncoder(const EncoderChoice& choice, const std::string& muxer, i
     const bool stored = (record.dwFlags & kAviCompressKeyFrames) && record.dwKeyFrameEvery > 0;
     plan.key_frame_every = stored ? record.dwKeyFrameEvery : 0;
   }
+  AddMemoryDefaults(plan.codec, plan.options);
   // Every frame a key frame: x264 is told in its own terms, after what the user asked of it.
   const AVClass* options = plan.codec->priv_class;
   if (plan.key_frame_every == 1 && options &&
