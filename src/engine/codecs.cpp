@@ -54,6 +54,7 @@ const char* FallbackEncoderName(const std::string& upper) {
       {"XVID", "mpeg4"},   {"FMP4", "mpeg4"},   {"DIVX", "mpeg4"},
       {"DX50", "mpeg4"},   {"MP4V", "mpeg4"},   {"MJPG", "mjpeg"},
       {"FFV1", "ffv1"},    {"HFYU", "huffyuv"}, {"FFVH", "ffvhuff"},
+      {"HEVC", "libx265"},
   };
   for (const auto& f : kFallback)
     if (upper == f.fourcc) return f.encoder;
