@@ -1,29 +1,40 @@
 #!/usr/bin/env bash
 # Times chronoreel against ffmpeg on the same jobs, alternating the two, and prints a
 # markdown table of medians (seconds, frames per second, peak memory) and the ratio
-# ffmpeg time / chronoreel time.
+# ffmpeg time / chronoreel time; for the 1080p cases also each movie's size and its SSIM
+# against the stills.
 #
 #   bench/run.sh [--chronoreel PATH] [--make-stills PATH] [--runs N] [--stills N]
-#                [--size WxH] [--cases "a b c d scan mem"] [--mem-frames N]
+#                [--size WxH] [--cases "a b c d scan mem e f g flat"] [--mem-frames N]
+#                [--photos DIR]
 #
 #   a     same size, uncompressed ("DIB ")        c  640x480 MPEG-4, every frame a key frame
 #   b     640x480 MJPEG                           d  640x480 H.264 (libx264), all key frames
 #   scan  100,000 empty stills named by time, none in the window, against find | sort
 #   mem   peak memory of 1,000 and of 10,000 frames of 1920x1080 stills into 640x480 MJPEG
+#   e     600 photo stills of 2560x1440 into a 1920x1080 H.264 MP4 (CRF 23, key frames the
+#         encoder's own: 250 at 25 fps)
+#   f     300 photo stills of 3840x2160 into a 1920x1080 MJPEG AVI (quantiser 8)
+#   g     the stills of (e) into a 1920x1080 H.265 MP4 (CRF 28)
+#   flat  peak memory of (e) and (g) with 600 and with 1,200 frames (hard links)
 #
-# Defaults: build/chronoreel, build/make_stills (built when missing), 3 runs, 600 stills of
-# 1280x720, cases "a b c d scan". Corpora are made once under bench/corpus (not in git).
+# Defaults: build/chronoreel, build/make_stills (built when missing), 3 runs (5 for e, f
+# and g), 600 stills of 1280x720, cases "a b c d scan". Corpora are made once under
+# bench/corpus (not in git); the photo stills of e, f and g are made by
+# make-photo-stills.sh into DIR/photo-2560x1440 (600) and DIR/photo-3840x2160 (300),
+# DIR = --photos (default bench/corpus).
 # CHRONOREEL_COMPOSE_WORKERS=N in the environment sets chronoreel's compose threads.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 chronoreel=build/chronoreel
 make_stills=
-runs=3
+runs=
 count=600
 size=1280x720
 cases=${CASES:-"a b c d scan"}
 mem_frames=10000
+photos=
 while [ $# -gt 0 ]; do
   case $1 in
     --chronoreel) chronoreel=$2; shift 2 ;;
@@ -33,7 +44,8 @@ while [ $# -gt 0 ]; do
     --size) size=$2; shift 2 ;;
     --cases) cases=$2; shift 2 ;;
     --mem-frames) mem_frames=$2; shift 2 ;;
-    -h|--help) sed -n '2,17p' "$0"; exit 0 ;;
+    --photos) photos=$2; shift 2 ;;
+    -h|--help) sed -n '2,28p' "$0"; exit 0 ;;
     *) echo "bench: unknown option $1" >&2; exit 2 ;;
   esac
 done
@@ -82,7 +94,7 @@ timed() {
 
 median() { sort -n | awk '{a[NR] = $1} END { if (NR % 2) print a[(NR + 1) / 2]; else printf "%.3f\n", (a[NR / 2] + a[NR / 2 + 1]) / 2 }'; }
 
-# setup_file NAME STILLS HANDLER SIZEOPTION W H [QUALITY]
+# setup_file NAME STILLS HANDLER SIZEOPTION W H [QUALITY] [FPS] [EXTENSION] [KEYFRAMEEVERY]
 setup_file() {
   local tls=$runs_dir/$1.tls
   cat > "$tls" <<TLS
@@ -95,19 +107,19 @@ DeleteOldImages=False
 MovieSizeOption=$4
 MovieSizeWidth=$5
 MovieSizeHeight=$6
-MovieFPS=24
-OutputAVIPath=$runs_dir/$1-chronoreel.avi
+MovieFPS=${8:-24}
+OutputAVIPath=$runs_dir/$1-chronoreel.${9:-avi}
 PostGenerationShell=
 [Compress]
 Handler=$3
 Quality=${7:-0}
-KeyFrameEvery=1
+KeyFrameEvery=${10:-1}
 TLS
   echo "$tls"
 }
 
-declare -A cr_cmd ff_cmd
-mjpg=1196444237; fmp4=877677894; h264=875967048; dib=541215044
+declare -A cr_cmd ff_cmd cr_movie ff_movie case_runs case_frames
+mjpg=1196444237; fmp4=877677894; h264=875967048; dib=541215044; hevc=1129727304
 # Quoted: the pattern is ffmpeg's to expand, not the shell's.
 glob="-framerate 24 -pattern_type glob -i '$stills/*.jpg'"
 # Quality 7700 is the fixed quantiser 8, the same as ffmpeg's -q:v 8.
@@ -144,14 +156,63 @@ TLS
   ff_cmd[scan]="sh -c \"find $scan -name '*.jpg' | sort >/dev/null\""
 fi
 
+declare -A case_stills
+photos=${photos:-$work}
+# x264 and x265 get the same options from both programs: the CRF, the key-frame spacing,
+# and otherwise their own defaults.
+need_photos() {
+  local dir=$photos/photo-$1
+  if [ "$(find "$dir/" -maxdepth 1 -name '*.jpg' 2>/dev/null | wc -l)" -ne "$2" ]; then
+    echo "bench: case $3 needs $2 stills of $1 in $dir (make-photo-stills.sh $dir $2 $1, or --photos DIR)" >&2
+    exit 2
+  fi
+  realpath "$dir"
+}
+# ffmpeg -i frames/*.jpg at 25 frames per second, scaled to 1920x1080 as ffmpeg scales by default.
+photo_input() { echo "-framerate 25 -pattern_type glob -i '$1/*.jpg' -vf scale=1920:1080"; }
+for c in e f g; do
+  [[ " $cases " == *" $c "* ]] || continue
+  case $c in
+    e|g) dir=$(need_photos 2560x1440 600 $c); case_frames[$c]=600 ;;
+    f) dir=$(need_photos 3840x2160 300 $c); case_frames[$c]=300 ;;
+  esac
+  case_stills[$c]=$dir; case_runs[$c]=5
+done
+if [ -n "${case_stills[e]:-}" ]; then
+  # Quality 5491 is CRF 23, x264's own default.
+  cr_cmd[e]="$chronoreel /a /i /f=$(setup_file e "${case_stills[e]}" $h264 1 1920 1080 5491 25 mp4 0)"
+  ff_cmd[e]="ffmpeg -nostdin -loglevel error -y $(photo_input "${case_stills[e]}") -c:v libx264 -crf 23 -g 250 -pix_fmt yuv420p -movflags +faststart $runs_dir/e-ffmpeg.mp4"
+  cr_movie[e]=$runs_dir/e-chronoreel.mp4; ff_movie[e]=$runs_dir/e-ffmpeg.mp4
+fi
+if [ -n "${case_stills[f]:-}" ]; then
+  # Quality 7700 is the fixed quantiser 8; both programs make 4:2:0 pictures.
+  cr_cmd[f]="$chronoreel /a /i /f=$(setup_file f "${case_stills[f]}" $mjpg 1 1920 1080 7700 25 avi)"
+  ff_cmd[f]="ffmpeg -nostdin -loglevel error -y $(photo_input "${case_stills[f]}") -c:v mjpeg -q:v 8 -pix_fmt yuvj420p $runs_dir/f-ffmpeg.avi"
+  cr_movie[f]=$runs_dir/f-chronoreel.avi; ff_movie[f]=$runs_dir/f-ffmpeg.avi
+fi
+if [ -n "${case_stills[g]:-}" ]; then
+  # Quality 4510 is CRF 28, x265's own default.
+  cr_cmd[g]="$chronoreel /a /i /f=$(setup_file g "${case_stills[g]}" $hevc 1 1920 1080 4510 25 mp4 0)"
+  ff_cmd[g]="ffmpeg -nostdin -loglevel error -y $(photo_input "${case_stills[g]}") -c:v libx265 -crf 28 -g 250 -x265-params log-level=error -pix_fmt yuv420p -movflags +faststart $runs_dir/g-ffmpeg.mp4"
+  cr_movie[g]=$runs_dir/g-chronoreel.mp4; ff_movie[g]=$runs_dir/g-ffmpeg.mp4
+fi
+movie_mb() { awk -v b="$(stat -c %s "$1")" 'BEGIN { printf "%.1f", b / 1048576 }'; }
+# SSIM (all planes) of a movie against its stills, both as 4:2:0; the stills are scaled to
+# the movie's 1920x1080 by one method (Lanczos, accurate rounding) for every program.
+ssim() {
+  ffmpeg -nostdin -hide_banner -loglevel info -i "$1" -framerate 25 -pattern_type glob -i "$2/*.jpg" \
+    -lavfi "[0:v]format=yuv420p[m];[1:v]scale=1920:1080:flags=lanczos+accurate_rnd+full_chroma_int,format=yuv420p[r];[m][r]ssim" \
+    -f null - 2>&1 | sed -n 's/.*SSIM .* All:\([0-9.]*\).*/\1/p' | tail -n 1
+}
 echo "load before: $(cut -d' ' -f1-3 /proc/loadavg)"
-printf '| case | chronoreel s | fps | MB | CPU s | ffmpeg s | fps | MB | CPU s | ratio |\n'
-printf '|---|---|---|---|---|---|---|---|---|---|\n'
+printf '| case | chronoreel s | fps | MB | CPU s | movie MB | SSIM | ffmpeg s | fps | MB | CPU s | movie MB | SSIM | ratio |\n'
+printf '|---|---|---|---|---|---|---|---|---|---|---|---|---|---|\n'
 for c in $cases; do
-  [ "$c" = mem ] && continue
+  [ "$c" = mem ] || [ "$c" = flat ] && continue
   [ -n "${cr_cmd[$c]:-}" ] || { echo "bench: unknown case $c" >&2; exit 2; }
   cr_t=(); cr_m=(); cr_c=(); ff_t=(); ff_m=(); ff_c=()
-  for ((r = 0; r < runs; r++)); do
+  n_runs=${runs:-${case_runs[$c]:-3}}
+  for ((r = 0; r < n_runs; r++)); do
     # Alternate which program goes first, so that neither always meets a warm cache.
     if ((r % 2 == 0)); then
       read -r t m u < <(eval timed "${cr_cmd[$c]}"); cr_t+=("$t"); cr_m+=("$m"); cr_c+=("$u")
@@ -164,9 +225,18 @@ for c in $cases; do
   ct=$(printf '%s\n' "${cr_t[@]}" | median); ft=$(printf '%s\n' "${ff_t[@]}" | median)
   cm=$(printf '%s\n' "${cr_m[@]}" | median); fm=$(printf '%s\n' "${ff_m[@]}" | median)
   cu=$(printf '%s\n' "${cr_c[@]}" | median); fu=$(printf '%s\n' "${ff_c[@]}" | median)
-  n=$count; [ "$c" = scan ] && n=100000
-  awk -v c="$c" -v ct="$ct" -v ft="$ft" -v cm="$cm" -v fmm="$fm" -v cu="$cu" -v fu="$fu" -v n="$n" 'BEGIN {
-    printf "| %s | %.2f | %.0f | %.0f | %.2f | %.2f | %.0f | %.0f | %.2f | %.2f |\n", c, ct, n / ct, cm / 1024, cu, ft, n / ft, fmm / 1024, fu, ft / ct }'
+  n=${case_frames[$c]:-$count}; [ "$c" = scan ] && n=100000
+  # The movies of the last runs: their size, and for the photo cases their likeness to
+  # the stills.
+  cs=-; fs=-; cq=-; fq=-
+  if [ -n "${cr_movie[$c]:-}" ]; then
+    cs=$(movie_mb "${cr_movie[$c]}"); fs=$(movie_mb "${ff_movie[$c]}")
+    cq=$(ssim "${cr_movie[$c]}" "${case_stills[$c]}"); fq=$(ssim "${ff_movie[$c]}" "${case_stills[$c]}")
+  fi
+  awk -v c="$c" -v ct="$ct" -v ft="$ft" -v cm="$cm" -v fmm="$fm" -v cu="$cu" -v fu="$fu" -v n="$n" \
+      -v cs="$cs" -v fs="$fs" -v cq="$cq" -v fq="$fq" 'BEGIN {
+    printf "| %s | %.2f | %.0f | %.0f | %.2f | %s | %s | %.2f | %.0f | %.0f | %.2f | %s | %s | %.2f |\n",
+      c, ct, n / ct, cm / 1024, cu, cs, cq, ft, n / ft, fmm / 1024, fu, fs, fq, ft / ct }'
 done
 
 if [[ " $cases " == *" mem "* ]]; then
@@ -197,6 +267,34 @@ if [[ " $cases " == *" mem "* ]]; then
     read -r t m u < <(timed "$chronoreel" /a /i "/f=$tls")
     rm -f "$runs_dir/mem-$n-chronoreel.avi"
     awk -v n="$n" -v t="$t" -v m="$m" 'BEGIN { printf "| %d | %.2f | %.0f | %.1f |\n", n, t, n / t, m / 1024 }'
+  done
+fi
+if [[ " $cases " == *" flat "* ]]; then
+  # (e) and (g) on the 600 stills and on 1,200 frames naming each of them twice through
+  # hard links: peak memory must not grow with the number of frames.
+  dir=$(need_photos 2560x1440 600 flat)
+  twice=$work/links-1200-2560x1440
+  if [ ! -f "$twice/.done" ]; then
+    rm -rf "$twice"
+    mkdir -p "$twice"
+    mapfile -t sources < <(ls "$dir" | grep '\.jpg$' | sort)
+    for ((i = 0; i < 1200; i++)); do
+      name=$(date -u -d "@$((1893456000 + i * 60))" +%y%m%d%H%M%S).jpg
+      ln "$dir/${sources[i % ${#sources[@]}]}" "$twice/$name" 2>/dev/null || cp "$dir/${sources[i % ${#sources[@]}]}" "$twice/$name"
+    done
+    touch "$twice/.done"
+  fi
+  echo
+  printf '| frames of 2560x1440 into 1920x1080 | chronoreel s | fps | peak MB |\n|---|---|---|---|\n'
+  for kind in "H.264 $h264 5491" "H.265 $hevc 4510"; do
+    read -r label handler quality <<<"$kind"
+    for d in "$dir" "$twice"; do
+      n=$(ls "$d" | grep -c '\.jpg$')
+      tls=$(setup_file "flat-$n" "$d" "$handler" 1 1920 1080 "$quality" 25 mp4 0)
+      read -r t m u < <(timed "$chronoreel" /a /i "/f=$tls")
+      rm -f "$runs_dir/flat-$n-chronoreel.mp4"
+      awk -v l="$label" -v n="$n" -v t="$t" -v m="$m" 'BEGIN { printf "| %s, %d | %.2f | %.0f | %.1f |\n", l, n, t, n / t, m / 1024 }'
+    done
   done
 fi
 echo

@@ -1,6 +1,7 @@
 #include "engine/encoder_plan.h"
 
 #include <algorithm>
+#include <string>
 #include <vector>
 
 #include "engine/container.h"

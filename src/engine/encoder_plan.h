@@ -23,6 +23,9 @@
 //    (one-second buffer); the quality is then not applied, as it would override the rate.
 //  - parameter block: "key=value" lines up to the first NUL, set on the encoder and its
 //    private options before it opens; keys or values it refuses are passed over.
+//    x264 and x265 keep their own lookahead and threads, whose memory at 1080p (some
+//    500 MB) a block line such as x264-params=rc-lookahead=10 halves, at a cost in
+//    picture (bench/README.md, "Encoder memory").
 //  - key frames: in AVI every frame is one, as it always was. In MP4, MOV, Matroska and
 //    WebM, dwKeyFrameEvery when AVICOMPRESSF_KEYFRAMES is set; otherwise the encoder's own
 //    spacing, with a key frame at least every ten seconds of movie, and B-frames where the

@@ -11,6 +11,7 @@ extern "C" {
 }
 
 #include <cerrno>
+#include <cstddef>
 #include <limits>
 #include <string_view>
 
@@ -104,6 +105,21 @@ Planes PlanesFor(int subsampling, int colorspace, int width, int height) {
   }
   planes.format = format;
   return planes;
+}
+
+// A 4:4:4 chroma plane of width x height (both even) to 4:2:0: each output sample is the
+// rounded mean of its 2x2 block, centred between the four as JPEG sites its chroma.
+void HalveChroma(const uint8_t* from, int from_stride, int width, int height, uint8_t* to,
+                 int to_stride) {
+  for (int y = 0; y < height / 2; ++y) {
+    const uint8_t* upper = from + static_cast<ptrdiff_t>(2 * y) * from_stride;
+    const uint8_t* lower = upper + from_stride;
+    uint8_t* out = to + static_cast<ptrdiff_t>(y) * to_stride;
+    for (int x = 0; x < width / 2; ++x) {
+      const unsigned sum = upper[2 * x] + upper[2 * x + 1] + lower[2 * x] + lower[2 * x + 1];
+      out[x] = static_cast<uint8_t>((sum + 2) >> 2);
+    }
+  }
 }
 
 // JPEG's YCbCr is BT.601 over the full 0-255 range.
@@ -250,6 +266,45 @@ struct FrameComposer::Impl {
     return TJFLAG_BOTTOMUP | TJFLAG_LIMITSCANS | (fast ? TJFLAG_FASTDCT : 0);
   }
 
+  // A decode that lands on the movie size can stop at the frame's 4:2:0 planes, with no
+  // colour conversion at all: a 4:2:0 still's planes are decoded in place; a 4:4:4 still's
+  // chroma goes to the decode surface and is halved from there. The sizes are those the
+  // planes' converter turns into BGR without a stale edge (see StretchPlanes).
+  bool FitsFramePlanes(int subsampling, int colorspace, int width, int height) const {
+    return tuning.yuv_stretch && colorspace == TJCS_YCbCr && width % 16 == 0 && height % 2 == 0 &&
+           (subsampling == TJSAMP_420 || subsampling == TJSAMP_444);
+  }
+
+  bool DecodeIntoPlanes(const uint8_t* data, size_t size, int width, int height, int subsampling,
+                        int denominator, DIB& decode, FramePlanes& out) {
+    const int w = Scaled(width, denominator), h = Scaled(height, denominator);
+    out.Resize(w, h);
+    unsigned char* target[3] = {out.Plane(0), out.Plane(1), out.Plane(2)};
+    int strides[3] = {out.strides[0], out.strides[1], out.strides[2]};
+    const bool full_chroma = subsampling == TJSAMP_444;
+    if (full_chroma) {
+      if (decode.Width() != w || decode.Height() != h) decode.SetWidthHeight(w, h);
+      if (!decode.HasSurface()) return false;
+      target[1] = decode.DIBPtr();
+      target[2] = target[1] + static_cast<size_t>(w) * h;
+      strides[1] = strides[2] = w;
+    }
+    const int result =
+        tjDecompressToYUVPlanes(decoder.get(), data, static_cast<unsigned long>(size), target, w,
+                                strides, h, DecodeFlags(denominator) & ~TJFLAG_BOTTOMUP);
+    if (!Decoded(result, data, size, width, height)) return false;
+    if (full_chroma) {
+      for (int i = 1; i < 3; ++i) HalveChroma(target[i], w, w, h, out.Plane(i), out.strides[i]);
+    }
+    out.filled = true;
+    return true;
+  }
+
+  static bool SizeSurface(DIB& surface, int w, int h) {
+    if (surface.Width() != w || surface.Height() != h) surface.SetWidthHeight(w, h);
+    return surface.HasSurface();
+  }
+
   SwsContext* Scaler(const ScalerKey& key) {
     if (scaler && key == scaler_key) return scaler.get();
     scaler_key = key;
@@ -262,16 +317,17 @@ struct FrameComposer::Impl {
     return scaler.get();
   }
 
-  int StretchFlags(int from_width, int from_height, const DIB& to) const {
+  int StretchFlags(int from_width, int from_height, int to_width, int to_height) const {
     // Shrinking needs a filter that averages, or fine detail aliases.
-    const bool shrinking = to.Width() < from_width && to.Height() < from_height;
+    const bool shrinking = to_width < from_width && to_height < from_height;
     return shrinking ? ShrinkFlags(tuning.shrink_filter) : SWS_BICUBIC;
   }
 
   bool Stretch(const DIB& from, DIB& to) {
     // Without full chroma input libswscale averages BGR in pixel pairs, and the last column
     // of an odd-width still gets the colour of a pixel beyond the row.
-    const int flags = StretchFlags(from.Width(), from.Height(), to) | SWS_FULL_CHR_H_INP;
+    const int flags =
+        StretchFlags(from.Width(), from.Height(), to.Width(), to.Height()) | SWS_FULL_CHR_H_INP;
     SwsContext* context =
         Scaler({from.Width(), from.Height(), to.Width(), to.Height(), AV_PIX_FMT_BGR24, flags});
     if (context == nullptr) return false;
@@ -287,8 +343,8 @@ struct FrameComposer::Impl {
   // Planes are top-down. They are read from their last row upwards through negative
   // strides, so the picture lands upright in the bottom-up surface. (libswscale flips a
   // source reliably; a negative target stride corrupts memory in some of its output paths.)
-  bool StretchPlanes(const uint8_t* base, const Planes& planes, int width, int height, DIB& to,
-                     FramePlanes* keep) {
+  bool StretchPlanes(const uint8_t* base, const Planes& planes, int width, int height, int w,
+                     int h, DIB& to, FramePlanes* keep) {
     const uint8_t* source[4] = {nullptr, nullptr, nullptr, nullptr};
     int source_stride[4] = {0, 0, 0, 0};
     const uint8_t* top_down[4] = {nullptr, nullptr, nullptr, nullptr};
@@ -303,14 +359,16 @@ struct FrameComposer::Impl {
     }
     // The SIMD converter writes whole blocks of 16 pixels and pairs of rows; other sizes
     // would keep a stale edge, so they take the single pass.
-    const bool blocks = to.Width() % 16 == 0 && to.Height() % 2 == 0;
+    const bool blocks = w % 16 == 0 && h % 2 == 0;
     if (tuning.planar_stretch && blocks && !tuning.full_chroma &&
         tuning.shrink_filter != StretchFilter::kLanczos && planes.format != AV_PIX_FMT_GRAY8) {
-      return StretchPlanesTwice(top_down, top_down_stride, planes.format, width, height, to, keep);
+      return StretchPlanesTwice(top_down, top_down_stride, planes.format, width, height, w, h, to,
+                                keep);
     }
+    if (!SizeSurface(to, w, h)) return false;
     const int flags =
-        StretchFlags(width, height, to) | (tuning.full_chroma ? SWS_FULL_CHR_H_INT : 0);
-    SwsContext* context = Scaler({width, height, to.Width(), to.Height(), planes.format, flags});
+        StretchFlags(width, height, w, h) | (tuning.full_chroma ? SWS_FULL_CHR_H_INT : 0);
+    SwsContext* context = Scaler({width, height, w, h, planes.format, flags});
     if (context == nullptr) return false;
     uint8_t* const target[4] = {to.DIBPtr(), nullptr, nullptr, nullptr};
     const int target_stride[4] = {to.Stride(), 0, 0, 0};
@@ -323,9 +381,9 @@ struct FrameComposer::Impl {
   // size, then to BGR at that size. (Colour is shared by each 2x2 block either way.) The
   // source planes come top-down, and so do the 4:2:0 ones; the second pass turns them over.
   bool StretchPlanesTwice(const uint8_t* const source[4], const int source_stride[4],
-                          AVPixelFormat format, int width, int height, DIB& to, FramePlanes* keep) {
-    const int w = to.Width(), h = to.Height();
-    const ScalerKey key{width, height, w, h, format, StretchFlags(width, height, to)};
+                          AVPixelFormat format, int width, int height, int w, int h, DIB& to,
+                          FramePlanes* keep) {
+    const ScalerKey key{width, height, w, h, format, StretchFlags(width, height, w, h)};
     if (!resizer || !(key == resizer_key)) {
       resizer_key = key;
       resizer.reset(sws_getContext(width, height, format, w, h, AV_PIX_FMT_YUV420P, key.flags,
@@ -418,10 +476,8 @@ bool FrameComposer::ComposeBytes(const uint8_t* data, size_t size, int32_t& movi
   }
   if (!SizeInReach(movie_width, movie_height)) return false;
 
-  if (frame.Width() != movie_width || frame.Height() != movie_height) {
-    frame.SetWidthHeight(movie_width, movie_height);
-  }
-  if (!frame.HasSurface()) return false;
+  // The frame's surface is made only when the picture goes into it: one that stops at its
+  // planes is left to PlanesConverter, and its memory is not touched until then.
   if (!impl.EnsureDecoder()) return false;  // a header warning may have cost the handle
 
   const int denominator =
@@ -431,7 +487,16 @@ bool FrameComposer::ComposeBytes(const uint8_t* data, size_t size, int32_t& movi
   const bool same_size = decoded_width == movie_width && decoded_height == movie_height;
   const DecodeInfo info{decoded_width, decoded_height, denominator, same_size, false};
 
+  if (same_size && planes != nullptr &&
+      impl.FitsFramePlanes(subsampling, colorspace, decoded_width, decoded_height)) {
+    if (!impl.DecodeIntoPlanes(data, size, width, height, subsampling, denominator, decode, *planes))
+      return false;
+    impl.last = info;
+    impl.last.yuv = true;
+    return true;
+  }
   if (same_size) {
+    if (!Impl::SizeSurface(frame, movie_width, movie_height)) return false;
     const int result = tjDecompress2(impl.decoder.get(), data, jpeg_size, frame.DIBPtr(),
                                      decoded_width, frame.Stride(), decoded_height, TJPF_BGR,
                                      impl.DecodeFlags(denominator));
@@ -463,8 +528,8 @@ bool FrameComposer::ComposeBytes(const uint8_t* data, size_t size, int32_t& movi
         impl.DecodeFlags(denominator) & ~TJFLAG_BOTTOMUP);
     if (!impl.Decoded(result, data, size, width, height)) return false;
     // Stretched to fill the frame; the still's aspect ratio is not kept.
-    if (!impl.StretchPlanes(decode.DIBPtr(), still_planes, decoded_width, decoded_height, frame,
-                            planes)) {
+    if (!impl.StretchPlanes(decode.DIBPtr(), still_planes, decoded_width, decoded_height,
+                            movie_width, movie_height, frame, planes)) {
       return false;
     }
     impl.last = info;
@@ -476,7 +541,8 @@ bool FrameComposer::ComposeBytes(const uint8_t* data, size_t size, int32_t& movi
                                    decoded_width, decode.Stride(), decoded_height, TJPF_BGR,
                                    impl.DecodeFlags(denominator));
   if (!impl.Decoded(result, data, size, width, height)) return false;
-  if (!impl.Stretch(decode, frame)) return false;
+  if (!Impl::SizeSurface(frame, movie_width, movie_height) || !impl.Stretch(decode, frame))
+    return false;
   impl.last = info;
   return true;
 }

@@ -3,7 +3,7 @@
 // size) or the decode surface followed by a libswscale stretch to the movie size. A still
 // larger than the movie is decoded at 1/2, 1/4 or 1/8 of its size in the DCT domain when that
 // still covers the movie in both directions; a decode that lands on the movie size exactly
-// goes straight into the frame surface.
+// goes straight into the frame surface, or into the frame's 4:2:0 planes when those are kept.
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -82,8 +82,9 @@ class FrameComposer {
   // image) the still fixes movie_width (rounded up to a multiple of 4) and movie_height
   // (rounded up to even after SetEvenHeight).
   // False: the still gives no frame (unreadable, not a JPEG, undecodable, too large).
-  // With `planes`, a still stretched through 4:2:0 planes stops there (planes->filled):
-  // `frame` then has the movie size but not the picture (PlanesConverter makes it).
+  // With `planes`, a still stretched through 4:2:0 planes stops there (planes->filled), and
+  // so does an even-sized 4:2:0 or 4:4:4 YCbCr still whose decode lands on the movie size:
+  // `frame` is then left as it was (PlanesConverter sizes it and makes the picture).
   bool Compose(const std::string& path, int32_t& movie_width, int32_t& movie_height, DIB& frame,
                DIB& decode, FramePlanes* planes = nullptr);
 
