@@ -254,7 +254,7 @@ constexpr const char* kTodaysEncoders[] = {"libx264",    "libx265", "libsvtav1",
 
 struct QualityPoint {
   int position;
-  int32_t quality;
+  int quality;  // dwQuality
 };
 
 // x264's line: dwQuality 1..10000 is CRF 51..0, position 0..100 is the same line.
@@ -293,27 +293,31 @@ bool IsTodaysEncoder(const std::string& encoder_name) {
                      [&](const char* name) { return encoder_name == name; });
 }
 
-int32_t QualityForPosition(const std::string& encoder_name, int position) {
-  const std::span<const QualityPoint> table = QualityTable(encoder_name);
-  const int p = std::clamp(position, 0, kQualityPositions);
+namespace {
+
+// Piecewise linear over the table, from one of its columns to the other.
+int Interpolate(std::span<const QualityPoint> table, int x, int QualityPoint::*from,
+                int QualityPoint::*to) {
   size_t i = 1;
-  while (i + 1 < table.size() && table[i].position < p) ++i;
+  while (i + 1 < table.size() && table[i].*from < x) ++i;
   const QualityPoint& a = table[i - 1];
   const QualityPoint& b = table[i];
-  return a.quality + static_cast<int32_t>(std::lround(static_cast<double>(b.quality - a.quality) *
-                                                      (p - a.position) / (b.position - a.position)));
+  return a.*to + static_cast<int>(std::lround(static_cast<double>(b.*to - a.*to) *
+                                              (x - a.*from) / (b.*from - a.*from)));
+}
+
+}  // namespace
+
+int32_t QualityForPosition(const std::string& encoder_name, int position) {
+  return Interpolate(QualityTable(encoder_name), std::clamp(position, 0, kQualityPositions),
+                     &QualityPoint::position, &QualityPoint::quality);
 }
 
 int PositionForQuality(const std::string& encoder_name, int32_t quality) {
   if (quality <= 0) return kDefaultQualityPosition;
   const std::span<const QualityPoint> table = QualityTable(encoder_name);
-  const int32_t q = std::clamp(quality, table.front().quality, table.back().quality);
-  size_t i = 1;
-  while (i + 1 < table.size() && table[i].quality < q) ++i;
-  const QualityPoint& a = table[i - 1];
-  const QualityPoint& b = table[i];
-  return a.position + static_cast<int>(std::lround(static_cast<double>(b.position - a.position) *
-                                                   (q - a.quality) / (b.quality - a.quality)));
+  return Interpolate(table, std::clamp(quality, table.front().quality, table.back().quality),
+                     &QualityPoint::quality, &QualityPoint::position);
 }
 
 int32_t EffectiveQuality(const std::string& encoder_name, int32_t quality) {

@@ -299,6 +299,9 @@ bool MovieWriter::Impl::OpenEncoder(int32_t fps, int32_t handler) {
     return Fail(prefix + AvError(rc));
   if (const unsigned code = UsersCode(handler, codec->id); code != 0 && IsAviContainer(muxer))
     stream->codecpar->codec_tag = code;
+  // Browsers that play H.265 in MP4 (Safari, Edge) want its parameter sets in the header.
+  if (codec->id == AV_CODEC_ID_HEVC && (muxer == "mp4" || muxer == "mov"))
+    stream->codecpar->codec_tag = MKTAG('h', 'v', 'c', '1');
 
   picture.reset(av_frame_alloc());
   if (!picture) return Fail(prefix + "out of memory");

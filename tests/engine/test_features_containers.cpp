@@ -149,6 +149,9 @@ TEST_P(ContainerWrittenTest, PlaysBackEveryFrameInOrder) {
   if (c.index_first) {
     EXPECT_TRUE(IndexFirst(path));
   }
+  if (movie.codec_name == "hevc") {
+    EXPECT_EQ(movie.codec_tag, 0x31637668u) << "hvc1, which browsers that play H.265 ask for";
+  }
   const auto& notes = run.Host().notes;
   EXPECT_EQ(std::count_if(notes.begin(), notes.end(),
                           [](const std::string& n) { return n.find("instead") != std::string::npos; }),
@@ -178,6 +181,7 @@ INSTANTIATE_TEST_SUITE_P(
     Endings, ContainerWrittenTest,
     ::testing::Values(WrittenCase{"movie.mp4", "H264", "iso", "h264", 64, "yuv420p", true},
                       WrittenCase{"movie.MOV", "H264", "iso", "h264", 64, "yuv420p", true},
+                      WrittenCase{"movie.mp4", "HEVC", "iso", "hevc", 64, "yuv420p", true},
                       WrittenCase{"movie.m4v", "FMP4", "iso", "mpeg4", 64, "yuv420p", true},
                       WrittenCase{"movie.mp4", "MJPG", "iso", "mjpeg", 63, "", true},
                       WrittenCase{"movie.mkv", "MJPG", "ebml", "mjpeg", 63, "", false},
