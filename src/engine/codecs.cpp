@@ -64,12 +64,6 @@ const char* FallbackEncoderName(const std::string& upper) {
   return nullptr;
 }
 
-// The code an encoder is stored under: FFmpeg's RIFF table, or for H.265, which that table
-// lacks in older FFmpeg, the code other programs write.
-unsigned CodeFor(AVCodecID id) {
-  if (const unsigned tag = av_codec_get_tag(RiffVideoTags(), id)) return tag;
-  return id == AV_CODEC_ID_HEVC ? static_cast<unsigned>(FourccFromText("HEVC")) : 0;
-}
 
 // Uncompressed first ("DIB "), then every other encoder in FFmpeg's order whose output the
 // container can hold.
@@ -160,6 +154,11 @@ std::string DefaultText(const AVOption& o) {
 }
 
 }  // namespace
+
+unsigned CodeFor(AVCodecID id) {
+  if (const unsigned tag = av_codec_get_tag(RiffVideoTags(), id)) return tag;
+  return id == AV_CODEC_ID_HEVC ? static_cast<unsigned>(FourccFromText("HEVC")) : 0;
+}
 
 int32_t FourccFromText(const std::string& text) {
   uint32_t code = 0;

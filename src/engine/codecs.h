@@ -11,6 +11,7 @@
 
 extern "C" {
 #include <libavutil/pixfmt.h>
+#include <libavcodec/codec_id.h>
 }
 
 struct AVCodec;
@@ -53,6 +54,10 @@ std::vector<EncoderInfo> ListContainerEncoders(const std::string& muxer);
 // (libx265), AV1 (libsvtav1), VP9 (libvpx-vp9), MJPEG, FFV1, uncompressed ("rawvideo").
 std::span<const char* const> TodaysEncoders();
 bool IsTodaysEncoder(const std::string& encoder_name);
+
+// The code an encoder of this codec is stored under: FFmpeg's RIFF table, or for H.265,
+// which that table lacks in older FFmpeg, the code other programs write. 0 for none.
+unsigned CodeFor(AVCodecID id);
 
 // "MJPG" -> the little-endian code the record stores; shorter text is padded with blanks,
 // longer text is cut at four characters.

@@ -114,14 +114,6 @@ const std::vector<Probed>& ProbedEncoders() {
   return probed;
 }
 
-// The code a record stores for the encoder's codec: FFmpeg's AVI code, or HEVC's own,
-// which FFmpeg's table lacks before version 6. 0 for none.
-int32_t CodeOf(const AVCodec* codec) {
-  const AVCodecTag* const tags[] = {avformat_get_riff_video_tags(), nullptr};
-  if (const unsigned tag = av_codec_get_tag(tags, codec->id); tag != 0) return static_cast<int32_t>(tag);
-  return codec->id == AV_CODEC_ID_HEVC ? FourccFromText("HEVC") : 0;
-}
-
 // Short names for people; FFmpeg's own long names run on ("H.264 / AVC / MPEG-4 AVC / ...").
 std::string CodecLabel(AVCodecID id) {
   switch (id) {
@@ -187,7 +179,7 @@ std::string SoftwareEncoderFor(const std::string& hardware_name) {
   const AVCodec* codec = avcodec_find_encoder_by_name(hardware_name.c_str());
   if (!codec) return {};
   // The code's own encoder is the software one (hardware encoders are never the default).
-  const int32_t code = CodeOf(codec);
+  const int32_t code = static_cast<int32_t>(CodeFor(codec->id));
   return code == 0 ? std::string() : EncoderNameForFourcc(code);
 }
 
@@ -196,7 +188,7 @@ std::vector<EncoderInfo> ListHardwareEncoders(const std::string& muxer) {
   const AVOutputFormat* avi = av_guess_format("avi", nullptr, nullptr);
   for (const std::string& name : AvailableHardwareEncoders()) {
     const AVCodec* codec = avcodec_find_encoder_by_name(name.c_str());
-    const int32_t code = codec ? CodeOf(codec) : 0;
+    const int32_t code = codec ? static_cast<int32_t>(CodeFor(codec->id)) : 0;
     if (code == 0) continue;
     const bool fits = IsAviContainer(muxer)
                           ? avi && avformat_query_codec(avi, codec->id, FF_COMPLIANCE_NORMAL) == 1
