@@ -101,6 +101,7 @@ SelectionPreview::SelectionPreview(MovieGen::DryRunResult result, const Settings
   } else {
     QLabel* end = Line(this, "lblEnd", r.reason);
     end->setWordWrap(true);
+    end->setFont(bold);
     layout->addWidget(end);
   }
   // As in a run, the clean-up is looked at only when it is on.
