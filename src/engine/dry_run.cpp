@@ -91,7 +91,7 @@ std::string Frames(const std::vector<std::string>& frame_paths, const std::strin
 
 std::string MovieLength(size_t frames, int32_t fps) {
   const double seconds = fps > 0 ? static_cast<double>(frames) / fps : 0;
-  // Hundredths, rounded once, so that 59.999 s reads 1:00.00 and not 0:60.00.
+  // Hundredths, rounded once, so that 59.998 s reads 1:00.00 and not 59.100.
   const long long hundredths = std::llround(seconds * 100);
   const long long whole = hundredths / 100;
   const int fraction = static_cast<int>(hundredths % 100);
