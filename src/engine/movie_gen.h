@@ -174,7 +174,7 @@ class MovieGen {
     std::vector<std::string> would_delete;
     std::string command;  // the post-generation command with its tags replaced; "" if none
     std::string reason;   // an early end: what a run would write to its log
-    int32_t direction = 1;  // -1: the movie plays the frames from the last to the first
+    int32_t direction = 1;  // -1: a movie played backwards (frame_paths already are)
   };
   DryRunResult DryRun();
   // The command after tag replacement for the given run time and output path.
