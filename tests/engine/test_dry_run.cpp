@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/dry_run.h"
 #include "engine/movie_gen.h"
 #include "support/fake_host.h"
 #include "support/jpeg_maker.h"
@@ -107,6 +108,27 @@ TEST_F(DryRunTest, FramesComeInTimeOrderAndTheCommandIsExpanded) {
   EXPECT_EQ(fs::path(r.frame_paths.back()).filename(), "06120711000000.jpg");
   EXPECT_NE(r.command.find("cam.avi"), std::string::npos) << r.command;
   EXPECT_EQ(r.command.find("<outfile>"), std::string::npos) << r.command;
+}
+
+TEST(DryRunText, MovieLengthReadsAsAClockWouldShowIt) {
+  const struct {
+    size_t frames;
+    int32_t fps;
+    const char* text;
+  } cases[] = {
+      {0, 24, "0.00 s"},
+      {12, 24, "0.50 s"},
+      {3599, 60, "59.98 s"},
+      {1500, 24, "1:02.50"},
+      // Hundredths that round up to the next minute carry into it.
+      {35999, 600, "1:00.00"},
+      {216000, 60, "1:00:00.00"},
+      {2160001, 24, "25:00:00.04"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(dry_run_text::MovieLength(c.frames, c.fps),
+              "Movie length: " + std::string(c.text) + " at " + std::to_string(c.fps) + " fps");
+  }
 }
 
 TEST_F(DryRunTest, AnEmptyFolderFindsNothing) {
