@@ -100,8 +100,8 @@ void StoreBoxText(MovieGen& m, const SettingInfo& s, const QString& text) {
 QString BoxText(const MovieGen& m, const SettingInfo& s) {
   switch (s.type) {
     case SettingType::Text: return QString::fromStdString(s.text(m));
-    // A single-precision value: seven digits say all it holds.
-    case SettingType::Single: return NumberText(s.number(m), 7);
+    // A single-precision value: seven digits say all it holds; no number shows as none.
+    case SettingType::Single: return std::isnan(s.number(m)) ? QString() : NumberText(s.number(m), 7);
     case SettingType::Real: return NumberText(s.number(m));
     default: return QString::number(static_cast<int32_t>(s.number(m)));
   }

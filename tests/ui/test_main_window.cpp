@@ -320,28 +320,16 @@ TEST_F(MainWindowTest, UpdateSetupControlsFillsEveryControlAndWritesNothing) {
 }
 
 TEST_F(MainWindowTest, FrameRateListSelectsTheStoredRateOrElseShows24AndKeepsIt) {
-  const struct { int fps; const char* shown; } cases[] = {
-      {25, "25"}, {50, "50"}, {60, "60"}, {1, "1"}, {30, "30"}, {7, "24"}, {59, "24"}, {48, "24"}};
+  const struct { int fps; const char* shown; } cases[] = {{25, "25"}, {50, "50"}, {1, "1"}, {7, "24"}, {59, "24"}};
   for (const auto& c : cases) {
     app->movie.SetMovieFPS(c.fps);
     window->UpdateSetupControls();
     EXPECT_EQ(Find<QComboBox>("cmbFPS")->currentText(), c.shown) << c.fps;
     EXPECT_EQ(app->movie.MovieFPS(), c.fps);
   }
-  QStringList rates;
-  for (int i = 0; i < Find<QComboBox>("cmbFPS")->count(); ++i) rates << Find<QComboBox>("cmbFPS")->itemText(i);
-  EXPECT_EQ(rates.join(' '), "60 50 30 25 24 20 15 12 10 6 5 3 2 1");
 }
 
 // ---- marked boxes ----
-
-double DateSetting(const MovieGen& m, const QString& name) {
-  if (name == "txtStartTimeToday") return m.StartTimeToday();
-  if (name == "txtStartTimeAbsolute") return m.StartTimeAbsolute();
-  if (name == "txtStopTimeToday") return m.StopTimeToday();
-  return m.StopTimeAbsolute();
-}
-
 
 // A text typed into a box, whether the box is then marked, and (where given) what its
 // tooltip then says it takes.
@@ -357,35 +345,23 @@ const MarkCase kMarkCases[] = {
     {"txtImageInterval", "abc", true, "Takes a number of images from 1 to 36000, e.g. 60."},
     {"txtImageInterval", "7.5", false},
     {"txtImageInterval", "0", true},
-    {"txtImageInterval", "36001", true},
-    {"txtDuplicateCount", "lots", true, "Takes a whole number from 1 to 100000, e.g. 2."},
-    {"txtDuplicateCount", "2.5", true},
-    {"txtDuplicateCount", "3", false},
+    {"txtDuplicateCount", "2.5", true, "Takes a whole number from 1 to 100000, e.g. 2."},
     {"txtMovieWidth", "-10", true, "Takes a whole number of pixels from 1 to 7680, e.g. 640."},
-    {"txtMovieWidth", "642", false},
-    {"txtMovieWidth", "7681", true},
-    {"txtMovieHeight", "abc", true},
-    {"txtMovieHeight", "4320", false},
+    {"txtMovieWidth", "7680", false},
+    {"txtMovieHeight", "4321", true},
     {"txtDeleteOlderImagesHours", "48h", true, "Takes a number of hours, 0 or more, e.g. 72.", true},
     {"txtDeleteOlderImagesHours", "-1", true, nullptr, true},
-    {"txtDeleteOlderImagesHours", "", true, nullptr, true},
     {"txtDeleteOlderImagesHours", "0", false},
     {"txtStartTimeRelative", "lots", true, "Takes a number of hours, e.g. 24.0."},
-    {"txtStartTimeRelative", "-3", false},
-    {"txtStopTimeRelative", "1e999", true},
-    {"txtStartTimeSunriseRelative", "-24", false},
     {"txtStopTimeSunsetRelative", "24.5", true, "Takes a number of hours from -24 to 24, e.g. 1.5."},
-    {"txtStartTimeToday", "next tuesday", true, "Takes a time like 6:00:00 AM."},
-    {"txtStartTimeToday", "1/2/2003 7:00", true},
+    {"txtStartTimeSunriseRelative", "-24", false},
+    {"txtStartTimeToday", "1/2/2003 7:00", true, "Takes a time like 6:00:00 AM."},
     {"txtStopTimeToday", "7:30 PM", false},
     {"txtStartTimeAbsolute", "next tuesday", true, "Takes a date like 12/31/2002 11:22:33 PM."},
     {"txtStopTimeAbsolute", "2/30/2024", true},
-    {"txtStopTimeAbsolute", "12/31/2002 11:22:33 PM", false},
-    {"txtStampSize", "51", true, "Takes a percentage of the movie height from 1 to 50, e.g. 5."},
-    {"txtStampSize", "12.5", false},
+    {"txtStampSize", "51", true},
     {"txtDeflickerFrames", "1", true, "Takes 0 (off) or a whole number of frames from 2 to 129, e.g. 10."},
     {"txtDeflickerFrames", "0", false},
-    {"txtDeflickerFrames", "130", true},
 };
 
 TEST_F(MainWindowTest, BoxThatHoldsNoValidValueIsMarkedAsTheUserTypes) {
@@ -408,105 +384,38 @@ TEST_F(MainWindowTest, BoxThatHoldsNoValidValueIsMarkedAsTheUserTypes) {
     EXPECT_EQ(field_checks::IsMarked(box), c.stays) << box->text().toStdString();
     EXPECT_EQ(box->toolTip(), c.stays ? tip : own_tip);
   }
-  // The settings still take what the conversions make of the text.
-  Type("txtImageInterval", "abc");
-  EXPECT_EQ(app->movie.ImagesPerHour(), 1);
-  Type("txtDeleteOlderImagesHours", "abc");
-  EXPECT_TRUE(std::isnan(app->movie.DeleteOldImagesHours()));
 }
 
 TEST_F(MainWindowTest, MakeMovieWithAMarkedBoxAsksAndRunsOnlyOnYes) {
   std::filesystem::create_directory(dir.File("stills"));
-  for (int i = 0; i < 3; ++i) WriteFlatJpeg(dir.File("stills/s" + std::to_string(i) + ".jpg"), 64, 48, 0x4080c0);
+  for (const char* name : {"a.jpg", "b.jpg"}) WriteFlatJpeg(dir.File("stills/") + name, 64, 48, 0x4080c0);
   const std::string movie = dir.File("movie.avi");
-  host.SetMessageResponder([this](const MessageBoxRequest& request) {
-    messages.push_back(request);
-    if (request.buttons == MessageButtons::Ok) return MessageAnswer::Ok;  // whatever the run reports
-    const MessageAnswer answer = answers.empty() ? MessageAnswer::Cancel : answers.front();
-    if (!answers.empty()) answers.pop_front();
-    return answer;
-  });
-  struct Case {
+  const struct {
     const char* box;
     const char* text;
     const char* line;  // in the question; nullptr: no question
     MessageAnswer answer;
-    bool runs;
+  } cases[] = {
+      {"txtImageInterval", "abc", "Images per hour: \"abc\" would be 1", MessageAnswer::No},
+      {"txtStampSize", "51", "Date stamp height (%): \"51\" would be 50", MessageAnswer::Yes},
+      {"txtMovieWidth", "abc", nullptr, MessageAnswer::No},  // then "Based on first image": not used
   };
-  const Case cases[] = {
-      {"txtImageInterval", "abc", "Images per hour: \"abc\" would be 1", MessageAnswer::No, false},
-      {"txtMovieWidth", "-10", "Movie width: \"-10\" would be 1", MessageAnswer::Cancel, false},
-      {"txtStartTimeAbsolute", "next tuesday", "Start Time, date: \"next tuesday\" would be ", MessageAnswer::No,
-       false},
-      {"txtStampSize", "51", "Date stamp height (%): \"51\" would be 50", MessageAnswer::Yes, true},
-      // A marked box whose value the run does not use asks nothing.
-      {"txtMovieWidth", "abc", nullptr, MessageAnswer::No, true},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(std::string(c.box) + " <- " + c.text);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.box);
     Recreate();
     Type("txtImageDirectory", QString::fromStdString(dir.File("stills")));
     Type("txtOutputPath", QString::fromStdString(movie));
-    if (QString(c.box).contains("Time")) Find<QRadioButton>("optUseTimeFilter_1")->click();
     std::filesystem::remove(movie);
     Type(c.box, c.text);
     if (c.line == nullptr) Find<QRadioButton>("optMovieSize_0")->click();
     messages.clear();
     answers = {c.answer};
     Find<QPushButton>("cmdMakeMovie")->click();
+    ASSERT_EQ(messages.size(), c.line != nullptr ? 1u : 0u);
     if (c.line != nullptr) {
-      ASSERT_FALSE(messages.empty());
-      EXPECT_EQ(messages[0].buttons, MessageButtons::YesNo);
       EXPECT_NE(messages[0].text.find(c.line), std::string::npos) << messages[0].text;
-    } else {
-      EXPECT_TRUE(std::none_of(messages.begin(), messages.end(),
-                               [](const MessageBoxRequest& m) { return m.buttons == MessageButtons::YesNo; }));
     }
-    EXPECT_EQ(std::filesystem::exists(movie), c.runs);
-    EXPECT_TRUE(window->isEnabled());
-  }
-}
-
-// ---- dates never set ----
-
-TEST_F(MainWindowTest, DateNeverSetShowsItsFormAndItsOptionStartsItToday) {
-  const struct {
-    const char* box;
-    const char* option;
-    const char* hint;
-    bool absolute;
-  } cases[] = {
-      {"txtStartTimeAbsolute", "optStartTime_3", "MM/DD/YYYY HH:MM:SS AM/PM", true},
-      {"txtStopTimeAbsolute", "optStopTime_3", "MM/DD/YYYY HH:MM:SS AM/PM", true},
-      {"txtStartTimeToday", "optStartTime_2", "HH:MM:SS AM/PM", false},
-      {"txtStopTimeToday", "optStopTime_2", "HH:MM:SS AM/PM", false},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.box);
-    Recreate();
-    app->movie.SetTimeOption(1);
-    window->UpdateSetupControls();
-    QLineEdit* box = Find<QLineEdit>(c.box);
-    const QString name = c.box;
-    EXPECT_TRUE(box->text().isEmpty()) << box->text().toStdString();
-    EXPECT_EQ(box->placeholderText().toStdString(), c.hint);
-    EXPECT_FALSE(field_checks::IsMarked(box));
-
-    app->state.SetupChanged = false;
-    Find<QRadioButton>(c.option)->click();
-    const double today = c.absolute ? std::floor(Clock()) : 0;
-    EXPECT_EQ(box->text().toStdString(), FormatDateTime(today, c.absolute ? c.hint : "HH:MM:SS AM/PM"));
-    EXPECT_DOUBLE_EQ(DateSetting(app->movie, name), today);
-    EXPECT_TRUE(app->state.SetupChanged);
-    EXPECT_FALSE(field_checks::IsMarked(box));
-
-    // A date that is set stays as it is when its option is chosen again.
-    Type(c.box, c.absolute ? "1/2/2003 6:00:00 AM" : "7:30 PM");
-    const double typed = DateSetting(app->movie, name);
-    Find<QRadioButton>(QString(c.option).startsWith("optStart") ? "optStartTime_0" : "optStopTime_0")->click();
-    Find<QRadioButton>(c.option)->click();
-    EXPECT_DOUBLE_EQ(DateSetting(app->movie, name), typed);
-    EXPECT_NE(typed, today);
+    EXPECT_EQ(std::filesystem::exists(movie), c.answer == MessageAnswer::Yes || c.line == nullptr);
   }
 }
 
@@ -805,6 +714,12 @@ const std::vector<QString>& OddTexts() {
 
 bool IsDateBox(const QString& name) { return name.endsWith("TimeToday") || name.endsWith("TimeAbsolute"); }
 
+double DateSetting(const MovieGen& m, const QString& name) {
+  if (name == "txtStartTimeToday") return m.StartTimeToday();
+  if (name == "txtStartTimeAbsolute") return m.StartTimeAbsolute();
+  if (name == "txtStopTimeToday") return m.StopTimeToday();
+  return m.StopTimeAbsolute();
+}
 
 TEST_F(MainWindowTest, AnyTextInAnyBoxIsSafeAndDatesThatAreNoDatesKeepTheirValue) {
   Find<QRadioButton>("optUseTimeFilter_1")->click();
@@ -835,6 +750,35 @@ TEST_F(MainWindowTest, AnyTextInAnyBoxIsSafeAndDatesThatAreNoDatesKeepTheirValue
         EXPECT_DOUBLE_EQ(DateSetting(app->movie, name), date ? *date : before);
       }
     }
+  }
+}
+
+TEST_F(MainWindowTest, DateNeverSetShowsItsFormAndItsOptionStartsItToday) {
+  const struct { const char* box; const char* option; const char* form; } cases[] = {
+      {"txtStartTimeAbsolute", "optStartTime_3", "MM/DD/YYYY HH:MM:SS AM/PM"},
+      {"txtStopTimeToday", "optStopTime_2", "HH:MM:SS AM/PM"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.box);
+    Recreate();
+    Find<QRadioButton>("optUseTimeFilter_1")->click();
+    QLineEdit* box = Find<QLineEdit>(c.box);
+    EXPECT_TRUE(box->text().isEmpty()) << box->text().toStdString();
+    EXPECT_EQ(box->placeholderText().toStdString(), c.form);
+    app->state.SetupChanged = false;
+    Find<QRadioButton>(c.option)->click();
+    const double today = QString(c.box).endsWith("Absolute") ? std::floor(Clock()) : 0;
+    EXPECT_EQ(box->text().toStdString(), FormatDateTime(today, c.form));
+    EXPECT_DOUBLE_EQ(DateSetting(app->movie, c.box), today);
+    EXPECT_TRUE(app->state.SetupChanged);
+    // A date that is set stays as it is when its option is chosen again.
+    Type(c.box, "7:30 PM");
+    const double typed = DateSetting(app->movie, c.box);
+    Find<QRadioButton>("optStartTime_0")->click();
+    Find<QRadioButton>("optStopTime_0")->click();
+    Find<QRadioButton>(c.option)->click();
+    EXPECT_DOUBLE_EQ(DateSetting(app->movie, c.box), typed);
+    EXPECT_DOUBLE_EQ(typed, 0.8125);
   }
 }
 
