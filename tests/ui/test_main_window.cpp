@@ -7,7 +7,6 @@
 #include <filesystem>
 #include <functional>
 #include <iterator>
-#include <map>
 #include <fstream>
 #include <memory>
 #include <optional>
@@ -268,7 +267,7 @@ TEST_F(MainWindowTest, UpdateSetupControlsFillsEveryControlAndWritesNothing) {
   m.SetMovieSizeOption(1);
   m.SetMovieSizeWidth(640);
   m.SetMovieSizeHeight(480);
-  m.SetMovieFPS(15);
+  m.SetMovieFPS(25);
   m.SetPostGenerationShell("cp <outpath> /www");
   m.SetTimeStampOption(2);
   m.SetIncludeSubfolders(true);
@@ -299,7 +298,7 @@ TEST_F(MainWindowTest, UpdateSetupControlsFillsEveryControlAndWritesNothing) {
   EXPECT_TRUE(Find<QCheckBox>("chkMovieDirection")->isChecked());
   EXPECT_TRUE(Find<QCheckBox>("chkIncludeSubfolders")->isChecked());
   EXPECT_EQ(Find<QComboBox>("cboStampPosition")->currentText(), "Top right");
-  EXPECT_EQ(Find<QComboBox>("cmbFPS")->currentText(), "15");
+  EXPECT_EQ(Find<QComboBox>("cmbFPS")->currentText(), "25");
   EXPECT_EQ(Find<QComboBox>("cmbFPS")->count(), 14);
   // Filling the boxes must not run their handlers: the options stay as stored.
   EXPECT_EQ(m.StartTimeOption(), 4);
@@ -312,20 +311,21 @@ TEST_F(MainWindowTest, UpdateSetupControlsFillsEveryControlAndWritesNothing) {
   m.SetIncludeSubfolders(false);
   m.SetStampText("");
   m.SetStampPosition(2);
+  m.SetMovieFPS(50);
   window->UpdateSetupControls();
   EXPECT_TRUE(Find<QRadioButton>("optTimeStamp_0")->isChecked());
   EXPECT_FALSE(Find<QCheckBox>("chkIncludeSubfolders")->isChecked());
   EXPECT_TRUE(Find<QLineEdit>("txtStampText")->text().isEmpty());
   EXPECT_EQ(Find<QComboBox>("cboStampPosition")->currentText(), "Bottom left");
+  EXPECT_EQ(Find<QComboBox>("cmbFPS")->currentText(), "50");
 }
 
-TEST_F(MainWindowTest, FrameRateListSelectsTheStoredRateOrElseShows24AndKeepsIt) {
-  const struct { int fps; const char* shown; } cases[] = {{25, "25"}, {50, "50"}, {1, "1"}, {7, "24"}, {59, "24"}};
-  for (const auto& c : cases) {
-    app->movie.SetMovieFPS(c.fps);
+TEST_F(MainWindowTest, FrameRateOutsideTheListShows24AndKeepsItsValue) {
+  for (const int fps : {7, 48, 59}) {
+    app->movie.SetMovieFPS(fps);
     window->UpdateSetupControls();
-    EXPECT_EQ(Find<QComboBox>("cmbFPS")->currentText(), c.shown) << c.fps;
-    EXPECT_EQ(app->movie.MovieFPS(), c.fps);
+    EXPECT_EQ(Find<QComboBox>("cmbFPS")->currentText(), "24");
+    EXPECT_EQ(app->movie.MovieFPS(), fps);
   }
 }
 
@@ -334,8 +334,7 @@ TEST_F(MainWindowTest, FrameRateListSelectsTheStoredRateOrElseShows24AndKeepsIt)
 // A text typed into a box, whether the box is then marked, and (where given) what its
 // tooltip then says it takes.
 struct MarkCase {
-  const char* box;
-  const char* text;
+  const char *box, *text;
   bool marked;
   const char* tip = nullptr;
   bool stays = false;  // the setting holds the text's value as it is: still marked when shown again
@@ -344,22 +343,16 @@ struct MarkCase {
 const MarkCase kMarkCases[] = {
     {"txtImageInterval", "abc", true, "Takes a number of images from 1 to 36000, e.g. 60."},
     {"txtImageInterval", "7.5", false},
-    {"txtImageInterval", "0", true},
     {"txtDuplicateCount", "2.5", true, "Takes a whole number from 1 to 100000, e.g. 2."},
     {"txtMovieWidth", "-10", true, "Takes a whole number of pixels from 1 to 7680, e.g. 640."},
-    {"txtMovieWidth", "7680", false},
     {"txtMovieHeight", "4321", true},
     {"txtDeleteOlderImagesHours", "48h", true, "Takes a number of hours, 0 or more, e.g. 72.", true},
     {"txtDeleteOlderImagesHours", "-1", true, nullptr, true},
-    {"txtDeleteOlderImagesHours", "0", false},
     {"txtStartTimeRelative", "lots", true, "Takes a number of hours, e.g. 24.0."},
     {"txtStopTimeSunsetRelative", "24.5", true, "Takes a number of hours from -24 to 24, e.g. 1.5."},
-    {"txtStartTimeSunriseRelative", "-24", false},
     {"txtStartTimeToday", "1/2/2003 7:00", true, "Takes a time like 6:00:00 AM."},
     {"txtStopTimeToday", "7:30 PM", false},
     {"txtStartTimeAbsolute", "next tuesday", true, "Takes a date like 12/31/2002 11:22:33 PM."},
-    {"txtStopTimeAbsolute", "2/30/2024", true},
-    {"txtStampSize", "51", true},
     {"txtDeflickerFrames", "1", true, "Takes 0 (off) or a whole number of frames from 2 to 129, e.g. 10."},
     {"txtDeflickerFrames", "0", false},
 };
@@ -367,11 +360,9 @@ const MarkCase kMarkCases[] = {
 TEST_F(MainWindowTest, BoxThatHoldsNoValidValueIsMarkedAsTheUserTypes) {
   Find<QRadioButton>("optUseTimeFilter_1")->click();
   Find<QRadioButton>("optImageInterval_1")->click();
-  std::map<std::string, QString> own_tips;  // before any typing
   for (const MarkCase& c : kMarkCases) {
     SCOPED_TRACE(std::string(c.box) + " <- " + c.text);
     QLineEdit* box = Find<QLineEdit>(c.box);
-    const QString own_tip = own_tips.emplace(c.box, box->toolTip()).first->second;
     Type(c.box, c.text);
     EXPECT_EQ(field_checks::IsMarked(box), c.marked);
     EXPECT_EQ(box->styleSheet().contains("border"), c.marked);
@@ -379,10 +370,9 @@ TEST_F(MainWindowTest, BoxThatHoldsNoValidValueIsMarkedAsTheUserTypes) {
       EXPECT_EQ(box->toolTip().toStdString(), c.tip);
     }
     // Filling the controls again shows the value in use: a valid one loses the mark and its tooltip.
-    const QString tip = box->toolTip();
     window->UpdateSetupControls();
     EXPECT_EQ(field_checks::IsMarked(box), c.stays) << box->text().toStdString();
-    EXPECT_EQ(box->toolTip(), c.stays ? tip : own_tip);
+    EXPECT_EQ(box->toolTip().startsWith("Takes"), c.stays);
   }
 }
 
@@ -390,12 +380,8 @@ TEST_F(MainWindowTest, MakeMovieWithAMarkedBoxAsksAndRunsOnlyOnYes) {
   std::filesystem::create_directory(dir.File("stills"));
   for (const char* name : {"a.jpg", "b.jpg"}) WriteFlatJpeg(dir.File("stills/") + name, 64, 48, 0x4080c0);
   const std::string movie = dir.File("movie.avi");
-  const struct {
-    const char* box;
-    const char* text;
-    const char* line;  // in the question; nullptr: no question
-    MessageAnswer answer;
-  } cases[] = {
+  // A box, its text, the line the question shows for it (nullptr: no question) and the answer.
+  const struct { const char* box; const char* text; const char* line; MessageAnswer answer; } cases[] = {
       {"txtImageInterval", "abc", "Images per hour: \"abc\" would be 1", MessageAnswer::No},
       {"txtStampSize", "51", "Date stamp height (%): \"51\" would be 50", MessageAnswer::Yes},
       {"txtMovieWidth", "abc", nullptr, MessageAnswer::No},  // then "Based on first image": not used
@@ -412,9 +398,7 @@ TEST_F(MainWindowTest, MakeMovieWithAMarkedBoxAsksAndRunsOnlyOnYes) {
     answers = {c.answer};
     Find<QPushButton>("cmdMakeMovie")->click();
     ASSERT_EQ(messages.size(), c.line != nullptr ? 1u : 0u);
-    if (c.line != nullptr) {
-      EXPECT_NE(messages[0].text.find(c.line), std::string::npos) << messages[0].text;
-    }
+    EXPECT_TRUE(c.line == nullptr || messages[0].text.find(c.line) != std::string::npos) << messages[0].text;
     EXPECT_EQ(std::filesystem::exists(movie), c.answer == MessageAnswer::Yes || c.line == nullptr);
   }
 }
@@ -771,14 +755,11 @@ TEST_F(MainWindowTest, DateNeverSetShowsItsFormAndItsOptionStartsItToday) {
     EXPECT_EQ(box->text().toStdString(), FormatDateTime(today, c.form));
     EXPECT_DOUBLE_EQ(DateSetting(app->movie, c.box), today);
     EXPECT_TRUE(app->state.SetupChanged);
-    // A date that is set stays as it is when its option is chosen again.
-    Type(c.box, "7:30 PM");
-    const double typed = DateSetting(app->movie, c.box);
+    Type(c.box, "7:30 PM");  // a date that is set stays when its option is chosen again
     Find<QRadioButton>("optStartTime_0")->click();
     Find<QRadioButton>("optStopTime_0")->click();
     Find<QRadioButton>(c.option)->click();
-    EXPECT_DOUBLE_EQ(DateSetting(app->movie, c.box), typed);
-    EXPECT_DOUBLE_EQ(typed, 0.8125);
+    EXPECT_DOUBLE_EQ(DateSetting(app->movie, c.box), 0.8125);
   }
 }
 
