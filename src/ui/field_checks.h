@@ -12,11 +12,11 @@ class QLineEdit;
 namespace chronoreel::field_checks {
 
 enum class Kind {
-  Number,     // any number from lo to hi
-  Whole,      // a whole number from lo to hi
-  OffOrWhole, // 0 (off) or a whole number from lo to hi
-  TimeOfDay,  // a time of day alone
-  Date,       // a date with or without a time
+  Number,      // any number from lo to hi
+  Whole,       // a whole number from lo to hi
+  OffOrWhole,  // 0 (off) or a whole number from lo to hi
+  TimeOfDay,   // a time of day alone
+  Date,        // a date with or without a time
 };
 
 struct FieldCheck {
@@ -27,8 +27,8 @@ struct FieldCheck {
   Kind kind;
   double lo;
   double hi;
-  const char* what;       // "a number of hours"
-  const char* example;    // "24.0"
+  const char* what;     // "a number of hours"
+  const char* example;  // "24.0"
 };
 
 // The boxes of the main window and of the location dialog.
