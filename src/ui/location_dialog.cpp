@@ -13,6 +13,7 @@
 #include "app/core/conversions.h"
 #include "app/core/error_report.h"
 #include "time/sun.h"
+#include "ui/field_checks.h"
 
 namespace chronoreel {
 
@@ -71,6 +72,15 @@ LocationDialog::LocationDialog(Location& location, Sun& sun, QWidget* parent)
   for (QLineEdit* box : {txtLatitudeDegrees, txtLatitudeMinutes, txtLongitudeDegrees, txtLongitudeMinutes}) {
     connect(box, &QLineEdit::textChanged, this, [this] { UpdateCoordinates(); });
   }
+  // The location still takes what is typed; a box that holds no size of its kind is marked.
+  for (const field_checks::FieldCheck& check : field_checks::LocationFields()) {
+    QLineEdit* box = findChild<QLineEdit*>(check.box);
+    const auto mark = [box, &check] {
+      field_checks::ShowMark(box, check, !field_checks::IsValid(check, box->text().toStdString()));
+    };
+    connect(box, &QLineEdit::textChanged, this, mark);
+    mark();
+  }
   for (QComboBox* list : {cmbLatitude, cmbLongitude}) {
     connect(list, &QComboBox::currentIndexChanged, this, [this] { UpdateCoordinates(); });
   }
@@ -92,7 +102,9 @@ void LocationDialog::Form_Load() {
   auto fill = [](double value, QLineEdit* degrees, QLineEdit* minutes) {
     const double a = std::fabs(value);
     degrees->setText(QString::number(std::floor(a), 'f', 0));
-    minutes->setText(QString::fromStdString(FormatI(FP(a) * 60, "00.0000")));
+    // A plain number ("30", "7.5") that reads back as typed; a ten-thousandth of a minute
+    // is about 20 cm on the ground.
+    minutes->setText(QString::fromStdString(FormatI(FP(a) * 60, "0.####")));
   };
   fill(location_.latitude, txtLatitudeDegrees, txtLatitudeMinutes);
   fill(location_.longitude, txtLongitudeDegrees, txtLongitudeMinutes);

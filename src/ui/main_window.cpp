@@ -178,6 +178,7 @@ void MainWindow::EnableSaveCommands() {
 
 void MainWindow::cmdMakeMovie_Click() {
   ErrorTrap trap("frmMain", "cmdMakeMovie_Click");
+  if (!ConfirmMarkedBoxes()) return;
   running_ = true;
   setEnabled(false);
   app_.movie.MakeMovie(

@@ -21,6 +21,9 @@ class QRadioButton;
 
 namespace chronoreel {
 
+namespace field_checks {
+struct FieldCheck;
+}
 class AboutBox;
 class Application;
 class QtHost;
@@ -83,6 +86,10 @@ class MainWindow : public QMainWindow {
   // The value a date box's setting keeps while its text is no date: the value shown by the
   // last UpdateSetupControls or the last date the user finished entering there.
   double& DateBaseline(bool start, int option);
+  void FillUnsetDate(bool start, int option);
+  // Marks a number or date box whose text is no valid value; "Make Movie" asks about those.
+  void CheckField(QLineEdit* box, const field_checks::FieldCheck& check);
+  bool ConfirmMarkedBoxes();
   void OptionClick(std::string procedure, QButtonGroup* group, std::function<void(int)> handler);
 
   Application& app_;

@@ -3,9 +3,11 @@
 #include "ui/main_window.h"
 
 #include <algorithm>
+#include <cmath>
 #include <limits>
 #include <optional>
 
+#include <QAbstractButton>
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
@@ -18,16 +20,18 @@
 #include "app/core/conversions.h"
 #include "app/core/error_report.h"
 #include "engine/settings.h"
+#include "time/clock.h"
 #include "time/date_time.h"
+#include "ui/field_checks.h"
 #include "ui/main_window_form.h"
+#include "ui/qt_host.h"
 
 namespace chronoreel {
 
 using namespace main_form;
+using field_checks::FieldCheck;
 
 namespace {
-
-constexpr int kFpsFallbackIndex = 2;  // "24"
 
 // Numbers as the user reads them: the locale's decimal comma where it has one, but no digit
 // grouping and no digits of other scripts, so that the text reads back as the same number.
@@ -40,6 +44,8 @@ QString NumberText(double value, int digits = 15) {
 const SettingInfo& TimeSetting(bool start, int option) {
   return FindSetting(std::string(start ? "Start" : "Stop") + kTimeBoxes[option - 1].stem);
 }
+
+const char* DatePattern(int option) { return option == 2 ? "HH:MM:SS AM/PM" : "MM/DD/YYYY HH:MM:SS AM/PM"; }
 
 // The controls that show one setting each. Typing into a box first selects the option it
 // belongs to (`group`, `option`), as a click would; the click writes its setting first.
@@ -94,8 +100,8 @@ void StoreBoxText(MovieGen& m, const SettingInfo& s, const QString& text) {
 QString BoxText(const MovieGen& m, const SettingInfo& s) {
   switch (s.type) {
     case SettingType::Text: return QString::fromStdString(s.text(m));
-    // A single-precision value: seven digits say all it holds.
-    case SettingType::Single: return NumberText(s.number(m), 7);
+    // A single-precision value: seven digits say all it holds; no number shows as none.
+    case SettingType::Single: return std::isnan(s.number(m)) ? QString() : NumberText(s.number(m), 7);
     case SettingType::Real: return NumberText(s.number(m));
     default: return QString::number(static_cast<int32_t>(s.number(m)));
   }
@@ -111,9 +117,8 @@ void SetText(QLineEdit* box, const QString& text) {
 // The value of a date box's text: a date and time for "absolute"; for "today" only a time
 // of day, since a text with a day in it would be cut to the last second of the day.
 std::optional<double> main_form::DateBoxValue(int option, const QString& text) {
-  std::optional<double> value = ParseDateText(text.toStdString());
-  if (option == 2 && value && (*value < 0 || *value >= 1)) value.reset();
-  return value;
+  using field_checks::Kind;
+  return field_checks::DateValue(option == 2 ? Kind::TimeOfDay : Kind::Date, text.toStdString());
 }
 
 void MainWindow::ConnectText(QLineEdit* box, std::string procedure,
@@ -161,6 +166,66 @@ void MainWindow::Bind() {
       });
     }
   }
+  // After the bindings, so that a box is checked against the value its text just gave.
+  for (const FieldCheck& check : field_checks::MainWindowFields()) {
+    QLineEdit* box = findChild<QLineEdit*>(check.box);
+    connect(box, &QLineEdit::textChanged, this, [this, box, &check] { CheckField(box, check); });
+  }
+  for (const bool start : {true, false}) {
+    const auto& texts = start ? start_texts_ : stop_texts_;
+    for (const int option : {2, 3}) texts[option]->setPlaceholderText(DatePattern(option));
+    OptionClick(start ? "optStartTime_Click" : "optStopTime_Click", start ? optStartTime : optStopTime,
+                [this, start](int option) {
+                  if (!updating_ && (option == 2 || option == 3)) FillUnsetDate(start, option);
+                });
+  }
+}
+
+// A date never set would mean 30 December 1899: choosing its option starts it at today
+// 00:00 instead, as if typed.
+void MainWindow::FillUnsetDate(bool start, int option) {
+  QLineEdit* box = (start ? start_texts_ : stop_texts_)[option];
+  if (TimeSetting(start, option).number(app_.movie) != 0 || !box->text().isEmpty()) return;
+  const double today = option == 2 ? 0 : std::floor(Clock());
+  box->setText(QString::fromStdString(FormatDateTime(today, DatePattern(option))));
+  DateBaseline(start, option) = today;
+}
+
+void MainWindow::CheckField(QLineEdit* box, const FieldCheck& check) {
+  bool valid = field_checks::IsValid(check, box->text().toStdString());
+  // An empty date box with no date set shows its form as a hint: nothing to mark.
+  using field_checks::Kind;
+  if ((check.kind == Kind::Date || check.kind == Kind::TimeOfDay) && box->text().trimmed().isEmpty()) {
+    valid = FindSetting(check.setting).number(app_.movie) == 0;
+  }
+  field_checks::ShowMark(box, check, !valid);
+}
+
+// The marked boxes whose values a run would use, with those values: the user decides.
+bool MainWindow::ConfirmMarkedBoxes() {
+  std::string lines;
+  for (const FieldCheck& check : field_checks::MainWindowFields()) {
+    const QLineEdit* box = findChild<QLineEdit*>(check.box);
+    if (!field_checks::IsMarked(box) || !box->isEnabled()) continue;
+    const auto* option = check.used_when ? findChild<QAbstractButton*>(check.used_when) : nullptr;
+    if (option != nullptr && !option->isChecked()) continue;
+    const SettingInfo& s = FindSetting(check.setting);
+    const double value = s.number(app_.movie);
+    std::string used;
+    if (check.kind == field_checks::Kind::Date || check.kind == field_checks::Kind::TimeOfDay) {
+      used = FormatDateTime(value, DatePattern(check.kind == field_checks::Kind::TimeOfDay ? 2 : 3));
+    } else if (std::isnan(value)) {
+      used = "no number, so no still would be deleted";
+    } else {
+      used = BoxText(app_.movie, s).toStdString();
+    }
+    lines += std::string("\n") + check.caption + ": \"" + box->text().left(40).toStdString() + "\" would be " + used;
+  }
+  if (lines.empty()) return true;
+  const MessageBoxRequest question{
+      "These boxes hold text that is not a valid value:\n" + lines + "\n\nMake the movie with these values?",
+      "Make Movie", MessageButtons::YesNo, MessageIcon::Exclamation};
+  return host_.ShowMessage(question) == MessageAnswer::Yes;
 }
 
 void MainWindow::optUseTimeFilter_Click(int index) {
@@ -215,8 +280,11 @@ void MainWindow::UpdateSetupControls() {
     for (const int option : {2, 3}) {
       const double value = TimeSetting(start, option).number(m);
       DateBaseline(start, option) = value;
-      const char* pattern = option == 2 ? "HH:MM:SS AM/PM" : "MM/DD/YYYY HH:MM:SS AM/PM";
-      SetText((start ? start_texts_ : stop_texts_)[option], QString::fromStdString(FormatDateTime(value, pattern)));
+      // A date never set shows the hint of its form; midnight "Today at" only while chosen.
+      const int chosen = start ? m.StartTimeOption() : m.StopTimeOption();
+      const bool unset = value == 0 && (option == 3 || chosen != 2);
+      SetText((start ? start_texts_ : stop_texts_)[option],
+              unset ? QString() : QString::fromStdString(FormatDateTime(value, DatePattern(option))));
     }
   }
   const int interval = std::clamp(m.ImageIntervalOption(), 0, 1);
@@ -224,13 +292,12 @@ void MainWindow::UpdateSetupControls() {
   optImageInterval_Click(interval);
 
   cmbFPS->clear();
-  int fps_index = kFpsFallbackIndex;
-  for (int i = 0; i < static_cast<int>(std::size(kFpsList)); ++i) {
-    cmbFPS->addItem(kFpsList[i]);
-    if (Str2Lng(kFpsList[i]) == m.MovieFPS()) fps_index = i;
-  }
-  cmbFPS->setCurrentIndex(fps_index);
+  for (const char* fps : kFpsList) cmbFPS->addItem(fps);
+  int fps_index = cmbFPS->findText(QString::number(m.MovieFPS()));
+  cmbFPS->setCurrentIndex(fps_index >= 0 ? fps_index : cmbFPS->findText(kFpsFallback));
   updating_ = false;
+  // Texts that did not change kept their marks; the values behind them may have.
+  for (const FieldCheck& check : field_checks::MainWindowFields()) CheckField(findChild<QLineEdit*>(check.box), check);
 }
 
 }  // namespace chronoreel

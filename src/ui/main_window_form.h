@@ -6,7 +6,10 @@
 
 namespace chronoreel::main_form {
 
-inline constexpr const char* kFpsList[] = {"60", "30", "24", "20", "15", "12", "10", "6", "5", "3", "2", "1"};
+// Highest first; 25 and 50 are the rates of PAL video.
+inline constexpr const char* kFpsList[] = {"60", "50", "30", "25", "24", "20", "15", "12", "10", "6", "5", "3", "2", "1"};
+// A rate that is not in the list shows this one.
+inline constexpr const char* kFpsFallback = "24";
 
 // The rows of the start and stop groups, by option index: the box txtStart<stem> shows the
 // setting Start<stem> (and Stop likewise). 2 and 3 hold dates, the others hours.

@@ -173,8 +173,14 @@ void Splash::UnloadSplash() {
   window_ = nullptr;
 }
 
+// The information tools of the usual desktops first, then their system monitors.
+constexpr const char* kSystemInfoPrograms[] = {
+    "hardinfo",    "hardinfo2",          "kinfocenter",         "gnome-system-monitor", "plasma-systemmonitor",
+    "ksysguard",   "mate-system-monitor", "xfce4-taskmanager",  "lxtask",
+};
+
 std::string FindSystemInfoProgram(const std::string& path_list) {
-  for (const char* program : {"hardinfo", "gnome-system-monitor", "kinfocenter"}) {
+  for (const char* program : kSystemInfoPrograms) {
     size_t start = 0;
     while (start <= path_list.size()) {
       size_t end = path_list.find(':', start);
@@ -266,8 +272,9 @@ void AboutBox::StartSysInfo() {
   const char* path = std::getenv("PATH");
   const std::string program = FindSystemInfoProgram(path != nullptr ? path : "");
   if (!program.empty() && QProcess::startDetached(QString::fromStdString(program), {})) return;
-  host_.ShowMessage({"System Information Is Unavailable At This Time", "Chronoreel", MessageButtons::Ok,
-                     MessageIcon::None});
+  host_.ShowMessage({"System Information Is Unavailable At This Time\n\nNo system information tool was found. "
+                     "Install hardinfo or gnome-system-monitor.",
+                     "Chronoreel", MessageButtons::Ok, MessageIcon::Information});
 }
 
 }  // namespace chronoreel

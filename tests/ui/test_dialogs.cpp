@@ -32,6 +32,7 @@ extern "C" {
 #include "support/test_files.h"
 #include "time/sun.h"
 #include "ui/compression_dialog.h"
+#include "ui/field_checks.h"
 #include "ui/interactive.h"
 #include "ui/location_dialog.h"
 #include "ui/splash_about.h"
@@ -83,26 +84,30 @@ TEST_P(LocationOpenTest, ShowsDegreesMinutesAndHemisphereAndChangesNothing) {
 
 INSTANTIATE_TEST_SUITE_P(
     Locations, LocationOpenTest,
-    ::testing::Values(LocationCase{40.12, -75.5, "40", "07.2000", "N", "75", "30.0000", "W"},
-                      LocationCase{0, 0, "0", "00.0000", "N", "0", "00.0000", "W"},
-                      LocationCase{-33.5, 151.25, "33", "30.0000", "S", "151", "15.0000", "E"},
-                      LocationCase{11.5, 0.0001, "11", "30.0000", "N", "0", "00.0060", "E"}));
+    ::testing::Values(LocationCase{40.12, -75.5, "40", "7.2", "N", "75", "30", "W"},
+                      LocationCase{0, 0, "0", "0", "N", "0", "0", "W"},
+                      LocationCase{-33.5, 151.25, "33", "30", "S", "151", "15", "E"},
+                      LocationCase{11.5, 0.0001, "11", "30", "N", "0", "0.006", "E"},
+                      LocationCase{51.999999, -0.125, "51", "59.9999", "N", "0", "7.5", "W"}));
 
 struct LocationEdit {
   const char* box;      // a text box, or a list
   const char* text;     // the new text, or the list entry
   double latitude, longitude;
+  bool marked = false;  // the box holds no size of its kind
 };
 
 TEST(LocationDialog, EveryEditIsInForceAtOnce) {
   const LocationEdit edits[] = {
       {"cmbLatitude", "S", -40.12, -75.5},
       {"cmbLatitude", "N", 40.12, -75.5},
-      {"txtLatitudeDegrees", "", 0.12, -75.5},      // an empty box counts as 0
+      {"txtLatitudeDegrees", "", 0.12, -75.5, true},      // an empty box counts as 0
       {"txtLatitudeDegrees", "10", 10.12, -75.5},
-      {"txtLatitudeMinutes", "90", 11.5, -75.5},    // minutes are not limited
+      {"txtLatitudeMinutes", "90", 11.5, -75.5, true},    // minutes are not limited
       {"cmbLongitude", "E", 11.5, 75.5},
-      {"txtLongitudeMinutes", "x", 11.5, 75},
+      {"txtLongitudeMinutes", "x", 11.5, 75, true},
+      {"txtLongitudeDegrees", "200", 11.5, 200, true},
+      {"txtLongitudeDegrees", "180", 11.5, 180},
   };
   Location location{40.12, -75.5};
   Sun sun(location, [] { return 45000.5; }, [] { return 5.0; });
@@ -119,12 +124,17 @@ TEST(LocationDialog, EveryEditIsInForceAtOnce) {
     }
     EXPECT_NEAR(location.latitude, edit.latitude, 1e-9);
     EXPECT_NEAR(location.longitude, edit.longitude, 1e-9);
+    if (edit.box[0] == 't') {
+      auto* box = Child<QLineEdit>(&dialog, edit.box);
+      EXPECT_EQ(field_checks::IsMarked(box), edit.marked);
+      EXPECT_EQ(box->toolTip().startsWith("Takes a number of"), edit.marked);
+    }
     sun.Sunrise();
     EXPECT_EQ(sun.Calculations(), computed + 1);  // the cache was emptied
   }
   LocationDialog reopened(location, sun);
   EXPECT_EQ(Child<QLineEdit>(&reopened, "txtLatitudeDegrees")->text(), "11");
-  EXPECT_EQ(Child<QLineEdit>(&reopened, "txtLatitudeMinutes")->text(), "30.0000");
+  EXPECT_EQ(Child<QLineEdit>(&reopened, "txtLatitudeMinutes")->text(), "30");
 }
 
 // ---- compression ----
@@ -377,12 +387,18 @@ TEST(SystemInfo, FirstKnownProgramOnThePathWins) {
   const std::string kinfo = make("a", "kinfocenter", true);
   const std::string hard = make("b", "hardinfo", true);
   make("c", "gnome-system-monitor", false);
+  const std::string lxtask = make("d", "lxtask", true);
+  const std::string gnome = make("e", "gnome-system-monitor", true);
+  const std::string hard2 = make("f", "hardinfo2", true);
   const struct { std::string path; std::string expected; } cases[] = {
       {dir.File("a") + ":" + dir.File("b"), hard},
       {dir.File("a"), kinfo},
       {dir.File("c"), ""},
       {"", ""},
       {":" + dir.File("a") + ":", kinfo},
+      {dir.File("d"), lxtask},
+      {dir.File("d") + ":" + dir.File("e"), gnome},  // a monitor before a task manager
+      {dir.File("e") + ":" + dir.File("f"), hard2},  // an information tool before a monitor
   };
   for (const auto& c : cases) EXPECT_EQ(FindSystemInfoProgram(c.path), c.expected) << c.path;
 }
@@ -399,10 +415,22 @@ TEST(AboutBox, ShowsNameVersionAndReportsMissingSystemInfo) {
   TempDir empty("chronoreel-nopath");
   setenv("PATH", empty.Str().c_str(), 1);
   Child<QPushButton>(&about, "cmdSysInfo")->click();
-  setenv("PATH", saved.c_str(), 1);
   ASSERT_EQ(host.messages.size(), 1u);
-  EXPECT_EQ(host.messages[0].text, "System Information Is Unavailable At This Time");
+  EXPECT_EQ(host.messages[0].text.rfind("System Information Is Unavailable At This Time", 0), 0u);
+  EXPECT_NE(host.messages[0].text.find("Install hardinfo or gnome-system-monitor."), std::string::npos);
   EXPECT_EQ(host.messages[0].buttons, MessageButtons::Ok);
+
+  // A tool on the path is started, and nothing is said.
+  TempDir tools("chronoreel-tools");
+  const std::string tool = tools.File("gnome-system-monitor");
+  std::ofstream(tool) << "#!/bin/sh\necho started > \"$0.ran\"\n";
+  chmod(tool.c_str(), 0755);
+  setenv("PATH", tools.Str().c_str(), 1);
+  Child<QPushButton>(&about, "cmdSysInfo")->click();
+  setenv("PATH", saved.c_str(), 1);
+  for (int i = 0; i < 200 && !std::filesystem::exists(tool + ".ran"); ++i) QTest::qWait(25);
+  EXPECT_TRUE(std::filesystem::exists(tool + ".ran"));
+  EXPECT_EQ(host.messages.size(), 1u);
 }
 
 // ---- start-up helpers ----

@@ -33,8 +33,10 @@
 #include "engine/settings.h"
 #include "support/jpeg_maker.h"
 #include "support/test_files.h"
+#include "time/clock.h"
 #include "time/date_time.h"
 #include "ui/compression_dialog.h"
+#include "ui/field_checks.h"
 #include "ui/main_window.h"
 #include "ui/qt_host.h"
 #include "ui_test_main.h"
@@ -227,7 +229,7 @@ TEST_F(MainWindowTest, ChecksOptionsAndFramesPerSecondWriteTheirSettings) {
   EXPECT_EQ(app->movie.TimeOption(), 1);
 
   auto* fps = Find<QComboBox>("cmbFPS");
-  const struct { int index; int fps; } picks[] = {{0, 60}, {4, 15}, {11, 1}, {2, 24}};
+  const struct { int index; int fps; } picks[] = {{0, 60}, {1, 50}, {3, 25}, {6, 15}, {13, 1}, {4, 24}};
   for (const auto& pick : picks) {
     fps->setCurrentIndex(pick.index);
     emit fps->activated(pick.index);
@@ -267,7 +269,7 @@ TEST_F(MainWindowTest, UpdateSetupControlsFillsEveryControlAndWritesNothing) {
   m.SetMovieSizeOption(1);
   m.SetMovieSizeWidth(640);
   m.SetMovieSizeHeight(480);
-  m.SetMovieFPS(15);
+  m.SetMovieFPS(25);
   m.SetPostGenerationShell("cp <outpath> /www");
   m.SetTimeStampOption(2);
   m.SetIncludeSubfolders(true);
@@ -298,8 +300,8 @@ TEST_F(MainWindowTest, UpdateSetupControlsFillsEveryControlAndWritesNothing) {
   EXPECT_TRUE(Find<QCheckBox>("chkMovieDirection")->isChecked());
   EXPECT_TRUE(Find<QCheckBox>("chkIncludeSubfolders")->isChecked());
   EXPECT_EQ(Find<QComboBox>("cboStampPosition")->currentText(), "Top right");
-  EXPECT_EQ(Find<QComboBox>("cmbFPS")->currentText(), "15");
-  EXPECT_EQ(Find<QComboBox>("cmbFPS")->count(), 12);
+  EXPECT_EQ(Find<QComboBox>("cmbFPS")->currentText(), "25");
+  EXPECT_EQ(Find<QComboBox>("cmbFPS")->count(), 14);
   // Filling the boxes must not run their handlers: the options stay as stored.
   EXPECT_EQ(m.StartTimeOption(), 4);
   EXPECT_EQ(m.StopTimeOption(), 3);
@@ -311,19 +313,95 @@ TEST_F(MainWindowTest, UpdateSetupControlsFillsEveryControlAndWritesNothing) {
   m.SetIncludeSubfolders(false);
   m.SetStampText("");
   m.SetStampPosition(2);
+  m.SetMovieFPS(50);
   window->UpdateSetupControls();
   EXPECT_TRUE(Find<QRadioButton>("optTimeStamp_0")->isChecked());
   EXPECT_FALSE(Find<QCheckBox>("chkIncludeSubfolders")->isChecked());
   EXPECT_TRUE(Find<QLineEdit>("txtStampText")->text().isEmpty());
   EXPECT_EQ(Find<QComboBox>("cboStampPosition")->currentText(), "Bottom left");
+  EXPECT_EQ(Find<QComboBox>("cmbFPS")->currentText(), "50");
 }
 
 TEST_F(MainWindowTest, FrameRateOutsideTheListShows24AndKeepsItsValue) {
-  for (const int fps : {7, 25, 59}) {
+  for (const int fps : {7, 48, 59}) {
     app->movie.SetMovieFPS(fps);
     window->UpdateSetupControls();
     EXPECT_EQ(Find<QComboBox>("cmbFPS")->currentText(), "24");
     EXPECT_EQ(app->movie.MovieFPS(), fps);
+  }
+}
+
+// ---- marked boxes ----
+
+// A text typed into a box, whether the box is then marked, and (where given) what its
+// tooltip then says it takes.
+struct MarkCase {
+  const char *box, *text;
+  bool marked;
+  const char* tip = nullptr;
+  bool stays = false;  // the setting holds the text's value as it is: still marked when shown again
+};
+
+const MarkCase kMarkCases[] = {
+    {"txtImageInterval", "abc", true, "Takes a number of images from 1 to 36000, e.g. 60."},
+    {"txtImageInterval", "7.5", false},
+    {"txtDuplicateCount", "2.5", true, "Takes a whole number from 1 to 100000, e.g. 2."},
+    {"txtMovieWidth", "-10", true, "Takes a whole number of pixels from 1 to 7680, e.g. 640."},
+    {"txtMovieHeight", "4321", true},
+    {"txtDeleteOlderImagesHours", "48h", true, "Takes a number of hours, 0 or more, e.g. 72.", true},
+    {"txtDeleteOlderImagesHours", "-1", true, nullptr, true},
+    {"txtStartTimeRelative", "lots", true, "Takes a number of hours, e.g. 24.0."},
+    {"txtStopTimeSunsetRelative", "24.5", true, "Takes a number of hours from -24 to 24, e.g. 1.5."},
+    {"txtStartTimeToday", "1/2/2003 7:00", true, "Takes a time like 6:00:00 AM."},
+    {"txtStopTimeToday", "7:30 PM", false},
+    {"txtStartTimeAbsolute", "next tuesday", true, "Takes a date like 12/31/2002 11:22:33 PM."},
+    {"txtDeflickerFrames", "1", true, "Takes 0 (off) or a whole number of frames from 2 to 129, e.g. 10."},
+    {"txtDeflickerFrames", "0", false},
+};
+
+TEST_F(MainWindowTest, BoxThatHoldsNoValidValueIsMarkedAsTheUserTypes) {
+  Find<QRadioButton>("optUseTimeFilter_1")->click();
+  Find<QRadioButton>("optImageInterval_1")->click();
+  for (const MarkCase& c : kMarkCases) {
+    SCOPED_TRACE(std::string(c.box) + " <- " + c.text);
+    QLineEdit* box = Find<QLineEdit>(c.box);
+    Type(c.box, c.text);
+    EXPECT_EQ(field_checks::IsMarked(box), c.marked);
+    EXPECT_EQ(box->styleSheet().contains("border"), c.marked);
+    if (c.tip != nullptr) {
+      EXPECT_EQ(box->toolTip().toStdString(), c.tip);
+    }
+    // Filling the controls again shows the value in use: a valid one loses the mark and its tooltip.
+    window->UpdateSetupControls();
+    EXPECT_EQ(field_checks::IsMarked(box), c.stays) << box->text().toStdString();
+    EXPECT_EQ(box->toolTip().startsWith("Takes"), c.stays);
+  }
+}
+
+TEST_F(MainWindowTest, MakeMovieWithAMarkedBoxAsksAndRunsOnlyOnYes) {
+  std::filesystem::create_directory(dir.File("stills"));
+  for (const char* name : {"a.jpg", "b.jpg"}) WriteFlatJpeg(dir.File("stills/") + name, 64, 48, 0x4080c0);
+  const std::string movie = dir.File("movie.avi");
+  // A box, its text, the line the question shows for it (nullptr: no question) and the answer.
+  const struct { const char* box; const char* text; const char* line; MessageAnswer answer; } cases[] = {
+      {"txtImageInterval", "abc", "Images per hour: \"abc\" would be 1", MessageAnswer::No},
+      {"txtStampSize", "51", "Date stamp height (%): \"51\" would be 50", MessageAnswer::Yes},
+      {"txtMovieWidth", "abc", nullptr, MessageAnswer::No},  // then "Based on first image": not used
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.box);
+    Recreate();
+    Type("txtImageDirectory", QString::fromStdString(dir.File("stills")));
+    Type("txtOutputPath", QString::fromStdString(movie));
+    std::filesystem::remove(movie);
+    Type(c.box, c.text);
+    if (c.line == nullptr) Find<QRadioButton>("optMovieSize_0")->click();
+    messages.clear();
+    answers = {c.answer};
+    Find<QPushButton>("cmdMakeMovie")->click();
+    ASSERT_EQ(messages.size(), c.line != nullptr ? 1u : 0u);
+    EXPECT_TRUE(c.line == nullptr || messages[0].text.find(c.line) != std::string::npos) << messages[0].text;
+    EXPECT_EQ(std::filesystem::exists(movie), c.answer == MessageAnswer::Yes || c.line == nullptr);
   }
 }
 
@@ -772,6 +850,32 @@ TEST_F(MainWindowTest, AnyTextInAnyBoxIsSafeAndDatesThatAreNoDatesKeepTheirValue
         EXPECT_DOUBLE_EQ(DateSetting(app->movie, name), date ? *date : before);
       }
     }
+  }
+}
+
+TEST_F(MainWindowTest, DateNeverSetShowsItsFormAndItsOptionStartsItToday) {
+  const struct { const char* box; const char* option; const char* form; } cases[] = {
+      {"txtStartTimeAbsolute", "optStartTime_3", "MM/DD/YYYY HH:MM:SS AM/PM"},
+      {"txtStopTimeToday", "optStopTime_2", "HH:MM:SS AM/PM"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.box);
+    Recreate();
+    Find<QRadioButton>("optUseTimeFilter_1")->click();
+    QLineEdit* box = Find<QLineEdit>(c.box);
+    EXPECT_TRUE(box->text().isEmpty()) << box->text().toStdString();
+    EXPECT_EQ(box->placeholderText().toStdString(), c.form);
+    app->state.SetupChanged = false;
+    Find<QRadioButton>(c.option)->click();
+    const double today = QString(c.box).endsWith("Absolute") ? std::floor(Clock()) : 0;
+    EXPECT_EQ(box->text().toStdString(), FormatDateTime(today, c.form));
+    EXPECT_DOUBLE_EQ(DateSetting(app->movie, c.box), today);
+    EXPECT_TRUE(app->state.SetupChanged);
+    Type(c.box, "7:30 PM");  // a date that is set stays when its option is chosen again
+    Find<QRadioButton>("optStartTime_0")->click();
+    Find<QRadioButton>("optStopTime_0")->click();
+    Find<QRadioButton>(c.option)->click();
+    EXPECT_DOUBLE_EQ(DateSetting(app->movie, c.box), 0.8125);
   }
 }
 
