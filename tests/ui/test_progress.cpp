@@ -33,6 +33,7 @@
 #include "ui/main_window.h"
 #include "ui/preview_window.h"
 #include "ui/qt_host.h"
+#include "ui/run_notice.h"
 #include "ui_test_main.h"
 
 namespace chronoreel {
@@ -270,6 +271,10 @@ TEST(ProgressDuringRun, CancelStopsTheRunAndShowsTheStatus) {
   EXPECT_NE(std::find(statuses.begin(), statuses.end(), "Status: Cancelled by User"), statuses.end());
   EXPECT_EQ(VisibleTopLevel("frmPreview"), nullptr);
   EXPECT_EQ(host.CurrentPreview(), nullptr);
+  // The main window says how the run ended once the progress window is gone.
+  const RunNotice* notice = window.findChild<RunNotice*>("RunNotice");
+  ASSERT_TRUE(notice != nullptr && notice->isVisible());
+  EXPECT_EQ(notice->Text(), "The run was cancelled.");
 }
 
 // The same setup file makes the same movie from the main window, with its progress window,
