@@ -11,6 +11,7 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDesktopServices>
+#include <QGuiApplication>
 #include <QLineEdit>
 #include <QHBoxLayout>
 #include <QMenuBar>
@@ -180,7 +181,15 @@ void MainWindow::cmdMakeMovie_Click() {
 
 bool MainWindow::ConfirmDeletionOnce() {
   if (deletion_confirmed_ || !app_.movie.DeleteOldImages()) return true;
-  const size_t count = app_.movie.DryRun().would_delete.size();
+  size_t count = 0;
+  {
+    // The scan of a large folder takes a while.
+    struct WaitCursor {
+      WaitCursor() { QGuiApplication::setOverrideCursor(Qt::WaitCursor); }
+      ~WaitCursor() { QGuiApplication::restoreOverrideCursor(); }
+    } wait;
+    count = app_.movie.DryRun().would_delete.size();
+  }
   if (count == 0) return true;
   const std::string folder = app_.movie.StillDirectory();
   const std::string text = "This run will delete " + std::to_string(count) + (count == 1 ? " still" : " stills") +
