@@ -45,12 +45,11 @@ void MovieGen::CloseProgress(const RunOptions& options) {
 
 void MovieGen::ReportAviError(const std::string& reason, const RunOptions& options) {
   const std::string text = "There was an error writing the AVI file.";
+  // The reason goes to the log in any case: the scheduler's, or the main window's notice.
+  host_.LogLine(text + " (" + reason + ")");
   if (options.show_progress) {
     host_.ShowMessage({reason.empty() ? text : text + "\n" + reason, "Chronoreel", MessageButtons::Ok,
                        MessageIcon::Information});
-  } else {
-    // Without a window the reason still reaches the scheduler's log.
-    host_.LogLine(text + " (" + reason + ")");
   }
 }
 
@@ -148,6 +147,7 @@ void MovieGen::MakeMovie(const RunOptions& options) {
   ErrorTrap trap("MovieGen", "MakeMovie");
   last_run_completed_ = false;
   last_run_undeleted_ = 0;
+  last_run_frames_ = 0;
   last_run_end_ = RunStages(options);
   // An end that names no other outcome made nothing, or was cancelled.
   if (last_run_end_ == RunEnd::NothingToMake && CancelRequested()) last_run_end_ = RunEnd::Stopped;
@@ -185,6 +185,7 @@ MovieGen::RunEnd MovieGen::RunStages(const RunOptions& options) {
     case End::Written:
       break;
   }
+  last_run_frames_ = static_cast<int32_t>(frames_.paths.size() - written.no_frame.Count());
   output_lock.reset();  // the movie is in place: a command that never ends must not hold it
   if (written.end == End::NothingDecoded) {
     EndNothingToMake("Status: No Files Could Be Decoded", NoFrameNote(written.no_frame, frames_.paths.size()),

@@ -139,6 +139,8 @@ class MovieGen {
   RunEnd LastRunEnd() const { return last_run_end_; }
   // Stills the clean-up could not delete in the last run.
   int32_t LastRunUndeleted() const { return last_run_undeleted_; }
+  // The frames the last run put into the movie (stills that gave no frame not counted).
+  int32_t LastRunFrames() const { return last_run_frames_; }
 
   // Seams for tests: "now" for the run time.
   void SetClock(NowFunction now) { now_ = std::move(now); }
@@ -230,6 +232,7 @@ class MovieGen {
   bool last_run_completed_ = false;
   RunEnd last_run_end_ = RunEnd::NothingToMake;
   int32_t last_run_undeleted_ = 0;
+  int32_t last_run_frames_ = 0;
   std::unique_ptr<OutputLock> output_lock_;
 
   // The stages of MakeMovie, and how the run ended. Where they report: the host, the run's

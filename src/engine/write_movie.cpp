@@ -27,7 +27,7 @@ constexpr auto kUiInterval = std::chrono::milliseconds(33);
 }  // namespace
 
 MovieWriteResult WriteMovie(const MovieWriteInputs& in, const StageReport& report,
-                            const RunOptions& options) {
+                            const RunOptions& /*options*/) {
   using End = MovieWriteResult::End;
   MovieWriteResult result;
   result.width = in.width;
@@ -105,6 +105,7 @@ MovieWriteResult WriteMovie(const MovieWriteInputs& in, const StageReport& repor
     if (ui_due) last_ui = now;
     if (window && ui_due) {
       window->SetFrameLabel("Frame: " + std::to_string(k + 1) + of_m + NoFrameLabelSuffix(result.no_frame));
+      window->SetFrameProgress(static_cast<int>(k), static_cast<int>(m));
       window->Refresh();
     }
     DIB* frame = pipeline.Take(k);
@@ -146,13 +147,14 @@ MovieWriteResult WriteMovie(const MovieWriteInputs& in, const StageReport& repor
       written = planes_out ? writer.WritePlanes(*planes) : writer.WriteFrame(view, in.fps, compression);
     pipeline.Release(k);
     if (!written) {
-      // No message box on this path; an unattended run's log still learns why (a full
-      // disk, most often).
-      if (options.unattended) report.host.LogLine("the movie could not be written: " + writer.Error());
+      // No message box on this path: the log learns why (a full disk, most often), and the
+      // main window shows the log at the end of its run.
+      report.host.LogLine("the movie could not be written: " + writer.Error());
       return abort_run(End::WriteFailed);
     }
     if (ui_due) report.host.ProcessEvents();
   }
+  if (window) window->SetFrameProgress(static_cast<int>(m), static_cast<int>(m));
   if (result.no_frame.Count() > 0) {
     // The counter ends on what was written, not only on what was read.
     if (window) {

@@ -11,6 +11,7 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDesktopServices>
+#include <QGuiApplication>
 #include <QLineEdit>
 #include <QHBoxLayout>
 #include <QMenuBar>
@@ -27,6 +28,7 @@
 #include "ui/compression_dialog.h"
 #include "ui/location_dialog.h"
 #include "ui/qt_host.h"
+#include "ui/run_notice.h"
 #include "ui/selection_preview.h"
 #include "ui/splash_about.h"
 
@@ -179,12 +181,42 @@ void MainWindow::EnableSaveCommands() {
 void MainWindow::cmdMakeMovie_Click() {
   ErrorTrap trap("frmMain", "cmdMakeMovie_Click");
   if (!ConfirmMarkedBoxes()) return;
+  // Unattended: no one to ask or to tell; the log is all there is.
+  const bool unattended = app_.state.cmd.AutomatedRun;
+  RunNotice::HideIn(this);
+  if (!unattended && !ConfirmDeletionOnce()) return;
   running_ = true;
   setEnabled(false);
-  app_.movie.MakeMovie(
-      {.show_progress = app_.state.cmd.ShowProgress, .unattended = app_.state.cmd.AutomatedRun});
+  if (!unattended) host_.BeginRunLog();
+  app_.movie.MakeMovie({.show_progress = app_.state.cmd.ShowProgress, .unattended = unattended});
   setEnabled(true);
   running_ = false;
+  if (!unattended) RunNotice::Of(this)->ShowOutcome(RunOutcome::Of(app_.movie, host_.TakeRunLog()));
+}
+
+bool MainWindow::ConfirmDeletionOnce() {
+  if (deletion_confirmed_ || !app_.movie.DeleteOldImages()) return true;
+  size_t count = 0;
+  {
+    // The scan of a large folder takes a while.
+    struct WaitCursor {
+      WaitCursor() { QGuiApplication::setOverrideCursor(Qt::WaitCursor); }
+      ~WaitCursor() { QGuiApplication::restoreOverrideCursor(); }
+    } wait;
+    count = app_.movie.DryRun().would_delete.size();
+  }
+  if (count == 0) return true;
+  const std::string folder = app_.movie.StillDirectory();
+  const std::string text = "This run will delete " + std::to_string(count) + (count == 1 ? " still" : " stills") +
+                           " older than " + QString::number(app_.movie.DeleteOldImagesHours()).toStdString() +
+                           " hours from\n" + folder + "\n\nMake the movie and delete them?";
+  if (host_.ShowMessage({text, "Chronoreel", MessageButtons::YesNo, MessageIcon::Question}) == MessageAnswer::Yes) {
+    deletion_confirmed_ = true;
+    return true;
+  }
+  RunNotice::Of(this)->ShowMessage(
+      QString("Make Movie was cancelled: no still was deleted (the run would have deleted %1).").arg(count));
+  return false;
 }
 
 void MainWindow::cmdPreviewSelection_Click() {

@@ -91,12 +91,15 @@ class MainWindow : public QMainWindow {
   void CheckField(QLineEdit* box, const field_checks::FieldCheck& check);
   bool ConfirmMarkedBoxes();
   void OptionClick(std::string procedure, QButtonGroup* group, std::function<void(int)> handler);
+  // Before a run that deletes stills, once a session: asks, with the count the dry run finds.
+  bool ConfirmDeletionOnce();
 
   Application& app_;
   QtHost& host_;
   bool updating_ = false;
   bool running_ = false;
   bool shut_down_ = false;
+  bool deletion_confirmed_ = false;
   double date_baselines_[2][2] = {};  // [start, stop][today, absolute]
 
   QLineEdit* txtImageDirectory = nullptr;

@@ -3,7 +3,9 @@
 #include <QCloseEvent>
 #include <QLabel>
 #include <QPainter>
+#include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -40,7 +42,13 @@ void PicturePane::Clear() {
 void PicturePane::paintEvent(QPaintEvent*) {
   QPainter painter(this);
   painter.fillRect(rect(), palette().color(QPalette::Window));
-  if (!image_.isNull()) painter.drawImage(QPoint(0, 0), image_);
+  if (image_.isNull()) return;
+  if (image_.width() <= width() && image_.height() <= height()) {
+    painter.drawImage(QPoint(0, 0), image_);
+  } else {
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    painter.drawImage(rect(), image_);
+  }
 }
 
 PreviewWindow::PreviewWindow(std::function<void()> on_cancel, Host* host)
@@ -54,12 +62,19 @@ PreviewWindow::PreviewWindow(std::function<void()> on_cancel, Host* host)
   cancel_ = new QPushButton("Cancel", this);
   cancel_->setObjectName("cmdCancel");
   connect(cancel_, &QPushButton::clicked, this, [this] { cmdCancel_Click(); });
+  bar_ = new QProgressBar(this);
+  bar_->setObjectName("prgFrames");
+  bar_->setRange(0, 1);
+  bar_->setValue(0);
+  bar_->setTextVisible(true);
   picture_ = new PicturePane(this);
 
-  // Status on its own line (its texts are long), the counter and Cancel below it.
+  // Status on its own line (its texts are long), the counter and Cancel below it, the bar
+  // of the frames written below them.
   const int line = fontMetrics().height();
   const QSize button = cancel_->sizeHint();
-  header_height_ = kMargin + line + kMargin + std::max(line, button.height()) + kMargin;
+  header_height_ = kMargin + line + kMargin + std::max(line, button.height()) + kMargin +
+                   bar_->sizeHint().height() + kMargin;
   picture_->setGeometry(0, header_height_, kMinimumPictureWidth, kDefaultPictureHeight);
   resize(kMinimumPictureWidth, header_height_ + kDefaultPictureHeight);
   LayOutHeader();
@@ -85,6 +100,64 @@ void PreviewWindow::LayOutHeader() {
   cancel_->setGeometry(client_width - kMargin - button.width(), row2, button.width(), button.height());
   frame_->setGeometry(kMargin, row2 + (row2_height - line) / 2,
                       std::max(0, client_width - 3 * kMargin - button.width()), line);
+  bar_->setGeometry(kMargin, row2 + row2_height + kMargin, std::max(0, client_width - 2 * kMargin),
+                    bar_->sizeHint().height());
+}
+
+QString PreviewWindow::TimeLeftText(double seconds) {
+  const long total = std::max(0L, std::lround(std::ceil(seconds)));
+  QString amount;
+  if (total < 60) {
+    amount = QString("%1 s").arg(total);
+  } else if (total < 3600) {
+    amount = total % 60 == 0 ? QString("%1 min").arg(total / 60)
+                             : QString("%1 min %2 s").arg(total / 60).arg(total % 60);
+  } else {
+    const long minutes = (total + 59) / 60;
+    amount = minutes % 60 == 0 ? QString("%1 h").arg(minutes / 60)
+                               : QString("%1 h %2 min").arg(minutes / 60).arg(minutes % 60);
+  }
+  return "About " + amount + " left";
+}
+
+void PreviewWindow::SetFrameProgress(int written, int total) {
+  if (total <= 0) return;
+  written = std::clamp(written, 0, total);
+  const auto now = clock_ ? clock_() : std::chrono::steady_clock::now();
+  // The estimate counts from the first count told: the set-up before it is no writing.
+  if (!progress_start_ || written < progress_start_frames_) {
+    progress_start_ = now;
+    progress_start_frames_ = written;
+  }
+  bar_->setRange(0, total);
+  bar_->setValue(written);
+  const int done = written - progress_start_frames_;
+  const double elapsed = std::chrono::duration<double>(now - *progress_start_).count();
+  if (written < total && done > 0 && elapsed > 0) {
+    bar_->setFormat("%p% - " + TimeLeftText(elapsed / done * (total - written)));
+  } else {
+    bar_->setFormat("%p%");
+  }
+}
+
+QSize PreviewWindow::FitWithin(QSize picture, QSize room) {
+  if (picture.isEmpty() || room.isEmpty()) return picture;
+  if (picture.width() <= room.width() && picture.height() <= room.height()) return picture;
+  const QSize scaled = picture.scaled(room, Qt::KeepAspectRatio);
+  return {std::max(1, scaled.width()), std::max(1, scaled.height())};
+}
+
+QSize PreviewWindow::ShownSize(int width, int height) const {
+  QSize area = screen_area_;
+  if (area.isEmpty()) {
+    const QScreen* shown_on = screen();
+    if (shown_on == nullptr) return {width, height};
+    area = shown_on->availableGeometry().size();
+  }
+  // The window's frame and the labels above the picture take their share of the screen.
+  const QSize decoration = frameGeometry().size() - geometry().size();
+  const QSize room(area.width() - decoration.width(), area.height() - decoration.height() - header_height_);
+  return FitWithin({width, height}, room);
 }
 
 void PreviewWindow::resizeEvent(QResizeEvent* event) {
@@ -129,7 +202,8 @@ void PreviewWindow::SetSizeTwips(int height_twips, int width_twips) {
 }
 
 void PreviewWindow::FitToMovieSize(int movie_width, int movie_height) {
-  const QSize area = PictureAreaFor(movie_width, movie_height);
+  const QSize shown = movie_width > 0 && movie_height > 0 ? ShownSize(movie_width, movie_height) : QSize();
+  const QSize area = PictureAreaFor(shown.width(), shown.height());
   SetClientSize(area.width(), header_height_ + area.height());
   picture_->setGeometry(0, header_height_, area.width(), area.height());
 }
@@ -139,9 +213,8 @@ void PreviewWindow::ShowFrame(const FrameView& frame) {
       frame.stride < frame.width * 3) {
     return;
   }
-  if (picture_->width() != frame.width || picture_->height() != frame.height) {
-    picture_->resize(frame.width, frame.height);
-  }
+  const QSize shown = ShownSize(frame.width, frame.height);
+  if (picture_->size() != shown) picture_->resize(shown);
 
   // The frame is stored bottom-up: its last row is the top of the picture.
   QImage image(frame.width, frame.height, QImage::Format_BGR888);
@@ -155,15 +228,15 @@ void PreviewWindow::ShowFrame(const FrameView& frame) {
   bool fitted = false;
   if (first_frame_) {
     first_frame_ = false;
-    if (width() != frame.width || height() - header_height_ != frame.height) {
+    if (width() != shown.width() || height() - header_height_ != shown.height()) {
       int client_width = width();
-      if (frame.width < kMinimumPictureWidth) {
-        picture_->move(client_width / 2 - frame.width / 2, header_height_);
+      if (shown.width() < kMinimumPictureWidth) {
+        picture_->move(client_width / 2 - shown.width() / 2, header_height_);
       } else {
-        client_width = frame.width;
+        client_width = shown.width();
         picture_->move(0, header_height_);
       }
-      SetClientSize(client_width, header_height_ + frame.height);
+      SetClientSize(client_width, header_height_ + shown.height());
       fitted = true;
     }
   }

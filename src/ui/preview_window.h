@@ -1,9 +1,11 @@
 #pragma once
 // frmPreview: the progress window of one generation run. It shows the status, the frame
-// counter and each composed frame at 1:1; Cancel (or the close box) only asks the run to
-// stop, the run closes the window itself.
+// counter, a bar of the frames written with the time left, and each composed frame at 1:1
+// (scaled down when the movie is larger than the screen); Cancel (or the close box) only
+// asks the run to stop, the run closes the window itself.
 #include <chrono>
 #include <functional>
+#include <optional>
 
 #include <QImage>
 #include <QWidget>
@@ -11,11 +13,13 @@
 #include "app/core/host.h"
 
 class QLabel;
+class QProgressBar;
 class QPushButton;
 
 namespace chronoreel {
 
-// pctPreview: paints the last frame at its top-left corner.
+// pctPreview: paints the last frame at its top-left corner, scaled into the pane when the
+// frame is larger.
 class PicturePane : public QWidget {
   Q_OBJECT
  public:
@@ -47,6 +51,19 @@ class PreviewWindow : public QWidget, public ProgressWindow {
   void ShowFrame(const FrameView& frame) override;
   void Unload() override;
   void HoldStatus(double seconds) override;
+  void SetFrameProgress(int written, int total) override;
+
+  // "About 1 min 20 s left".
+  static QString TimeLeftText(double seconds);
+  // A picture scaled down, aspect kept, to fit `room`; one that fits stays as it is.
+  static QSize FitWithin(QSize picture, QSize room);
+
+  // Seams for tests: the clock of the time left, and the screen area the window must fit
+  // (an empty size: the window's screen).
+  using SteadyClock = std::function<std::chrono::steady_clock::time_point()>;
+  void SetClock(SteadyClock clock) { clock_ = std::move(clock); }
+  void SetScreenArea(QSize area) { screen_area_ = area; }
+  QProgressBar* FrameBar() const { return bar_; }
 
   // The outer size in twips (Show opens the window at 4680 x 4890).
   void SetSizeTwips(int height_twips, int width_twips);
@@ -69,17 +86,25 @@ class PreviewWindow : public QWidget, public ProgressWindow {
   void cmdCancel_Click();
   void SetClientSize(int width, int height);
   void LayOutHeader();
+  // The size a picture of this size is shown at: scaled down to what the screen leaves.
+  QSize ShownSize(int width, int height) const;
 
   std::function<void()> on_cancel_;
   Host* host_ = nullptr;
   QLabel* status_ = nullptr;
   QLabel* frame_ = nullptr;
   QPushButton* cancel_ = nullptr;
+  QProgressBar* bar_ = nullptr;
   PicturePane* picture_ = nullptr;
   int header_height_ = 0;
   bool first_frame_ = true;
   bool unloading_ = false;
   std::chrono::steady_clock::time_point last_paint_{};
+  SteadyClock clock_;
+  QSize screen_area_;
+  // Where the estimate of the time left starts: the first frame count told and its time.
+  std::optional<std::chrono::steady_clock::time_point> progress_start_;
+  int progress_start_frames_ = 0;
 };
 
 }  // namespace chronoreel

@@ -1,6 +1,7 @@
 #include "ui/qt_host.h"
 
 #include <filesystem>
+#include <utility>
 
 #include <QApplication>
 #include <QFileDialog>
@@ -94,6 +95,21 @@ MessageAnswer QtHost::QtMessageBox(const MessageBoxRequest& request, QWidget* pa
 MessageAnswer QtHost::ShowMessage(const MessageBoxRequest& request) {
   if (responder_) return responder_(request);
   return QtMessageBox(request, DialogParent());
+}
+
+void QtHost::LogLine(const std::string& text) {
+  Host::LogLine(text);
+  if (keeping_log_) run_log_.push_back(text);
+}
+
+void QtHost::BeginRunLog() {
+  keeping_log_ = true;
+  run_log_.clear();
+}
+
+std::vector<std::string> QtHost::TakeRunLog() {
+  keeping_log_ = false;
+  return std::exchange(run_log_, {});
 }
 
 std::optional<std::string> QtHost::QtFileDialog(const FileChoice& choice, QWidget* parent) {

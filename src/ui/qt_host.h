@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include <QPointer>
 
@@ -41,6 +42,9 @@ class QtHost : public Host {
   void ProcessEvents() override;
   std::unique_ptr<ProgressWindow> CreateProgressWindow(std::function<void()> on_cancel) override;
   MessageAnswer ShowMessage(const MessageBoxRequest& request) override;
+  // Standard error as always; within a run of the main window the line is kept as well, so
+  // that the window can show it when the run is over.
+  void LogLine(const std::string& text) override;
   std::optional<std::string> ChooseSetupFile(const std::string& title, FileDialogStyle style) override;
   void BringMainWindowToFront() override;
   void SetWindowTitle(const std::string& title) override;
@@ -56,6 +60,10 @@ class QtHost : public Host {
   void SetMessageResponder(MessageResponder responder) { responder_ = std::move(responder); }
   void SetMainWindow(MainWindow* window);
   MainWindow* GetMainWindow() const;
+
+  // The log lines of one run from the main window: kept from BeginRunLog to TakeRunLog.
+  void BeginRunLog();
+  std::vector<std::string> TakeRunLog();
 
   // The progress window of the run under way, if any (screenshots use it).
   PreviewWindow* CurrentPreview() const;
@@ -73,6 +81,8 @@ class QtHost : public Host {
   MainWindow* main_ = nullptr;
   QPointer<QWidget> preview_;
   std::chrono::steady_clock::time_point last_pump_{};
+  bool keeping_log_ = false;
+  std::vector<std::string> run_log_;
 };
 
 }  // namespace chronoreel

@@ -30,6 +30,7 @@
 #include <QUrl>
 
 #include "app/application.h"
+#include "engine/output_lock.h"
 #include "engine/settings.h"
 #include "support/jpeg_maker.h"
 #include "support/test_files.h"
@@ -39,11 +40,13 @@
 #include "ui/field_checks.h"
 #include "ui/main_window.h"
 #include "ui/qt_host.h"
+#include "ui/run_notice.h"
 #include "ui_test_main.h"
 
 namespace chronoreel {
 namespace {
 
+using namespace std::string_literals;
 using chronoreel::testing::Child;
 using chronoreel::testing::VisibleTopLevel;
 
@@ -1016,6 +1019,111 @@ TEST_F(MainWindowTest, WebEntriesOpenTheManualThatShipsWithTheProgram) {
   EXPECT_NE(html.find("<html"), std::string::npos);
   EXPECT_NE(html.find("Unattended runs"), std::string::npos);
   EXPECT_TRUE(messages.empty());
+}
+
+// ---- runs from the window: the notice at their end, the question before deleting ----
+
+class RunFromWindowTest : public MainWindowTest {
+ protected:
+  void SetUp() override {
+    MainWindowTest::SetUp();
+    Configure();
+  }
+  void Configure() {
+    std::filesystem::create_directory(dir.File("stills"));
+    app->state.cmd.ShowProgress = false;  // no held statuses: the notice is what is looked at
+    for (const auto& [name, text] : {std::pair{"StillDirectory", dir.File("stills")}, {"ImageFilter", "*.jpg"s},
+                                     {"MovieFPS", "4"s}, {"OutputAVIPath", dir.File("movie.avi")}}) {
+      FindSetting(name).load(app->movie, text);
+    }
+  }
+  void AddStills(int first, int count, int hours_ago) {
+    for (int i = first; i < first + count; ++i) {
+      const std::string path = WriteFlatJpeg(dir.File("stills/s" + std::to_string(i) + ".jpg"), 64, 48, 0x4080c0);
+      std::filesystem::last_write_time(path, std::filesystem::file_time_type::clock::now() - std::chrono::hours(hours_ago));
+    }
+  }
+  size_t StillsLeft() { return std::distance(std::filesystem::directory_iterator(dir.File("stills")), {}); }
+  RunNotice* Notice() { return window->findChild<RunNotice*>("RunNotice"); }
+  std::string NoticeText() { return Notice() && Notice()->isVisible() ? Notice()->Text().toStdString() : ""; }
+};
+
+TEST_F(RunFromWindowTest, WrittenMovieIsNamedWithItsFramesLengthAndSizeAndOpens) {
+  AddStills(0, 4, 1);
+  std::ofstream(dir.File("stills/broken.jpg")) << "no picture";
+  Find<QPushButton>("cmdMakeMovie")->click();
+  const std::string text = NoticeText();
+  for (const char* part : {"movie.avi is ready: 4 frames, 1.0 s, 0.", " MB", "1 of 5 stills gave no frame"}) {
+    EXPECT_NE(text.find(part), std::string::npos) << part << " in " << text;
+  }
+  std::vector<QUrl> opened;
+  Notice()->SetUrlOpener([&](const QUrl& url) { return opened.push_back(url), true; });
+  Child<QPushButton>(Notice(), "cmdNoticeOpen")->click();
+  Child<QPushButton>(Notice(), "cmdNoticeShowFolder")->click();
+  EXPECT_EQ(opened, (std::vector{QUrl::fromLocalFile(QString::fromStdString(dir.File("movie.avi"))),
+                                 QUrl::fromLocalFile(QString::fromStdString(dir.Str()))}));
+  Child<QPushButton>(Notice(), "cmdNoticeClose")->click();
+  EXPECT_EQ(NoticeText(), "");
+  app->state.cmd.AutomatedRun = true;  // an unattended run tells its log only
+  window->cmdMakeMovie_Click();
+  EXPECT_EQ(NoticeText(), "");
+}
+
+TEST_F(RunFromWindowTest, RunThatEndsEarlySaysWhy) {
+  const struct {
+    std::vector<std::pair<const char*, std::string>> settings;
+    MovieGen::RunEnd end;
+    std::vector<const char*> told;
+  } cases[] = {
+      {{{"StillDirectory", dir.File("none")}}, MovieGen::RunEnd::NothingToMake, {"No movie was made.", "No Files Found"}},
+      {{{"TimeOption", "1"}, {"StartTimeOption", "1"}, {"StartTimeRelative", "0.5"}},
+       MovieGen::RunEnd::NothingToMake, {"No movie was made.", "No Files Met Timing Criteria: the window is"}},
+      {{{"OutputAVIPath", dir.File("gone/movie.avi")}}, MovieGen::RunEnd::WriteFailed,
+       {"movie.avi could not be written", "(cannot open output"}},
+      {{{"PostGenerationShell", "sh -c 'exit 3'"}}, MovieGen::RunEnd::CommandFailed,
+       {"movie.avi is ready: 2 frames", "The command afterwards failed", "ended with status 3"}},
+  };
+  AddStills(0, 2, 1);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.settings[0].first);
+    Recreate();
+    Configure();
+    for (const auto& [name, text] : c.settings) FindSetting(name).load(app->movie, text);
+    window->cmdMakeMovie_Click();
+    EXPECT_EQ(app->movie.LastRunEnd(), c.end);
+    for (const char* part : c.told) EXPECT_NE(NoticeText().find(part), std::string::npos) << part << " in " << NoticeText();
+  }
+  OutputLock other(app->movie.OutputAVIPath());  // another run writes the same movie
+  window->cmdMakeMovie_Click();
+  EXPECT_NE(NoticeText().find("another run is writing movie.avi"), std::string::npos) << NoticeText();
+}
+
+TEST_F(RunFromWindowTest, DeletingStillsIsAskedOnceASessionWithTheirCount) {
+  AddStills(0, 3, 48);
+  AddStills(3, 1, 0);
+  app->movie.SetDeleteOldImages(true);
+  app->movie.SetDeleteOldImagesHours(1000);  // none old enough: nothing to ask
+  window->cmdMakeMovie_Click();
+  EXPECT_TRUE(messages.empty());
+
+  app->movie.SetDeleteOldImagesHours(24);
+  std::filesystem::remove(dir.File("movie.avi"));
+  answers = {MessageAnswer::No};
+  window->cmdMakeMovie_Click();
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_NE(messages[0].text.find("delete 3 stills"), std::string::npos) << messages[0].text;
+  EXPECT_EQ(StillsLeft(), 4u);
+  EXPECT_FALSE(std::filesystem::exists(dir.File("movie.avi")));
+  EXPECT_NE(NoticeText().find("no still was deleted"), std::string::npos) << NoticeText();
+
+  answers = {MessageAnswer::Yes};
+  window->cmdMakeMovie_Click();
+  EXPECT_EQ(StillsLeft(), 1u);
+  EXPECT_TRUE(std::filesystem::exists(dir.File("movie.avi")));
+  AddStills(10, 2, 48);  // asked once: later runs of the session delete without a question
+  window->cmdMakeMovie_Click();
+  EXPECT_EQ(messages.size(), 2u);
+  EXPECT_EQ(StillsLeft(), 1u);
 }
 
 }  // namespace

@@ -1,7 +1,9 @@
 // The progress window: its sizes in twips and pixels, the fitting to the movie and to the
-// first frame, the frame drawn the right way up, Cancel during a real run, and a movie made
-// from the window against the unattended run of the same setup file.
+// first frame, a movie larger than the screen scaled down, the frame drawn the right way up,
+// the bar of frames with its time left, Cancel during a real run, and a movie made from the
+// window against the unattended run of the same setup file.
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <deque>
@@ -10,12 +12,14 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <QAction>
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -29,6 +33,7 @@
 #include "ui/main_window.h"
 #include "ui/preview_window.h"
 #include "ui/qt_host.h"
+#include "ui/run_notice.h"
 #include "ui_test_main.h"
 
 namespace chronoreel {
@@ -113,6 +118,66 @@ INSTANTIATE_TEST_SUITE_P(Frames, FirstFrameTest,
                                            FirstFrameCase{0, 0, 200, 100, 320, 60},
                                            FirstFrameCase{640, 480, 640, 480, 640, 0},
                                            FirstFrameCase{320, 240, 320, 240, 320, 0}));
+
+class ScreenFitTest : public ::testing::TestWithParam<std::pair<QSize, QSize>> {};  // screen, movie
+
+// Before the first frame and after it: the window stays on the screen, the picture keeps
+// the movie's shape and shows all of it; a movie that fits keeps its 1:1 size.
+TEST_P(ScreenFitTest, PictureIsScaledDownToTheScreenOnly) {
+  const auto [screen, movie] = GetParam();
+  PreviewWindow window([] {});
+  window.SetScreenArea(screen);
+  window.Show();
+  const Frame frame(movie.width(), movie.height(), qRgb(255, 0, 0), qRgb(0, 0, 255));
+  const bool fits = movie.width() <= screen.width() && window.PictureTop() + movie.height() <= screen.height();
+  window.FitToMovieSize(movie.width(), movie.height());
+  const QSize fitted = window.frameGeometry().size();
+  window.ShowFrame(frame.View());
+  for (const QSize outer : {fitted, window.frameGeometry().size()}) EXPECT_TRUE(screen.expandedTo(outer) == screen);
+  const QImage shown = window.Picture()->grab().toImage();
+  EXPECT_NEAR(double(shown.width()) / shown.height(), double(movie.width()) / movie.height(), 0.01);
+  if (fits) {
+    EXPECT_EQ(shown.size(), movie);
+  }
+  EXPECT_EQ(shown.pixel(shown.width() / 2, 1), qRgb(255, 0, 0));
+  EXPECT_EQ(shown.pixel(shown.width() / 2, shown.height() - 2), qRgb(0, 0, 255));
+}
+
+INSTANTIATE_TEST_SUITE_P(Screens, ScreenFitTest,
+                         ::testing::Values(std::pair(QSize(1366, 768), QSize(3840, 2160)),
+                                           std::pair(QSize(1024, 768), QSize(1080, 1920)),
+                                           std::pair(QSize(1366, 768), QSize(640, 480)),
+                                           std::pair(QSize(800, 600), QSize(760, 300))));
+
+// Frames told by a run with a clock of the test's: the first count told, then a later one.
+struct BarCase {
+  int first, written, total;
+  double seconds;  // between the two
+  const char* text;
+};
+
+class FrameBarTest : public ::testing::TestWithParam<BarCase> {};
+
+TEST_P(FrameBarTest, BarFollowsTheFramesWrittenWithTheTimeLeft) {
+  const BarCase c = GetParam();
+  PreviewWindow window([] {});
+  auto now = std::chrono::steady_clock::time_point{} + std::chrono::hours(1);
+  window.SetClock([&] { return now; });
+  window.SetFrameProgress(c.first, c.total);
+  now += std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::duration<double>(c.seconds));
+  window.SetFrameProgress(c.written, c.total);
+  const QProgressBar* bar = Child<QProgressBar>(&window, "prgFrames");
+  EXPECT_EQ(std::pair(bar->value(), bar->maximum()), std::pair(c.written, c.total));
+  EXPECT_EQ(bar->text(), c.text);
+}
+
+INSTANTIATE_TEST_SUITE_P(Runs, FrameBarTest,
+                         ::testing::Values(BarCase{0, 10, 100, 10, "10% - About 1 min 30 s left"},
+                                           BarCase{0, 1, 3, 0.5, "33% - About 1 s left"},
+                                           BarCase{0, 10, 10000, 10, "0% - About 2 h 47 min left"},
+                                           // The time before the first count told is no writing time.
+                                           BarCase{20, 30, 120, 10, "25% - About 1 min 30 s left"},
+                                           BarCase{0, 100, 100, 40, "100%"}));
 
 TEST(PreviewWindow, FrameIsShownTheRightWayUp) {
   PreviewWindow window([] {});
@@ -206,6 +271,10 @@ TEST(ProgressDuringRun, CancelStopsTheRunAndShowsTheStatus) {
   EXPECT_NE(std::find(statuses.begin(), statuses.end(), "Status: Cancelled by User"), statuses.end());
   EXPECT_EQ(VisibleTopLevel("frmPreview"), nullptr);
   EXPECT_EQ(host.CurrentPreview(), nullptr);
+  // The main window says how the run ended once the progress window is gone.
+  const RunNotice* notice = window.findChild<RunNotice*>("RunNotice");
+  ASSERT_TRUE(notice != nullptr && notice->isVisible());
+  EXPECT_EQ(notice->Text(), "The run was cancelled.");
 }
 
 // The same setup file makes the same movie from the main window, with its progress window,
@@ -255,18 +324,20 @@ TEST(ProgressDuringRun, MovieFromTheWindowHasTheFramesOfTheUnattendedRun) {
     ASSERT_FALSE(app.state.SetupChanged);
 
     int frames_seen = 0;
+    std::pair<int, int> bar_end{};  // value and maximum of the bar
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, [&] {
-      if (PreviewWindow* preview = host.CurrentPreview(); preview != nullptr && preview->isVisible() &&
-                                                          !preview->Picture()->Image().isNull()) {
-        ++frames_seen;
-      }
+      PreviewWindow* preview = host.CurrentPreview();
+      if (preview == nullptr || !preview->isVisible()) return;
+      if (!preview->Picture()->Image().isNull()) ++frames_seen;
+      bar_end = {preview->FrameBar()->value(), preview->FrameBar()->maximum()};
     });
     poll.start(1);
     Child<QPushButton>(&window, "cmdMakeMovie")->click();
     poll.stop();
     ASSERT_TRUE(app.movie.LastRunCompleted());
     EXPECT_GT(frames_seen, 0);  // the progress window was up and showed frames
+    EXPECT_EQ(bar_end, std::make_pair(7, 7));
     std::filesystem::rename(dir.File("movie.avi"), dir.File("window.avi"));
     app.state.SetupChanged = false;
   }

@@ -33,6 +33,9 @@ class ProgressWindow {
   // The status just set should stay in sight about `seconds` before the run goes on: a
   // window waits (events flowing); a log line, or a test, need not.
   virtual void HoldStatus(double seconds) { (void)seconds; }
+  // The frames written so far of `total`, told where the frame label is; a window may show
+  // a bar and the time left.
+  virtual void SetFrameProgress(int written, int total) { (void)written, (void)total; }
 };
 
 enum class MessageIcon { None, Information, Exclamation, Critical, Question };
