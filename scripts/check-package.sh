@@ -60,7 +60,13 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# apt resolves the dependencies from the machine's package sources (Debian's only).
+# Whatever else apt brings in has to come from Debian.
+only_debian_packages() {
+  apt-get install -s "./$deb" | grep '^Inst ' | tee /dev/stderr | grep -v '^Inst chronoreel ' |
+    grep -v -E '\(.* (Debian|Debian-Security):' | grep -q . && return 1
+  return 0
+}
+check "apt-get pulls only Debian packages" only_debian_packages
 $SUDO apt-get install -y -q "./$deb" >"$work/apt.log" 2>&1 || { cat "$work/apt.log"; exit 1; }
 echo "check-package: installed $deb"
 
