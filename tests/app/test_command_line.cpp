@@ -3,13 +3,17 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "app/command_line.h"
+#include "support/man_page.h"
 
 namespace chronoreel {
 namespace {
@@ -269,6 +273,41 @@ TEST(RequestedInformationTest, UsageNamesEverySwitch) {
   for (const char* status : {"0 the movie was written", "1 nothing to make", "4 the movie could not be written",
                              "5 another run", "6 stopped", "7 the movie was written, but the command"}) {
     EXPECT_NE(usage.find(status), std::string::npos) << status;
+  }
+}
+
+// The manual page of the installed program and the README document what --help lists: each
+// switch and each exit status.
+TEST(RequestedInformationTest, ManualPageDocumentsEverySwitchAndStatus) {
+  std::vector<std::string> switches, statuses;
+  std::istringstream usage(UsageText());
+  bool in_statuses = false;
+  for (std::string line; std::getline(usage, line);) {
+    if (line.rfind("Exit status", 0) == 0) in_statuses = true;
+    const std::vector<std::string> words = test::ManWords(line);
+    if (words.empty() || line.rfind("  ", 0) != 0) continue;
+    if (in_statuses && words[0].size() == 1 && std::isdigit(static_cast<unsigned char>(words[0][0]))) {
+      statuses.push_back(words[0]);
+    } else if (!in_statuses && (words[0][0] == '/' || words[0][0] == '-')) {
+      const size_t equals = words[0].find('=');
+      switches.push_back(equals == std::string::npos ? words[0] : words[0].substr(0, equals + 1));
+    }
+  }
+  ASSERT_GE(switches.size(), 14u);
+  ASSERT_EQ(statuses.size(), 8u);
+
+  const std::vector<test::ManEntry> entries =
+      test::ManPageEntries(CHRONOREEL_SOURCE_DIR "/packaging/man/chronoreel.1");
+  std::ifstream readme_file(CHRONOREEL_SOURCE_DIR "/README.md");
+  const std::string readme{std::istreambuf_iterator<char>(readme_file), std::istreambuf_iterator<char>()};
+  // README tables: "| `/f=path` |" and "| 4 |".
+  for (const auto& [names, readme_row] : {std::pair{&switches, "| `"}, std::pair{&statuses, "| "}}) {
+    for (const std::string& name : *names) {
+      const bool found = std::any_of(entries.begin(), entries.end(),
+                                     [&](const test::ManEntry& e) { return !e.tag.empty() && e.tag[0] == name; });
+      EXPECT_TRUE(found) << name << " has no item in chronoreel.1";
+      EXPECT_NE(readme.find(readme_row + name), std::string::npos) << name << " has no row in README.md";
+    }
   }
 }
 

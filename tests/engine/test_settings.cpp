@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "app/core/conversions.h"
 #include "app/core/error_report.h"
 #include "app/core/host.h"
 #include "app/core/program_state.h"
@@ -20,6 +21,7 @@
 #include "engine/settings.h"
 #include "support/env_guard.h"
 #include "support/fake_host.h"
+#include "support/man_page.h"
 #include "support/test_files.h"
 #include "time/sun.h"
 
@@ -381,6 +383,30 @@ TEST_F(SettingsTest, DestructionUnloadsAProgressWindowStillHeld) {
     other.SetProgressWindow(windows.CreateProgressWindow(nullptr));
   }
   EXPECT_EQ(std::count(windows.log.begin(), windows.log.end(), "unload"), 1);
+}
+
+// The manual page of the setup file has an item for every key, which names the key's range
+// and the default of a file without it (the paths of the user's folders aside).
+TEST_F(SettingsTest, ManualPageNamesEveryKeyWithRangeAndDefault) {
+  const std::vector<test::ManEntry> entries = test::ManPageEntries(CHRONOREEL_SOURCE_DIR "/packaging/man/chronoreel.tls.5");
+  for (const SettingInfo& row : SettingTable()) {
+    const auto entry = std::find_if(entries.begin(), entries.end(), [&](const test::ManEntry& e) {
+      return std::find(e.tag.begin(), e.tag.end(), row.key) != e.tag.end();
+    });
+    ASSERT_NE(entry, entries.end()) << row.key << " has no item in chronoreel.tls.5";
+    std::vector<std::string> named;
+    const std::string file_default = row.file_default();
+    if (!file_default.empty() && file_default.find('/') == std::string::npos) named.push_back(file_default);
+    using Rule = SettingRange::Rule;
+    if (row.range.rule != Rule::Any) {
+      named.push_back(CStrNI(row.range.lo));
+      named.push_back(CStrNI(row.range.hi));
+    }
+    for (const std::string& word : named) {
+      EXPECT_NE(std::find(entry->text.begin(), entry->text.end(), word), entry->text.end())
+          << row.key << ": the item does not name " << word;
+    }
+  }
 }
 
 }  // namespace
