@@ -1,12 +1,14 @@
 #include "app/startup.h"
 
 #include <atomic>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <iterator>
 #include <memory>
 
+#include "app/core/conversions.h"
 #include "app/core/error_report.h"
 #include "app/core/utility.h"
 #include "engine/output_lock.h"
@@ -33,6 +35,17 @@ int ReportDryRun(Application& app) {
   std::FILE* out = stdout;
   std::fprintf(out, "Dry run: nothing is written, deleted or started.\n");
   std::fprintf(out, "Stills found: %d\n", static_cast<int>(r.stills_found));
+  const MovieGen& m = app.movie;
+  if (!std::isnan(m.Latitude()) || !std::isnan(m.Longitude())) {
+    const Location at = m.RunLocation();
+    std::fprintf(out, "Sun times at: %s, %s (the setup file's Latitude and Longitude)\n",
+                 CStrNI(at.latitude).c_str(), CStrNI(at.longitude).c_str());
+  }
+  if (m.SkipDarkBelow() > 0 || m.SkipBrightAbove() < 255) {
+    std::fprintf(out, "Left out: %d darker than %d, %d brighter than %d\n", static_cast<int>(r.skipped_dark),
+                 static_cast<int>(m.SkipDarkBelow()), static_cast<int>(r.skipped_bright),
+                 static_cast<int>(m.SkipBrightAbove()));
+  }
   switch (r.end) {
     case MovieGen::DryRunResult::End::NoFilesFound:
       std::fprintf(out, "No Files Found\n");

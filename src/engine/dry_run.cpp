@@ -28,7 +28,10 @@ MovieGen::DryRunResult MovieGen::DryRun() {
     result.end = DryRunResult::End::NoFilesFound;
     return result;
   }
-  switch (SelectFrames()) {
+  const Selection selection = SelectFrames();
+  result.skipped_dark = skipped_dark_;
+  result.skipped_bright = skipped_bright_;
+  switch (selection) {
     case Selection::Cancelled:
       result.end = DryRunResult::End::Cancelled;
       return result;
@@ -51,7 +54,7 @@ MovieGen::DryRunResult MovieGen::DryRun() {
     }
   }
   if (!post_generation_shell_.empty()) {
-    result.command = ExpandShellTags(post_generation_shell_, run_time_, output_avi_path_);
+    result.command = ExpandShellTags(post_generation_shell_, run_time_, output_avi_path_, SpanOf(frames_.times));
   }
   return result;
 }
