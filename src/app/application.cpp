@@ -45,7 +45,8 @@ void Application::WarnOfSunWithoutLocation() const {
   if (movie.TimeOption() != 1 || !(from_sun(movie.StartTimeOption()) || from_sun(movie.StopTimeOption()))) {
     return;
   }
-  if (state.location.latitude != 0 || state.location.longitude != 0) return;
+  const Location at = movie.RunLocation();  // a setup file may name its own
+  if (at.latitude != 0 || at.longitude != 0) return;
   std::fprintf(stderr,
                "chronoreel: the time window counts from sunrise or sunset, but %s holds no "
                "location (Latitude and Longitude in [General]); the times used are those of "

@@ -28,8 +28,8 @@ class Application {
   // SetupChanged cleared.
   void ApplyOverrides();
 
-  // When the time window counts from sunrise or sunset and the profile holds no location
-  // (latitude 0 and longitude 0), says so on standard error with the profile's path: the
+  // When the time window counts from sunrise or sunset and neither the setup file nor the
+  // profile holds a location (latitude 0 and longitude 0), says so on standard error with the profile's path: the
   // times would be those of the Gulf of Guinea, and an unattended run has nobody to see it.
   void WarnOfSunWithoutLocation() const;
 

@@ -1,12 +1,14 @@
 #include "app/startup.h"
 
 #include <atomic>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <iterator>
 #include <memory>
 
+#include "app/core/conversions.h"
 #include "app/core/error_report.h"
 #include "app/core/utility.h"
 #include "engine/dry_run.h"
@@ -36,6 +38,16 @@ int ReportDryRun(Application& app) {
   auto line = [out](const std::string& text) { std::fprintf(out, "%s\n", text.c_str()); };
   line(text::kHeading);
   line(text::StillsFound(r.stills_found));
+  const MovieGen& m = app.movie;
+  if (!std::isnan(m.Latitude()) || !std::isnan(m.Longitude())) {
+    const Location at = m.RunLocation();
+    line("Sun times at: " + CStrNI(at.latitude) + ", " + CStrNI(at.longitude) +
+         " (the setup file's Latitude and Longitude)");
+  }
+  if (m.SkipDarkBelow() > 0 || m.SkipBrightAbove() < 255) {
+    line("Left out: " + std::to_string(r.skipped_dark) + " darker than " + std::to_string(m.SkipDarkBelow()) +
+         ", " + std::to_string(r.skipped_bright) + " brighter than " + std::to_string(m.SkipBrightAbove()));
+  }
   if (r.end == MovieGen::DryRunResult::End::Frames) {
     line(text::Frames(r.frame_paths, PrintableText(app.movie.OutputAVIPath())));
     line(text::MovieLength(r.frame_paths.size(), app.movie.MovieFPS()));

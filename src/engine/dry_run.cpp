@@ -38,7 +38,10 @@ MovieGen::DryRunResult MovieGen::DryRun() {
     return end(DryRunResult::End::NoFilesFound,
                NoFilesFoundNote(still_directory_, image_filter_, include_subfolders_));
   }
-  switch (SelectFrames()) {
+  const Selection selection = SelectFrames();
+  result.skipped_dark = skipped_dark_;
+  result.skipped_bright = skipped_bright_;
+  switch (selection) {
     case Selection::Cancelled:
       return end(DryRunResult::End::Cancelled, "Cancelled by User");
     case Selection::NoFrames:
@@ -65,7 +68,7 @@ MovieGen::DryRunResult MovieGen::DryRun() {
     }
   }
   if (!post_generation_shell_.empty()) {
-    result.command = ExpandShellTags(post_generation_shell_, run_time_, output_avi_path_);
+    result.command = ExpandShellTags(post_generation_shell_, run_time_, output_avi_path_, SpanOf(frames_.times));
   }
   return result;
 }

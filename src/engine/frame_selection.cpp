@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <optional>
 #include <string>
 
 #include "app/core/error_report.h"
+#include "engine/brightness.h"
 #include "engine/movie_gen.h"
 #include "engine/stages.h"
 #include "time/sun.h"
@@ -40,6 +42,19 @@ DateTime ComputeEnd(const WindowEnd& end, DateTime run_time, Sun& sun, DateTime 
   }
 }
 
+// The sun at a setup file's own place while the window is computed; the profile's again
+// afterwards, for whatever else shows sun times.
+class SunPlace {
+ public:
+  SunPlace(Sun& sun, const std::optional<Location>& place) : sun_(sun) { sun_.UseLocation(place); }
+  ~SunPlace() { sun_.UseLocation(std::nullopt); }
+  SunPlace(const SunPlace&) = delete;
+  SunPlace& operator=(const SunPlace&) = delete;
+
+ private:
+  Sun& sun_;
+};
+
 }  // namespace
 
 TimeWindow ComputeTimeWindow(const WindowInputs& in, DateTime run_time, Sun& sun,
@@ -56,7 +71,16 @@ TimeWindow ComputeTimeWindow(const WindowInputs& in, DateTime run_time, Sun& sun
   return window;
 }
 
+Location MovieGen::RunLocation() const {
+  Location at = state_.location;
+  if (!std::isnan(latitude_)) at.latitude = latitude_;
+  if (!std::isnan(longitude_)) at.longitude = longitude_;
+  return at;
+}
+
 void MovieGen::ComputeWindow() {
+  const bool own_place = !std::isnan(latitude_) || !std::isnan(longitude_);
+  const SunPlace place(sun_, own_place ? std::optional<Location>(RunLocation()) : std::nullopt);
   const WindowInputs in{{start_time_option_, start_time_relative_, start_time_today_, start_time_absolute_,
                          start_time_sunrise_relative_, start_time_sunset_relative_},
                         {stop_time_option_, stop_time_relative_, stop_time_today_, stop_time_absolute_,
@@ -71,9 +95,26 @@ void MovieGen::ComputeWindow() {
 }
 
 MovieGen::Selection MovieGen::SelectFrames() {
-  return chronoreel::SelectFrames(
-      {time_option_, image_interval_option_, images_per_hour_, duplicate_count_, window_start_, window_stop_},
-      images_, frames_, Report());
+  const SelectionInputs in{time_option_, image_interval_option_, images_per_hour_, duplicate_count_,
+                           window_start_, window_stop_};
+  skipped_dark_ = skipped_bright_ = 0;
+  const BrightnessInputs limits{skip_dark_below_, skip_bright_above_, time_option_, window_start_, window_stop_};
+  if (!SkipsBrightness(limits)) return chronoreel::SelectFrames(in, images_, frames_, Report());
+
+  if (progress_) progress_->SetStatus("Status: Measuring Brightness");
+  const std::optional<BrightnessPass> pass = SkipDarkAndBright(limits, images_, Report());
+  if (!pass) return Selection::Cancelled;
+  skipped_dark_ = pass->dark;
+  skipped_bright_ = pass->bright;
+  if (progress_) progress_->SetStatus("Status: Determining Which Files To Use");
+  const Selection end = chronoreel::SelectFrames(in, pass->kept, frames_, Report());
+  // "No files met the timing criteria" alone would hide that the light left them out.
+  if (end == Selection::NoFrames && skipped_dark_ + skipped_bright_ > 0) {
+    host_.LogLine(std::to_string(skipped_dark_) + " stills darker than " + std::to_string(skip_dark_below_) +
+                  " and " + std::to_string(skipped_bright_) + " brighter than " +
+                  std::to_string(skip_bright_above_) + " were left out");
+  }
+  return end;
 }
 
 SelectionEnd SelectFrames(const SelectionInputs& in, const ImageList& images, FrameList& frames,

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -156,6 +157,9 @@ class MovieGen {
   // cancel check after each image.
   Selection SelectFrames();
   int32_t RunDirection() const { return run_direction_; }
+  // Where the run's sun times are taken: the setup file's Latitude and Longitude where it
+  // has them, the profile's location otherwise.
+  Location RunLocation() const;
   void SetRunTime(DateTime t) { run_time_ = t; }
   // The post-generation command with its tags, and the deletion of old stills. A failed
   // command is told (standard error, and a box with the progress window) before it returns.
@@ -177,16 +181,29 @@ class MovieGen {
     std::string command;  // the post-generation command with its tags replaced; "" if none
     std::string reason;   // an early end: what a run would write to its log
     int32_t direction = 1;  // -1: a movie played backwards (frame_paths already are)
+    int32_t skipped_dark = 0;    // stills left out as darker than SkipDarkBelow
+    int32_t skipped_bright = 0;  // and as brighter than SkipBrightAbove
   };
   DryRunResult DryRun();
-  // The command after tag replacement for the given run time and output path.
+  // The times of the movie's earliest and latest frame, for the tags that name the days a
+  // movie shows rather than the day it was made.
+  struct FrameSpan {
+    DateTime first = 0;
+    DateTime last = 0;
+  };
+  // The span of frames in either order (a reversed movie's too); nullopt for none.
+  static std::optional<FrameSpan> SpanOf(std::span<const DateTime> times);
+  // The command after tag replacement for the given run time and output path; without a
+  // span the frame tags stay as they are.
   static std::string ExpandShellTags(const std::string& command, DateTime run_time,
-                                     const std::string& output_path);
+                                     const std::string& output_path,
+                                     const std::optional<FrameSpan>& frames = std::nullopt);
   // The arguments the command is started with: split first, then each one's tags filled
   // in, so that a value never splits into more arguments.
   static std::vector<std::string> ExpandShellArguments(const std::string& command,
                                                        DateTime run_time,
-                                                       const std::string& output_path);
+                                                       const std::string& output_path,
+                                                       const std::optional<FrameSpan>& frames = std::nullopt);
 
  private:
   static std::span<const uint8_t> Held(const std::vector<uint8_t>& block, int32_t wanted) {
@@ -230,6 +247,8 @@ class MovieGen {
   int32_t run_direction_ = 1;
   FrameList frames_;
   bool last_run_completed_ = false;
+  int32_t skipped_dark_ = 0;    // stills the last selection left out as too dark
+  int32_t skipped_bright_ = 0;  // and as too bright
   RunEnd last_run_end_ = RunEnd::NothingToMake;
   int32_t last_run_undeleted_ = 0;
   int32_t last_run_frames_ = 0;

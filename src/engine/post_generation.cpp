@@ -1,6 +1,7 @@
 // After the movie: the post-generation command with its tags, and the clean-up of old stills.
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstring>
@@ -63,7 +64,8 @@ std::string Trimmed(const std::string& s) {
 
 // The tags of one piece of text, in their order.
 std::string ExpandTags(const std::string& text, DateTime run_time, const std::string& output_path,
-                       const PathParts& parts, const std::string& outdir) {
+                       const PathParts& parts, const std::string& outdir,
+                       const std::optional<MovieGen::FrameSpan>& frames) {
   std::string out = text;
   MovieGen::Replace(out, "<time>", FormatDateTime(run_time, "HHMM"));
   MovieGen::Replace(out, "<timehhmmss>", FormatDateTime(run_time, "HHMMSS"));
@@ -74,6 +76,12 @@ std::string ExpandTags(const std::string& text, DateTime run_time, const std::st
   MovieGen::Replace(out, "<outfile>", parts.file);
   MovieGen::Replace(out, "<outfilebase>", parts.base);
   MovieGen::Replace(out, "<outdir>", outdir);
+  if (frames) {
+    MovieGen::Replace(out, "<firstdate>", FormatDateTime(frames->first, "YYMMDD"));
+    MovieGen::Replace(out, "<lastdate>", FormatDateTime(frames->last, "YYMMDD"));
+    MovieGen::Replace(out, "<firsttime>", FormatDateTime(frames->first, "HHMM"));
+    MovieGen::Replace(out, "<lasttime>", FormatDateTime(frames->last, "HHMM"));
+  }
   return out;
 }
 
@@ -94,28 +102,36 @@ void MovieGen::Replace(std::string& text, const std::string& tag, const std::str
   }
 }
 
+std::optional<MovieGen::FrameSpan> MovieGen::SpanOf(std::span<const DateTime> times) {
+  if (times.empty()) return std::nullopt;
+  return FrameSpan{std::min(times.front(), times.back()), std::max(times.front(), times.back())};
+}
+
 std::string MovieGen::ExpandShellTags(const std::string& command, DateTime run_time,
-                                      const std::string& output_path) {
+                                      const std::string& output_path,
+                                      const std::optional<FrameSpan>& frames) {
   const PathParts parts = SplitOutputPath(output_path);
-  return ExpandTags(command, run_time, output_path, parts, OutDir(parts));
+  return ExpandTags(command, run_time, output_path, parts, OutDir(parts), frames);
 }
 
 std::vector<std::string> MovieGen::ExpandShellArguments(const std::string& command,
                                                         DateTime run_time,
-                                                        const std::string& output_path) {
+                                                        const std::string& output_path,
+                                                        const std::optional<FrameSpan>& frames) {
   // Split first, fill in afterwards: a path with blanks, quotes or backslashes stays one
   // argument, exactly as it is, and can never open a quote of its own.
   const PathParts parts = SplitOutputPath(output_path);
   const std::string outdir = OutDir(parts);
   std::vector<std::string> args = SplitCommandLine(command);
-  for (std::string& arg : args) arg = ExpandTags(arg, run_time, output_path, parts, outdir);
+  for (std::string& arg : args) arg = ExpandTags(arg, run_time, output_path, parts, outdir, frames);
   return args;
 }
 
 MovieGen::CommandEnd MovieGen::RunPostGenerationShell(const RunOptions& options) {
   if (Trimmed(post_generation_shell_).empty()) return CommandEnd::Succeeded;
   Report().Show("Status: Running Post-Generation Shell", "");
-  const std::string command = ExpandShellTags(post_generation_shell_, run_time_, output_avi_path_);
+  const std::optional<FrameSpan> frames = SpanOf(frames_.times);
+  const std::string command = ExpandShellTags(post_generation_shell_, run_time_, output_avi_path_, frames);
   std::erase_if(left_running_, [](int32_t pid) {
     ProcessRecord earlier;
     earlier.pid = pid;
@@ -127,7 +143,7 @@ MovieGen::CommandEnd MovieGen::RunPostGenerationShell(const RunOptions& options)
   ProcessRecord process;
   int status = kProcessInvalid;
   try {
-    process = ExecArgs(ExpandShellArguments(post_generation_shell_, run_time_, output_avi_path_));
+    process = ExecArgs(ExpandShellArguments(post_generation_shell_, run_time_, output_avi_path_, frames));
     for (;;) {
       host_.ProcessEvents();
       status = ProcessStatus(process);

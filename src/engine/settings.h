@@ -9,6 +9,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <type_traits>
 
 #include "app/core/utility.h"
 #include "engine/default_paths.h"
@@ -53,7 +54,8 @@ enum class SettingRead {
   Str2LngNI,   // a 32-bit integer
   Rounded,     // a 64-bit number rounded to the nearest 32-bit integer, halves to even
   Str2DblNI,   // a 64-bit number
-  NumberOrNaN  // a 64-bit number; text that is no number stays NaN
+  NumberOrNaN,    // a 64-bit number; text that is no number stays NaN
+  NumberOrAbsent  // a 64-bit number; a missing key or text that is no number is NaN, written as no key
 };
 
 // Whether the original program's files hold the key. The newer keys are written only when
@@ -67,6 +69,8 @@ constexpr SettingRange kStampPositions = Clamp(kStampTopLeft, kStampBottomRight)
 constexpr SettingRange kStampHeights = Clamp(FrameStamper::kMinHeightPercent, FrameStamper::kMaxHeightPercent);
 constexpr double kStampHeight = FrameStamper::kDefaultHeightPercent;
 constexpr SettingRange kDeflickerWindows = OffOrClamp(Deflicker::kMinWindow, Deflicker::kMaxWindow);
+constexpr double kNoNumber = std::numeric_limits<double>::quiet_NaN();
+constexpr SettingRange kBrightness = Clamp(0, 255);
 
 // clang-format off
 // One row per setting, in the order of the keys in a new setup file (section General).
@@ -113,7 +117,13 @@ constexpr SettingRange kDeflickerWindows = OffOrClamp(Deflicker::kMinWindow, Def
   /* Letter height in percent of the movie height. */                                                                                                                                      \
   X(StampSize,                stamp_size_,                  Real,   kStampHeights,     kStampHeight,            "StampSize",                kStampHeight,           Str2DblNI,   Added)    \
   /* A window of one frame would change nothing: the nearest real window is two. */                                                                                                        \
-  X(DeflickerFrames,          deflicker_frames_,            Whole,  kDeflickerWindows, 0,                       "DeflickerFrames",          0,                      Rounded,     Added)
+  X(DeflickerFrames,          deflicker_frames_,            Whole,  kDeflickerWindows, 0,                       "DeflickerFrames",          0,                      Rounded,     Added)    \
+  /* The camera's own place for its sun times; without the keys the profile's location. */                                                                                                 \
+  X(Latitude,                 latitude_,                    Real,   Clamp(-90, 90),    kNoNumber,               "Latitude",                 kNoNumber,              NumberOrAbsent, Added) \
+  X(Longitude,                longitude_,                   Real,   Clamp(-180, 180),  kNoNumber,               "Longitude",                kNoNumber,              NumberOrAbsent, Added) \
+  /* Mean brightness of a still, 0 to 255: darker or brighter ones give no frame. */                                                                                                       \
+  X(SkipDarkBelow,            skip_dark_below_,             Whole,  kBrightness,       0,                       "SkipDarkBelow",            0,                      Rounded,     Added)    \
+  X(SkipBrightAbove,          skip_bright_above_,           Whole,  kBrightness,       255,                     "SkipBrightAbove",          255,                    Rounded,     Added)
 
 // The compression record's keys (section Compress): property, field, key, a file's default.
 // Their creation defaults are those of AviCompressOptions; a file without them holds no
@@ -180,6 +190,10 @@ bool SettingAssign(SettingHeld<T>& held, SettingArg<T> value, const SettingRange
     if (range.rule == Rule::PlusOrMinusOne && value != 1 && value != -1) return false;
     const SettingHeld<T> given = static_cast<SettingHeld<T>>(value);
     if (given == held) return false;
+    // "No number" set again is no change either.
+    if constexpr (std::is_floating_point_v<SettingHeld<T>>) {
+      if (std::isnan(given) && std::isnan(held)) return false;
+    }
     held = given;
     if (range.rule == Rule::Clamp) Limit(held, range.lo, range.hi);
     if (range.rule == Rule::OffOrClamp) {

@@ -73,6 +73,7 @@ MovieWriteResult WriteMovie(const MovieWriteInputs& in, const StageReport& repor
   // The composed frame is evened out first, then stamped, so the text keeps its colour.
   Deflicker deflicker(in.deflicker_frames);
   std::optional<FrameStamper> stamper;
+  const std::optional<MovieGen::FrameSpan> span = MovieGen::SpanOf(in.times);
   if (!in.stamp_text.empty()) {
     stamper.emplace();
     if (!stamper->Ready()) {
@@ -137,7 +138,7 @@ MovieWriteResult WriteMovie(const MovieWriteInputs& in, const StageReport& repor
     if (written && stamper) {
       // The still's fields first: a '%' that a tag brings in (a path) stays as it is.
       const std::string text = MovieGen::ExpandShellTags(
-          FrameStamper::FormatStillTime(in.stamp_text, in.times[k]), in.run_time, in.output_path);
+          FrameStamper::FormatStillTime(in.stamp_text, in.times[k]), in.run_time, in.output_path, span);
       stamper->Draw(frame->DIBPtr(), frame->Width(), frame->Height(), frame->Stride(), text,
                     in.stamp_position, in.stamp_size);
     }

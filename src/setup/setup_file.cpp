@@ -27,6 +27,10 @@ std::string ValueNotUsedAsWritten(const SettingInfo& k, const std::string& text,
   const std::string used = k.text(m);
   const std::string head = std::string(k.key) + "=" + text;
   const std::optional<double> given = TryCDblNI(text);
+  if (!given && k.read == SettingRead::NumberOrAbsent) {
+    // A missing or empty key means "the profile's", and says nothing.
+    return text.empty() ? "" : head + " is not a number: the profile's location is used";
+  }
   if (!given) {
     // Only the age limit keeps a value that is no number as such.
     return head + " is not a number: " +

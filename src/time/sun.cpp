@@ -158,7 +158,7 @@ void Sun::Refresh() {
     const double offset = fixed_offset_();
     offset_at = [offset](std::time_t) { return offset; };
   }
-  const Location& at = location_;
+  const Location& at = place_ ? *place_ : location_;
   sunrise_ = ComputeSunEvent(at.latitude, at.longitude, offset_at, "R", cached_date_).fraction;
   sunset_ = ComputeSunEvent(at.latitude, at.longitude, offset_at, "S", cached_date_).fraction;
   ++calculations_;

@@ -1,4 +1,5 @@
 #pragma once
+#include <optional>
 #include <string_view>
 
 #include "app/core/program_state.h"
@@ -43,11 +44,20 @@ class Sun {
     cached_ = false;
   }
   int Calculations() const noexcept { return calculations_; }
+  // A place of its own for a while (a setup file's camera); nullopt: the location again.
+  void UseLocation(const std::optional<Location>& place) noexcept {
+    const bool same = place.has_value() == place_.has_value() &&
+                      (!place || (place->latitude == place_->latitude && place->longitude == place_->longitude));
+    if (same) return;
+    place_ = place;
+    Invalidate();
+  }
 
  private:
   void Refresh();
 
   const Location& location_;
+  std::optional<Location> place_;
   NowFunction now_;
   OffsetAtFunction offset_at_;
   OffsetFunction fixed_offset_;

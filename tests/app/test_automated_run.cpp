@@ -442,18 +442,19 @@ TEST(AutomatedRun, HardwareEncoderWithoutItsDeviceMakesTheMovieInSoftware) {
 // A window counted from sunset with no location in the profile: the log names the
 // profile, even with /i; a profile with a location, or a window that is not used, is quiet.
 TEST(AutomatedRun, SunWindowWithoutLocationNamesTheProfile) {
-  const struct { const char* name; const char* profile; const char* time_option; bool warned; } cases[] = {
+  const struct { const char* name; const char* profile; const char* time_option; bool warned; const char* own = ""; } cases[] = {
       {"no profile", nullptr, "1", true},
       {"profile at 0, 0", "[General]\nLatitude=0\nLongitude=0\n", "1", true},
       {"profile with a location", "[General]\nLatitude=51.5\nLongitude=-0.1\n", "1", false},
       {"window not used", nullptr, "0", false},
+      {"setup file with a location", nullptr, "1", false, "\nLatitude=51.5\nLongitude=-0.1"},
   };
   for (const auto& c : cases) {
     World w;
     std::string setup = SetupText(w.stills, w.movie);
     setup.replace(setup.find("TimeOption=0"), 12,
                   std::string("TimeOption=") + c.time_option +
-                      "\nStartTimeOption=3\nStartTimeAbsolute=0\nStopTimeOption=5");
+                      "\nStartTimeOption=3\nStartTimeAbsolute=0\nStopTimeOption=5" + c.own);
     WriteText(w.setup, setup);
     if (c.profile) WriteText(w.profile, c.profile);
     const test::ProgramRun run = RunChronoreel(w.dir.Str(), {"/a", "/f=cam.tls", "/i"});

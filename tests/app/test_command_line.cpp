@@ -269,6 +269,11 @@ TEST(RequestedInformationTest, UsageNamesEverySwitch) {
                          "--help", "--version"}) {
     EXPECT_NE(usage.find(sw), std::string::npos) << sw;
   }
+  // The command's tags, the frames' days among them.
+  for (const char* tag : {"<date>", "<time>", "<firstdate>", "<lastdate>", "<firsttime>", "<lasttime>", "<outpath>",
+                          "<outfile>", "<outfilebase>", "<outdir>"}) {
+    EXPECT_NE(usage.find(tag), std::string::npos) << tag;
+  }
   // A scheduler tells the outcomes apart by these.
   for (const char* status : {"0 the movie was written", "1 nothing to make", "4 the movie could not be written",
                              "5 another run", "6 stopped", "7 the movie was written, but the command"}) {

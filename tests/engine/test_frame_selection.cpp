@@ -282,19 +282,30 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& p) { return std::string(p.param.name); });
 
 // Midnight sun: sunrise 00:00 and sunset 23:59:59, so the window spans the day. Polar
-// night: both are the sun's highest point, 13:03 at 13.4 E in summer time.
+// night: both are the sun's highest point, 13:03 at 13.4 E in summer time. A setup file's
+// Latitude and Longitude, each where it is given, stand in for the profile's location for
+// the run; the sun the program shows stays the profile's.
 TEST(WindowSunTest, PolarDayAndNightGiveWholeDayAndNoon) {
   const double noon = 13.05 / 24;
-  const struct { double latitude; double sunrise, sunset, slack; } cases[] = {
-      {78.0, 0, 86399.0 / 86400, 1e-9},
-      {-78.0, noon, noon, 3.0 / 1440},
+  const double none = kNoNumber;
+  const struct { double latitude, longitude, file_latitude, file_longitude; double sunrise, sunset, slack; } cases[] = {
+      {78.0, 13.4, none, none, 0, 86399.0 / 86400, 1e-9},
+      {-78.0, 13.4, none, none, noon, noon, 3.0 / 1440},
+      {52.5, 13.4, 78.0, none, 0, 86399.0 / 86400, 1e-9},
+      {78.0, -70.0, -78.0, 13.4, noon, noon, 3.0 / 1440},
+      // 15 degrees further east: the sun is highest an hour earlier.
+      {-78.0, 13.4, none, 28.4, noon - 1.0 / 24, noon - 1.0 / 24, 3.0 / 1440},
   };
   for (const auto& c : cases) {
     ProgramState state;
-    state.location = {c.latitude, 13.4};
+    state.location = {c.latitude, c.longitude};
     Sun sun(state.location, [] { return kRun; }, [] { return -2.0; });
+    Sun profile(state.location, [] { return kRun; }, [] { return -2.0; });
     NullHost host;
     MovieGen gen(state, sun, host);
+    gen.SetLatitude(c.file_latitude);
+    gen.SetLongitude(c.file_longitude);
+    const double profile_sunrise = sun.Sunrise();
     gen.SetRunTime(kRun);
     gen.SetStartTimeOption(4);
     gen.SetStartTimeSunriseRelative(-1.5);
@@ -303,6 +314,8 @@ TEST(WindowSunTest, PolarDayAndNightGiveWholeDayAndNoon) {
     gen.ComputeWindow();
     EXPECT_NEAR(gen.WindowStart(), kDay + c.sunrise - 1.5 / 24, c.slack) << c.latitude;
     EXPECT_NEAR(gen.WindowStop(), kDay + c.sunset + 2.0 / 24, c.slack) << c.latitude;
+    EXPECT_EQ(sun.Sunrise(), profile_sunrise) << c.latitude;
+    EXPECT_EQ(sun.Sunrise(), profile.Sunrise()) << c.latitude;
   }
 }
 

@@ -56,13 +56,16 @@ struct TagCase {
   const char* command;
   const char* output_path;
   const char* expected;
+  // The frames' times in writing order; none: the run made no frames to name.
+  std::vector<DateTime> frames = {};
 };
 
 class ExpandShellTagsTest : public ::testing::TestWithParam<TagCase> {};
 
 TEST_P(ExpandShellTagsTest, FillsTagsFromRunTimeAndOutputPath) {
   const DateTime run = At(2006, 12, 7, 7, 5, 2);
-  EXPECT_EQ(MovieGen::ExpandShellTags(GetParam().command, run, GetParam().output_path),
+  EXPECT_EQ(MovieGen::ExpandShellTags(GetParam().command, run, GetParam().output_path,
+                                      MovieGen::SpanOf(GetParam().frames)),
             GetParam().expected);
 }
 
@@ -83,7 +86,14 @@ INSTANTIATE_TEST_SUITE_P(
         TagCase{"<timehhmmss><time>", "/m/c.avi", "0705020705"},
         TagCase{"<datemmddyy><date>", "/m/c.avi", "120706061207"},
         // a path that holds a tag is put in once, not expanded again
-        TagCase{"<outpath>", "/m/<date>.avi", "/m/<date>.avi"}));
+        TagCase{"<outpath>", "/m/<date>.avi", "/m/<date>.avi"},
+        // the frames' own days and times, whatever day the run is
+        TagCase{"<firstdate>-<lastdate> <firsttime>-<lasttime> <date>", "/m/c.avi", "051231-061201 2359-0001 061207",
+                {At(2005, 12, 31, 23, 59), At(2006, 6, 1, 12, 0), At(2006, 12, 1, 0, 1)}},
+        // a reversed movie names its days in time order too
+        TagCase{"<FirstDate>_<LASTDATE>", "/m/c.avi", "060102_060103", {At(2006, 1, 3, 8, 0), At(2006, 1, 2, 8, 0)}},
+        TagCase{"<firsttime><lasttime>", "/m/c.avi", "09300930", {At(2006, 1, 2, 9, 30)}},
+        TagCase{"<firstdate> <time>", "/m/c.avi", "<firstdate> 0705"}));
 
 // The command is split before the tags are filled in: a value is one argument, exactly.
 struct ArgsCase {

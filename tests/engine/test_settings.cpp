@@ -67,7 +67,12 @@ const NumericSetting kNumericSettings[] = {
     {"CompressKeyFrameEvery", 0},    {"CompressQuality", 50},           {"CompressBytesPerSecond", 100000},
     {"CompressFlags", 8},            {"CompressFormat", 0},             {"CompressParms", 0},
     {"CompressInterleaveEvery", 0},  {"FormatSize", 0},                 {"ParmsSize", 0},
+    {"Latitude", kNoNumber},         {"Longitude", kNoNumber},          {"SkipDarkBelow", 0},
+    {"SkipBrightAbove", 255},
 };
+
+// Equal, or both "no number".
+bool Same(double a, double b) { return a == b || (std::isnan(a) && std::isnan(b)); }
 
 // Set and read through the settings table; the block sizes are no keys of the file.
 void Set(MovieGen& g, const std::string& name, double v) {
@@ -87,7 +92,7 @@ bool IsRecord(const std::string& name) {
 }
 
 TEST_F(SettingsTest, NewObjectHoldsTheCreationDefaults) {
-  for (const auto& s : kNumericSettings) EXPECT_EQ(Get(gen, s.name), s.creation_default) << s.name;
+  for (const auto& s : kNumericSettings) EXPECT_TRUE(Same(Get(gen, s.name), s.creation_default)) << s.name;
   // A setting added to the table states its creation default here too.
   for (const SettingInfo& row : SettingTable()) {
     const bool listed = std::any_of(std::begin(kNumericSettings), std::end(kNumericSettings),
@@ -144,6 +149,9 @@ INSTANTIATE_TEST_SUITE_P(
         ClampCase{"StampSize", 0.2, 1}, ClampCase{"StampSize", 80, 50},
         ClampCase{"DeflickerFrames", 1, 2}, ClampCase{"DeflickerFrames", -3, 0},
         ClampCase{"DeflickerFrames", 500, 129}, ClampCase{"DeflickerFrames", 7, 7},
+        ClampCase{"Latitude", 91, 90}, ClampCase{"Latitude", -90.5, -90}, ClampCase{"Latitude", 52.52, 52.52},
+        ClampCase{"Longitude", 181, 180}, ClampCase{"Longitude", -13.4, -13.4},
+        ClampCase{"SkipDarkBelow", -1, 0}, ClampCase{"SkipBrightAbove", 300, 255},
         ClampCase{"DeleteOldImagesHours", 0.1, static_cast<double>(0.1f)},
         ClampCase{"DeleteOldImagesHours", -5, -5}),
     [](const auto& p) { return std::string(p.param.setting) + "_" + std::to_string(p.index); });

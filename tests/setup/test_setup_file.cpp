@@ -185,6 +185,10 @@ TEST(LoadFile, SaysWhichValuesWereNotUsedAsWritten) {
       // Rounding as the format reads a value is no clamp, nor is text that is no number.
       {"[General]\nDeleteOldImagesHours=0.1\nDuplicateCount=2.5\nStopTimeAbsolute=40000.1234567891234", ""},
       {"[General]\nImageFilter=abc\nDeleteOldImages=maybe\nStampPosition=2", ""},
+      // A place of the file's own: an empty key is the profile's, as a missing one is.
+      {"[General]\nLatitude=north", "Latitude=north is not a number: the profile's location is used"},
+      {"[General]\nLatitude=95", "Latitude=95 is out of range: 90 is used instead"},
+      {"[General]\nLatitude=\nLongitude=-0.1276\nSkipDarkBelow=30", ""},
   };
   for (const auto& c : cases) {
     TempDir dir;
@@ -395,6 +399,10 @@ TEST(SaveFile, RoundTripsEverySetting) {
       {"StampPosition", 1, ""},
       {"StampSize", 7.5, ""},
       {"DeflickerFrames", 9, ""},
+      {"Latitude", -33.8688, ""},
+      {"Longitude", 151.2093, ""},
+      {"SkipDarkBelow", 24, ""},
+      {"SkipBrightAbove", 250, ""},
       {"OutputAVIPath", 0, "/data/" + std::string(400, 'p') + "/movie.avi"},
       {"MovieSizeOption", 1, ""},
       {"MovieSizeWidth", 640, ""},
