@@ -110,8 +110,9 @@ TEST_F(DryRunTest, FramesComeInTimeOrderAndTheCommandIsExpanded) {
   gen_.SetMovieDirection(-1);
   const MovieGen::DryRunResult r = gen_.DryRun();
   ASSERT_EQ(r.frame_paths.size(), 10u);
-  EXPECT_EQ(fs::path(r.frame_paths.front()).filename(), "06120702000000.jpg");
-  EXPECT_EQ(fs::path(r.frame_paths.back()).filename(), "06120711000000.jpg");
+  // Listed as the movie plays them: the latest first.
+  EXPECT_EQ(fs::path(r.frame_paths.front()).filename(), "06120711000000.jpg");
+  EXPECT_EQ(fs::path(r.frame_paths.back()).filename(), "06120702000000.jpg");
   EXPECT_EQ(r.command, "touch cam.avi 0612070200-0612071100");
 }
 
