@@ -33,6 +33,7 @@ int ReportDryRun(Application& app) {
   std::FILE* out = stdout;
   std::fprintf(out, "Dry run: nothing is written, deleted or started.\n");
   std::fprintf(out, "Stills found: %d\n", static_cast<int>(r.stills_found));
+  for (const std::string& note : r.selection_notes) std::fprintf(out, "%s\n", PrintableText(note).c_str());
   switch (r.end) {
     case MovieGen::DryRunResult::End::NoFilesFound:
       std::fprintf(out, "No Files Found\n");

@@ -154,6 +154,14 @@ class MovieGen {
   // cancel check after each image.
   Selection SelectFrames();
   int32_t RunDirection() const { return run_direction_; }
+  // The frame rate the movie is written at, and what a wanted length chose ("" if none).
+  int32_t RunFPS() const { return run_fps_; }
+  const std::string& LengthNote() const { return length_note_; }
+  // The hours of each day as the selection takes them, each day with its own sun times.
+  DayHours DayHoursInputs() const;
+  // The window and how the hours of each day, the daily times and a wanted length shape
+  // the selection, a line each, for the dry run's listing.
+  std::vector<std::string> SelectionNotes() const;
   void SetRunTime(DateTime t) { run_time_ = t; }
   // The post-generation command with its tags, and the deletion of old stills. A failed
   // command is told (standard error, and a box with the progress window) before it returns.
@@ -173,6 +181,8 @@ class MovieGen {
     std::vector<DateTime> frame_times;
     std::vector<std::string> would_delete;
     std::string command;  // the post-generation command with its tags replaced; "" if none
+    // How the hours of each day, the daily times and a wanted length shape the selection.
+    std::vector<std::string> selection_notes;
   };
   DryRunResult DryRun();
   // The command after tag replacement for the given run time and output path.
@@ -224,6 +234,8 @@ class MovieGen {
   // The run's helpers may add members below this line.
   DateTime run_time_ = 0;
   int32_t run_direction_ = 1;
+  int32_t run_fps_ = 24;     // MovieFPS, or the rate a wanted length chose
+  std::string length_note_;  // what a wanted length chose; "" when none was wanted
   FrameList frames_;
   bool last_run_completed_ = false;
   RunEnd last_run_end_ = RunEnd::NothingToMake;

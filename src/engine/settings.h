@@ -113,7 +113,22 @@ constexpr SettingRange kDeflickerWindows = OffOrClamp(Deflicker::kMinWindow, Def
   /* Letter height in percent of the movie height. */                                                                                                                                      \
   X(StampSize,                stamp_size_,                  Real,   kStampHeights,     kStampHeight,            "StampSize",                kStampHeight,           Str2DblNI,   Added)    \
   /* A window of one frame would change nothing: the nearest real window is two. */                                                                                                        \
-  X(DeflickerFrames,          deflicker_frames_,            Whole,  kDeflickerWindows, 0,                       "DeflickerFrames",          0,                      Rounded,     Added)
+  X(DeflickerFrames,          deflicker_frames_,            Whole,  kDeflickerWindows, 0,                       "DeflickerFrames",          0,                      Rounded,     Added)    \
+  /* Long runs. The hours kept of each day: 0 all, 1 DayHoursStart to DayHoursStop (a start                                                                                                \
+     after the stop runs past midnight), 2 each day's sunrise to its sunset, moved by hours. */                                                                                             \
+  X(DayHoursOption,           day_hours_option_,            Whole,  Clamp(0, 2),       0,                       "DayHoursOption",           0,                      Str2LngNI,   Added)    \
+  X(DayHoursStart,            day_hours_start_,             Real,   kTimeOfDay,        0,                       "DayHoursStart",            0,                      Str2DblNI,   Added)    \
+  X(DayHoursStop,             day_hours_stop_,              Real,   kTimeOfDay,        0,                       "DayHoursStop",             0,                      Str2DblNI,   Added)    \
+  X(DayHoursSunriseRelative,  day_hours_sunrise_relative_,  Real,   Clamp(-12, 12),    0,                       "DayHoursSunriseRelative",  0,                      Str2DblNI,   Added)    \
+  X(DayHoursSunsetRelative,   day_hours_sunset_relative_,   Real,   Clamp(-12, 12),    0,                       "DayHoursSunsetRelative",   0,                      Str2DblNI,   Added)    \
+  /* Clock times such as "09:00,12:00,15:00": one frame per day and time instead of frames per hour. */                                                                                    \
+  X(DailyTimes,               daily_times_,                 Text,   kAny,              "",                      "DailyTimes",               "",                     Text,        Added)    \
+  X(DailyToleranceMinutes,    daily_tolerance_minutes_,     Real,   Clamp(0, 720),     30,                      "DailyToleranceMinutes",    30,                     Str2DblNI,   Added)    \
+  /* The movie's length in seconds; 0: as long as the frames make it. */                                                                                                                    \
+  X(MovieSeconds,             movie_seconds_,               Real,   Clamp(0, 86400),   0,                       "MovieSeconds",             0,                      Str2DblNI,   Added)    \
+  /* Whole days added to "Today at": -1 is yesterday. */                                                                                                                                    \
+  X(StartTimeTodayDays,       start_time_today_days_,       Whole,  Clamp(-36500, 36500), 0,                       "StartTimeTodayDays",       0,                      Rounded,     Added)    \
+  X(StopTimeTodayDays,        stop_time_today_days_,        Whole,  Clamp(-36500, 36500), 0,                       "StopTimeTodayDays",        0,                      Rounded,     Added)
 
 // The compression record's keys (section Compress): property, field, key, a file's default.
 // Their creation defaults are those of AviCompressOptions; a file without them holds no
