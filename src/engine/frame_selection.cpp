@@ -237,7 +237,8 @@ LengthChoice ChooseForLength(double seconds, int32_t fps, const SelectionInputs&
     return choice;
   }
 
-  // More frames per hour never give fewer frames, so the rate is halved in (log) steps.
+  // More frames per hour never give fewer frames, so the rate is found by halving the range
+  // between two rates (on a log scale).
   SelectionInputs trial = in;
   trial.image_interval_option = 1;
   const double wanted = seconds * fps;
@@ -254,20 +255,41 @@ LengthChoice ChooseForLength(double seconds, int32_t fps, const SelectionInputs&
     }
     return true;
   };
-  // From one frame in about eleven years to ten a second.
-  double low = 1e-5;
-  double high = 36000;
-  if (!count(high)) {
+  // From one frame in about eleven years to ten a second. The search starts from the rate
+  // that spreads the frames evenly over the stills' hours: a rate far too high costs a
+  // step for every slot.
+  constexpr double kLowest = 1e-5;
+  constexpr double kHighest = 36000;
+  const std::vector<double>& moments = images.moments.size() == images.times.size() ? images.moments : images.times;
+  const double hours = moments.empty() ? 0 : (moments.back() - moments.front()) * 24;
+  const double guess = std::clamp(hours > 0 ? wanted / hours : kHighest, kLowest, kHighest);
+  double low = std::max(guess / 2, kLowest);
+  double high = std::min(guess * 2, kHighest);
+  auto cancelled = [&] {
     choice.end = SelectionEnd::Cancelled;
     return choice;
+  };
+  // Widen until the wanted count lies between the two ends, or an end is the last rate.
+  bool low_short_enough = false;
+  for (;;) {
+    if (!count(high)) return cancelled();
+    if (static_cast<double>(picked.size()) >= wanted || high >= kHighest) break;
+    low = high;
+    low_short_enough = true;
+    high = std::min(high * 4, kHighest);
   }
-  if (static_cast<double>(choice.frames) > wanted) {
+  const bool high_too_short = static_cast<double>(picked.size()) < wanted;
+  for (;;) {
+    if (high_too_short || low_short_enough || low <= kLowest) break;
+    if (!count(low)) return cancelled();
+    if (static_cast<double>(picked.size()) <= wanted) break;
+    high = low;
+    low = std::max(low / 4, kLowest);
+  }
+  if (!high_too_short) {
     for (int step = 0; step < 60 && best_miss >= 0.5; ++step) {
       const double middle = std::sqrt(low * high);
-      if (!count(middle)) {
-        choice.end = SelectionEnd::Cancelled;
-        return choice;
-      }
+      if (!count(middle)) return cancelled();
       (static_cast<double>(picked.size()) < wanted ? low : high) = middle;
     }
   }
