@@ -9,6 +9,7 @@
 
 #include "app/core/error_report.h"
 #include "app/core/utility.h"
+#include "engine/dry_run.h"
 #include "engine/output_lock.h"
 #include "time/date_time.h"
 
@@ -29,37 +30,30 @@ void PrintEnds(std::FILE* out, size_t count, size_t shown_at_each_end, Line line
 }
 
 int ReportDryRun(Application& app) {
+  namespace text = dry_run_text;
   const MovieGen::DryRunResult r = app.movie.DryRun();
   std::FILE* out = stdout;
-  std::fprintf(out, "Dry run: nothing is written, deleted or started.\n");
-  std::fprintf(out, "Stills found: %d\n", static_cast<int>(r.stills_found));
-  for (const std::string& note : r.selection_notes) std::fprintf(out, "%s\n", PrintableText(note).c_str());
-  switch (r.end) {
-    case MovieGen::DryRunResult::End::NoFilesFound:
-      std::fprintf(out, "No Files Found\n");
-      break;
-    case MovieGen::DryRunResult::End::NoFramesInWindow:
-      std::fprintf(out, "No Files Met Timing Criteria\n");
-      break;
-    case MovieGen::DryRunResult::End::Cancelled:
-      std::fprintf(out, "Cancelled by User\n");
-      break;
-    case MovieGen::DryRunResult::End::Frames:
-      std::fprintf(out, "Frames: %zu, into %s\n", r.frame_paths.size(),
-                   PrintableText(app.movie.OutputAVIPath()).c_str());
-      PrintEnds(out, r.frame_paths.size(), 5, [&](size_t i) {
-        std::fprintf(out, "  %6zu  %s  %s\n", i + 1, FormatDateTime(r.frame_times[i], "YYYY-MM-DD HH:MM:SS").c_str(),
-                     PrintableText(r.frame_paths[i]).c_str());
-      });
-      break;
+  auto line = [out](const std::string& text) { std::fprintf(out, "%s\n", text.c_str()); };
+  line(text::kHeading);
+  line(text::StillsFound(r.stills_found));
+  for (const std::string& note : r.selection_notes) line(PrintableText(note));
+  if (r.end == MovieGen::DryRunResult::End::Frames) {
+    line(text::Frames(r.frame_paths, PrintableText(app.movie.OutputAVIPath())));
+    line(text::MovieLength(r.frame_paths.size(), app.movie.RunFPS()));
+    if (!text::Direction(r.direction).empty()) line(text::Direction(r.direction));
+    PrintEnds(out, r.frame_paths.size(), 5, [&](size_t i) {
+      line("  " + text::FrameLine(i + 1, r.frame_times[i], PrintableText(r.frame_paths[i])));
+    });
+  } else {
+    line(PrintableText(r.reason));
   }
   if (app.movie.DeleteOldImages()) {
-    std::fprintf(out, "Stills that would be deleted: %zu\n", r.would_delete.size());
+    line(text::WouldDelete(r.would_delete.size()));
     PrintEnds(out, r.would_delete.size(), 5,
               [&](size_t i) { std::fprintf(out, "  %s\n", PrintableText(r.would_delete[i]).c_str()); });
   }
   if (!r.command.empty() && r.end == MovieGen::DryRunResult::End::Frames) {
-    std::fprintf(out, "Command afterwards: %s\n", PrintableText(r.command).c_str());
+    line(text::CommandAfterwards(PrintableText(r.command)));
   }
   std::fflush(out);
   app.Shutdown();

@@ -1,12 +1,15 @@
 // The dry run: the scan and the selection of a real run, then a report instead of a movie.
+#include "engine/dry_run.h"
+
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <filesystem>
 #include <system_error>
 
-#include <cstdio>
-
 #include "app/core/error_report.h"
 #include "engine/movie_gen.h"
+#include "engine/run_notes.h"
 
 namespace chronoreel {
 
@@ -64,31 +67,39 @@ MovieGen::DryRunResult MovieGen::DryRun() {
   ErrorTrap trap("MovieGen", "DryRun");
   DryRunResult result;
   StartRun();
+  result.direction = run_direction_;
+  // The same words as the run's status and log line for the same end.
+  auto end = [&result](DryRunResult::End how, std::string reason) {
+    result.end = how;
+    result.reason = std::move(reason);
+    return result;
+  };
 
   GetFileSpecs();
   result.stills_found = static_cast<int32_t>(images_.paths.size());
-  if (CancelRequested()) {
-    result.end = DryRunResult::End::Cancelled;
-    return result;
-  }
+  if (CancelRequested()) return end(DryRunResult::End::Cancelled, "Cancelled by User");
   if (images_.paths.empty()) {
-    result.end = DryRunResult::End::NoFilesFound;
-    return result;
+    return end(DryRunResult::End::NoFilesFound,
+               NoFilesFoundNote(still_directory_, image_filter_, include_subfolders_));
   }
   const Selection selection = SelectFrames();
   result.selection_notes = SelectionNotes();
   switch (selection) {
     case Selection::Cancelled:
-      result.end = DryRunResult::End::Cancelled;
-      return result;
+      return end(DryRunResult::End::Cancelled, "Cancelled by User");
     case Selection::NoFrames:
-      result.end = DryRunResult::End::NoFramesInWindow;
-      return result;
+      return end(DryRunResult::End::NoFramesInWindow,
+                 NoFilesInWindowNote(window_start_, window_stop_, images_.times.front(), images_.times.back(),
+                                     images_.times.size()));
     case Selection::Selected:
       break;
   }
   result.frame_paths = frames_.paths;
   result.frame_times = frames_.times;
+  if (run_direction_ != 1) {
+    std::reverse(result.frame_paths.begin(), result.frame_paths.end());
+    std::reverse(result.frame_times.begin(), result.frame_times.end());
+  }
 
   if (delete_old_images_) {
     for (size_t i = 0; i < images_.paths.size() && i < images_.times.size(); ++i) {
@@ -104,5 +115,66 @@ MovieGen::DryRunResult MovieGen::DryRun() {
   }
   return result;
 }
+
+namespace dry_run_text {
+
+std::string StillsFound(int32_t stills) {
+  return "Stills found: " + std::to_string(stills);
+}
+
+size_t StillsInFrames(const std::vector<std::string>& frame_paths) {
+  size_t stills = 0;
+  for (size_t i = 0; i < frame_paths.size(); ++i) stills += (i == 0 || frame_paths[i] != frame_paths[i - 1]);
+  return stills;
+}
+
+std::string Frames(const std::vector<std::string>& frame_paths, const std::string& output) {
+  const size_t stills = StillsInFrames(frame_paths);
+  std::string text = "Frames: " + std::to_string(frame_paths.size());
+  if (stills != frame_paths.size()) text += " from " + std::to_string(stills) + " stills";
+  return text + ", into " + output;
+}
+
+std::string MovieLength(size_t frames, int32_t fps) {
+  const double seconds = fps > 0 ? static_cast<double>(frames) / fps : 0;
+  // Hundredths, rounded once, so that 59.998 s reads 1:00.00 and not 59.100.
+  const long long hundredths = std::llround(seconds * 100);
+  const long long whole = hundredths / 100;
+  const int fraction = static_cast<int>(hundredths % 100);
+  char text[64];
+  if (whole < 60) {
+    std::snprintf(text, sizeof text, "%lld.%02d s", whole, fraction);
+  } else if (whole < 3600) {
+    std::snprintf(text, sizeof text, "%lld:%02lld.%02d", whole / 60, whole % 60, fraction);
+  } else {
+    std::snprintf(text, sizeof text, "%lld:%02lld:%02lld.%02d", whole / 3600, whole / 60 % 60, whole % 60,
+                  fraction);
+  }
+  return "Movie length: " + std::string(text) + " at " + std::to_string(fps) + " fps";
+}
+
+std::string Direction(int32_t direction) {
+  return direction == 1 ? "" : "Played backwards: from the latest still to the earliest";
+}
+
+std::string FrameText(DateTime time, const std::string& path) {
+  return FormatDateTime(time, "YYYY-MM-DD HH:MM:SS") + "  " + path;
+}
+
+std::string FrameLine(size_t number, DateTime time, const std::string& path) {
+  char head[32];
+  std::snprintf(head, sizeof head, "%6zu  ", number);
+  return head + FrameText(time, path);
+}
+
+std::string WouldDelete(size_t stills) {
+  return "Stills that would be deleted: " + std::to_string(stills);
+}
+
+std::string CommandAfterwards(const std::string& command) {
+  return "Command afterwards: " + (command.empty() ? std::string("none") : command);
+}
+
+}  // namespace dry_run_text
 
 }  // namespace chronoreel

@@ -105,11 +105,11 @@ MovieGen::Selection MovieGen::SelectFrames() {
     if (in.daily_times.empty()) {
       in.image_interval_option = 1;
       in.images_per_hour = choice.images_per_hour;
-      std::snprintf(note, sizeof note, "Movie length %g s: %.4g images per hour give %zu frames at %d frames per second",
+      std::snprintf(note, sizeof note, "Wanted length %g s: %.4g images per hour give %zu frames at %d frames per second",
                     movie_seconds_, choice.images_per_hour, choice.frames, static_cast<int>(run_fps_));
     } else {
       run_fps_ = choice.fps;
-      std::snprintf(note, sizeof note, "Movie length %g s: %zu frames at %d frames per second", movie_seconds_,
+      std::snprintf(note, sizeof note, "Wanted length %g s: %zu frames at %d frames per second", movie_seconds_,
                     choice.frames, static_cast<int>(run_fps_));
     }
     length_note_ = note;

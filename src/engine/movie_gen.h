@@ -177,10 +177,12 @@ class MovieGen {
   struct DryRunResult {
     enum class End { Frames, NoFilesFound, NoFramesInWindow, Cancelled } end = End::Frames;
     int32_t stills_found = 0;
-    std::vector<std::string> frame_paths;
+    std::vector<std::string> frame_paths;  // in the order the movie plays them
     std::vector<DateTime> frame_times;
     std::vector<std::string> would_delete;
     std::string command;  // the post-generation command with its tags replaced; "" if none
+    std::string reason;   // an early end: what a run would write to its log
+    int32_t direction = 1;  // -1: a movie played backwards (frame_paths already are)
     // How the hours of each day, the daily times and a wanted length shape the selection.
     std::vector<std::string> selection_notes;
   };

@@ -27,6 +27,7 @@
 #include "ui/compression_dialog.h"
 #include "ui/location_dialog.h"
 #include "ui/qt_host.h"
+#include "ui/selection_preview.h"
 #include "ui/splash_about.h"
 
 namespace chronoreel {
@@ -70,6 +71,10 @@ MainWindow::MainWindow(Application& app, QtHost& host) : app_(app), host_(host) 
   cmdMakeMovie = new QPushButton("&Make Movie", central);
   cmdMakeMovie->setObjectName("cmdMakeMovie");
   connect(cmdMakeMovie, &QPushButton::clicked, this, [this] { cmdMakeMovie_Click(); });
+  auto* preview = new QPushButton("Pre&view Selection", central);
+  preview->setObjectName("cmdPreviewSelection");
+  preview->setToolTip("The frames, deletions and command of a run with these settings; nothing is made");
+  connect(preview, &QPushButton::clicked, this, [this] { cmdPreviewSelection_Click(); });
   auto* quit = new QPushButton("&Quit", central);
   quit->setObjectName("cmdQuit");
   connect(quit, &QPushButton::clicked, this, [this] {
@@ -79,6 +84,7 @@ MainWindow::MainWindow(Application& app, QtHost& host) : app_(app), host_(host) 
   bottom->addWidget(chkMovieDirection);
   bottom->addStretch();
   bottom->addWidget(cmdMakeMovie);
+  bottom->addWidget(preview);
   bottom->addWidget(quit);
   layout->addLayout(bottom);
   setCentralWidget(central);
@@ -131,6 +137,14 @@ void MainWindow::BuildMenus() {
   separator(file, "mnuSep2");
   command(add(file, "mnuQuit", "&Quit"), "mnuQuit_Click", [this] { close(); });
 
+  // Alt+M is the "Make Movie" button's: the menu takes the o.
+  QMenu* movie = menuBar()->addMenu("M&ovie");
+  movie->setObjectName("mnuMovie");
+  connect(add(movie, "mnuMakeMovie", "&Make Movie"), &QAction::triggered, this,
+          [this] { cmdMakeMovie_Click(); });
+  connect(add(movie, "mnuPreviewSelection", "Pre&view Selection\u2026"), &QAction::triggered, this,
+          [this] { cmdPreviewSelection_Click(); });
+
   QMenu* settings = menuBar()->addMenu("&Settings");
   settings->setObjectName("mnuSettings");
   connect(add(settings, "mnuLocation", "&Location"), &QAction::triggered, this, [this] { mnuLocation_Click(); });
@@ -170,6 +184,11 @@ void MainWindow::cmdMakeMovie_Click() {
       {.show_progress = app_.state.cmd.ShowProgress, .unattended = app_.state.cmd.AutomatedRun});
   setEnabled(true);
   running_ = false;
+}
+
+void MainWindow::cmdPreviewSelection_Click() {
+  ErrorTrap trap("frmMain", "cmdPreviewSelection_Click");
+  SelectionPreview::Open(app_.movie, this);
 }
 
 void MainWindow::cmdBrowseImageDirectory_Click() {

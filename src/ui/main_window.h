@@ -44,6 +44,8 @@ class MainWindow : public QMainWindow {
 
   // The command handlers, public so that start-up and the screenshots can run them.
   void cmdMakeMovie_Click();
+  // The dry run of "Make Movie" in a window: frames, length, deletions, command.
+  void cmdPreviewSelection_Click();
   void cmdBrowseImageDirectory_Click();
   void cmdBrowseOutputPath_Click();
   void cmdShowCompressionOptions_Click();

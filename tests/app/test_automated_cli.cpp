@@ -66,6 +66,7 @@ TEST_F(CliTest, DryRunListsTheRunAndLeavesEveryFileAsItWas) {
   EXPECT_EQ(r.status, 0) << r.out << r.err;
   EXPECT_NE(r.out.find("Stills found: 12"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("Frames: 12"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("Movie length: 0.50 s at 24 fps"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("06120700000000.jpg"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("06120711000000.jpg"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("... 2 more ..."), std::string::npos) << r.out;

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/dry_run.h"
 #include "engine/movie_gen.h"
 #include "support/fake_host.h"
 #include "support/jpeg_maker.h"
@@ -152,7 +153,7 @@ TEST_F(DryRunTest, ListsHowTheSelectionWasShaped) {
        },
        End::Frames, 2,
        {"Daily times: 03:10, 06:00 (the nearest still within 15 minutes)",
-        "Movie length 1 s: 2 frames at 2 frames per second"}},
+        "Wanted length 1 s: 2 frames at 2 frames per second"}},
   };
   for (const auto& c : cases) {
     ProgramState state;
@@ -168,6 +169,27 @@ TEST_F(DryRunTest, ListsHowTheSelectionWasShaped) {
     EXPECT_EQ(r.end, c.end) << c.name;
     EXPECT_EQ(r.frame_paths.size(), c.frames) << c.name;
     EXPECT_EQ(r.selection_notes, c.notes) << c.name;
+  }
+}
+
+TEST(DryRunText, MovieLengthReadsAsAClockWouldShowIt) {
+  const struct {
+    size_t frames;
+    int32_t fps;
+    const char* text;
+  } cases[] = {
+      {0, 24, "0.00 s"},
+      {12, 24, "0.50 s"},
+      {3599, 60, "59.98 s"},
+      {1500, 24, "1:02.50"},
+      // Hundredths that round up to the next minute carry into it.
+      {35999, 600, "1:00.00"},
+      {216000, 60, "1:00:00.00"},
+      {2160001, 24, "25:00:00.04"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(dry_run_text::MovieLength(c.frames, c.fps),
+              "Movie length: " + std::string(c.text) + " at " + std::to_string(c.fps) + " fps");
   }
 }
 

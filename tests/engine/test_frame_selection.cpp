@@ -613,7 +613,7 @@ TEST_F(SelectionTest, ALengthWithDailyTimesSetsTheRunRateAndSaysSo) {
   EXPECT_EQ(gen.SelectFrames(), Selection::Selected);
   EXPECT_EQ(FrameOffsets(), (std::vector<int>{3600, 7200}));
   EXPECT_EQ(gen.RunFPS(), 2);
-  EXPECT_EQ(gen.LengthNote(), "Movie length 1 s: 2 frames at 2 frames per second");
+  EXPECT_EQ(gen.LengthNote(), "Wanted length 1 s: 2 frames at 2 frames per second");
 
   gen.SetDailyTimes("nonsense");  // no clock time at all: no movie of every still instead
   EXPECT_EQ(gen.SelectFrames(), Selection::NoFrames);

@@ -384,7 +384,7 @@ TEST_F(MonthE2eTest, WorkingHoursAtAChosenLengthLeaveNoNights) {
     }
     previous_rank = rank;
   }
-  EXPECT_EQ(gen_.LengthNote().rfind("Movie length 6 s: ", 0), 0u) << gen_.LengthNote();
+  EXPECT_EQ(gen_.LengthNote().rfind("Wanted length 6 s: ", 0), 0u) << gen_.LengthNote();
 }
 
 TEST_F(MonthE2eTest, OneStillADayAtNoonSetsTheRateForTheLength) {

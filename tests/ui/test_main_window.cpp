@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include <QAbstractItemView>
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
@@ -21,6 +22,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
+#include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
@@ -29,6 +31,7 @@
 
 #include "app/application.h"
 #include "engine/settings.h"
+#include "support/jpeg_maker.h"
 #include "support/test_files.h"
 #include "time/date_time.h"
 #include "ui/compression_dialog.h"
@@ -600,6 +603,120 @@ TEST_F(MainWindowTest, CompressionListsOnlyTheEncodersTheOutputContainerHolds) {
     }
     EXPECT_EQ(std::any_of(shown.begin(), shown.end(), [](const QString& s) { return s.startsWith("DIB "); }),
               c.offers_uncompressed);
+  }
+}
+
+// ---- the dry run in a window ----
+
+// A setup over twelve stills taken hourly from 00:00 on 7 December 2006, with the run at
+// 12:00, and what "Preview Selection" shows for it. An early end shows `frames` in lblEnd; a
+// first hour of -1 means no frame list; deletions -1: the clean-up is off.
+struct PreviewCase {
+  const char* name;
+  std::function<void(MovieGen&, const TempDir&)> setup;
+  std::string frames;
+  const char* length;
+  int first_hour, last_hour, rows;
+  int deletions;
+  std::string command;
+};
+
+TEST_F(MainWindowTest, PreviewSelectionShowsWhatARunWouldDo) {
+  std::filesystem::create_directory(dir.File("stills"));
+  auto still = [this](int hour) {
+    return dir.File("stills/061207" + std::string(hour < 10 ? "0" : "") + std::to_string(hour) +
+                    "000000.jpg");
+  };
+  for (int h = 0; h < 12; ++h) WriteFlatJpeg(still(h), 16, 16, 0x808080);
+  const std::string out = dir.File("cam.avi");
+  const PreviewCase cases[] = {
+      {"every still", [](MovieGen&, const TempDir&) {}, "Frames: 12, into " + out,
+       "Movie length: 0.50 s at 24 fps", 0, 11, 12, -1, "Command afterwards: none"},
+      {"repeats, clean-up and command",
+       [](MovieGen& m, const TempDir&) {
+         m.SetImageIntervalOption(1);
+         m.SetImagesPerHour(4);
+         m.SetDuplicateCount(2);
+         m.SetMovieFPS(4);
+         m.SetDeleteOldImages(true);
+         m.SetDeleteOldImagesHours(6.5);
+         m.SetPostGenerationShell("echo <outfile>");
+       },
+       "Frames: 24 from 12 stills, into " + out, "Movie length: 6.00 s at 4 fps", 0, 11, 24, 6,
+       "Command afterwards: echo cam.avi"},
+      {"backwards", [](MovieGen& m, const TempDir&) { m.SetMovieDirection(-1); }, "Frames: 12, into " + out,
+       "Movie length: 0.50 s at 24 fps", 11, 0, 12, -1, "Command afterwards: none"},
+      {"no folder",
+       [](MovieGen& m, const TempDir& d) {
+         m.SetStillDirectory(d.File("gone"));
+         m.SetDeleteOldImages(true);
+         m.SetPostGenerationShell("echo <outfile>");
+       },
+       "No Files Found: nothing in \"" + dir.File("gone") + "\" matches \"*.jpg\"", "", -1, -1, 0, 0,
+       "Command afterwards: none"},
+      {"none in the window",
+       [](MovieGen& m, const TempDir&) {
+         m.SetTimeOption(1);
+         m.SetStartTimeOption(1);
+         m.SetStartTimeRelative(0.5);
+       },
+       "No Files Met Timing Criteria: the window is 2006-12-07 11:30:00 to 2006-12-07 12:00:00", "", -1, -1,
+       0, -1, "Command afterwards: none"},
+  };
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    const PreviewCase& c = cases[i];
+    SCOPED_TRACE(c.name);
+    Recreate();
+    MovieGen& m = app->movie;
+    m.SetClock([] { return Civil(2006, 12, 7, 12, 0, 0); });
+    m.SetStillDirectory(dir.File("stills"));
+    m.SetTimeStampOption(1);
+    m.SetOutputAVIPath(out);
+    c.setup(m, dir);
+    window->UpdateSetupControls();
+    // The button and the menu entry alike.
+    i % 2 == 0 ? Find<QPushButton>("cmdPreviewSelection")->click() : Action("mnuPreviewSelection")->trigger();
+    QPointer<QDialog> preview = window->findChild<QDialog*>("frmSelectionPreview");
+    ASSERT_TRUE(preview && preview->isVisible());
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    auto text = [&](const char* name) {
+      auto* label = preview->findChild<QLabel*>(name);
+      return label != nullptr ? label->text().toStdString() : std::string("(none)");
+    };
+    auto rows = [&](const char* name) {
+      auto* list = preview->findChild<QAbstractItemView*>(name);
+      return list != nullptr ? list->model()->rowCount() : 0;
+    };
+    auto stamp = [&](int h) {
+      return "2006-12-07 " + std::string(h < 10 ? "0" : "") + std::to_string(h) + ":00:00  " + still(h);
+    };
+    if (c.first_hour >= 0) {
+      EXPECT_EQ(text("lblFrames"), c.frames);
+      EXPECT_EQ(text("lblMovieLength"), c.length);
+      EXPECT_EQ(text("lblFirstFrame"), "First frame: " + stamp(c.first_hour));
+      EXPECT_EQ(text("lblLastFrame"), "Last frame: " + stamp(c.last_hour));
+      EXPECT_EQ(text("lblDirection") != "(none)", c.first_hour > c.last_hour);
+    } else {
+      EXPECT_EQ(text("lblEnd").rfind(c.frames, 0), 0u) << text("lblEnd");
+      EXPECT_EQ(text("lblFrames"), "(none)");
+    }
+    EXPECT_EQ(rows("lstFrames"), c.rows);
+    if (c.rows > 0) {
+      auto* list = preview->findChild<QAbstractItemView*>("lstFrames");
+      EXPECT_TRUE(
+          list->model()->index(0, 0).data().toString().endsWith(QString::fromStdString(stamp(c.first_hour))));
+    }
+    EXPECT_EQ(text("lblWouldDelete"),
+              c.deletions < 0 ? "(none)" : "Stills that would be deleted: " + std::to_string(c.deletions));
+    EXPECT_EQ(rows("lstWouldDelete"), std::max(c.deletions, 0));
+    EXPECT_EQ(text("lblCommand"), c.command);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.File("stills")), {}), 12)
+        << "a still went";
+    EXPECT_FALSE(std::filesystem::exists(out));
+    // Esc and the Close button alike.
+    i % 2 == 0 ? QTest::keyClick(preview, Qt::Key_Escape) : Child<QPushButton>(preview, "cmdClose")->click();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(preview.isNull());
   }
 }
 
