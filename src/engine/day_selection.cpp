@@ -28,11 +28,13 @@ class DaySpans {
   // (empty when the hours moved make it end before it begins).
   Span Of(double day) {
     // Whole days added first, so that an end on the hour compares equal to a still's time.
-    if (hours_.option == 1) return {day + hours_.start, (day + (hours_.stop <= hours_.start ? 1 : 0)) + hours_.stop};
+    if (hours_.option == 1)
+      return {day + hours_.start, (day + (hours_.stop <= hours_.start ? 1 : 0)) + hours_.stop};
     const auto known = sun_spans_.find(day);
     if (known != sun_spans_.end()) return known->second;
     const SunTimes sun = hours_.sun ? hours_.sun(day) : SunTimes{};
-    const Span span{day + sun.sunrise + hours_.sunrise_hours / 24, day + sun.sunset + hours_.sunset_hours / 24};
+    const Span span{day + sun.sunrise + hours_.sunrise_hours / 24,
+                    day + sun.sunset + hours_.sunset_hours / 24};
     sun_spans_.emplace(day, span);
     return span;
   }
@@ -69,8 +71,8 @@ ImageList KeepDayHours(const DayHours& hours, const ImageList& images) {
   ImageList kept;
   bool started = false;
   double day = 0;
-  double origin = 0;          // where the kept time begins, so that moments stay dates
-  double elapsed = 0;         // kept time before the current day's span
+  double origin = 0;           // where the kept time begins, so that moments stay dates
+  double elapsed = 0;          // kept time before the current day's span
   double anchor_position = 0;  // the first still of the span, where it lies and when it was taken
   double anchor_moment = 0;
   double last = 0;
@@ -143,8 +145,8 @@ bool ParseDailyTimes(std::string_view text, std::vector<double>& times) {
   return all_clock_times;
 }
 
-SelectionEnd PickDailyFrames(const SelectionInputs& in, const ImageList& images, std::vector<uint32_t>& picked,
-                             const StageReport& report) {
+SelectionEnd PickDailyFrames(const SelectionInputs& in, const ImageList& images,
+                             std::vector<uint32_t>& picked, const StageReport& report) {
   picked.clear();
   const std::vector<DateTime>& times = images.times;
   // Clock times are local: the candidates in the order of their local times.

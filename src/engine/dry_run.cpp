@@ -19,7 +19,8 @@ std::string ClockText(double fraction) {
   const long seconds = std::lround(fraction * 86400);
   char text[16];
   if (seconds % 60 != 0)
-    std::snprintf(text, sizeof text, "%02ld:%02ld:%02ld", seconds / 3600 % 24, seconds / 60 % 60, seconds % 60);
+    std::snprintf(text, sizeof text, "%02ld:%02ld:%02ld", seconds / 3600 % 24, seconds / 60 % 60,
+                  seconds % 60);
   else
     std::snprintf(text, sizeof text, "%02ld:%02ld", seconds / 3600 % 24, seconds / 60 % 60);
   return text;
@@ -39,7 +40,8 @@ std::vector<std::string> MovieGen::SelectionNotes() const {
     notes.push_back("Window: " + FormatDateTime(window_start_, "YYYY-MM-DD HH:MM:SS") + " to " +
                     FormatDateTime(window_stop_, "YYYY-MM-DD HH:MM:SS"));
   if (day_hours_option_ == 1) {
-    notes.push_back("Hours of each day: " + ClockText(day_hours_start_) + " to " + ClockText(day_hours_stop_));
+    notes.push_back("Hours of each day: " + ClockText(day_hours_start_) + " to " +
+                    ClockText(day_hours_stop_));
   } else if (day_hours_option_ == 2) {
     notes.push_back("Hours of each day: sunrise " + HoursText(day_hours_sunrise_relative_) + " to sunset " +
                     HoursText(day_hours_sunset_relative_));
@@ -50,7 +52,8 @@ std::vector<std::string> MovieGen::SelectionNotes() const {
     std::string list;
     for (double t : times) list += (list.empty() ? "" : ", ") + ClockText(t);
     char tolerance[64];
-    std::snprintf(tolerance, sizeof tolerance, " (the nearest still within %g minutes)", daily_tolerance_minutes_);
+    std::snprintf(tolerance, sizeof tolerance, " (the nearest still within %g minutes)",
+                  daily_tolerance_minutes_);
     notes.push_back("Daily times: " + (list.empty() ? "none" : list) + tolerance);
   }
   if (!length_note_.empty()) notes.push_back(length_note_);

@@ -105,12 +105,13 @@ MovieGen::Selection MovieGen::SelectFrames() {
     if (in.daily_times.empty()) {
       in.image_interval_option = 1;
       in.images_per_hour = choice.images_per_hour;
-      std::snprintf(note, sizeof note, "Wanted length %g s: %.4g images per hour give %zu frames at %d frames per second",
+      std::snprintf(note, sizeof note,
+                    "Wanted length %g s: %.4g images per hour give %zu frames at %d frames per second",
                     movie_seconds_, choice.images_per_hour, choice.frames, static_cast<int>(run_fps_));
     } else {
       run_fps_ = choice.fps;
-      std::snprintf(note, sizeof note, "Wanted length %g s: %zu frames at %d frames per second", movie_seconds_,
-                    choice.frames, static_cast<int>(run_fps_));
+      std::snprintf(note, sizeof note, "Wanted length %g s: %zu frames at %d frames per second",
+                    movie_seconds_, choice.frames, static_cast<int>(run_fps_));
     }
     length_note_ = note;
   }
@@ -260,7 +261,8 @@ LengthChoice ChooseForLength(double seconds, int32_t fps, const SelectionInputs&
   // step for every slot.
   constexpr double kLowest = 1e-5;
   constexpr double kHighest = 36000;
-  const std::vector<double>& moments = images.moments.size() == images.times.size() ? images.moments : images.times;
+  const std::vector<double>& moments =
+      images.moments.size() == images.times.size() ? images.moments : images.times;
   const double hours = moments.empty() ? 0 : (moments.back() - moments.front()) * 24;
   const double guess = std::clamp(hours > 0 ? wanted / hours : kHighest, kLowest, kHighest);
   double low = std::max(guess / 2, kLowest);

@@ -136,8 +136,8 @@ SelectionEnd SelectFrames(const SelectionInputs& in, const ImageList& images, Fr
 // The same as indexes into the image list; a report without a window shows no labels.
 SelectionEnd PickFrames(const SelectionInputs& in, const ImageList& images, std::vector<uint32_t>& picked,
                         const StageReport& report);
-SelectionEnd PickDailyFrames(const SelectionInputs& in, const ImageList& images, std::vector<uint32_t>& picked,
-                             const StageReport& report);
+SelectionEnd PickDailyFrames(const SelectionInputs& in, const ImageList& images,
+                             std::vector<uint32_t>& picked, const StageReport& report);
 
 // What a wanted movie length chose: frames per hour, or with daily times the frame rate.
 struct LengthChoice {

@@ -350,7 +350,7 @@ std::vector<int> Select(const SelectionInputs& in, const ImageList& images) {
   return v;
 }
 
-struct DayHoursCase {
+struct LongRunCase {
   const char* name;
   std::vector<int> stills;
   int shift;
@@ -358,16 +358,21 @@ struct DayHoursCase {
   DayHours hours;
   double images_per_hour;  // 0: every still kept
   int duplicate_count;
+  const char* daily_times;
+  double tolerance_minutes;
   std::vector<int> frames;
 };
-class DayHoursTest : public ::testing::TestWithParam<DayHoursCase> {};
+class LongRunTest : public ::testing::TestWithParam<LongRunCase> {};
 
-TEST_P(DayHoursTest, KeepsTheHoursAndRunsTheSlotsOverThemOnly) {
-  const DayHoursCase& c = GetParam();
+TEST_P(LongRunTest, SelectsAtTheEdges) {
+  const LongRunCase& c = GetParam();
   const ImageList kept = KeepDayHours(c.hours, ListOf(c.stills, c.shift, c.shift_from));
   EXPECT_TRUE(std::is_sorted(kept.moments.begin(), kept.moments.end()));
-  EXPECT_EQ(Select({.image_interval_option = c.images_per_hour > 0, .images_per_hour = c.images_per_hour,
-                    .duplicate_count = c.duplicate_count, .daily_times = {}}, kept), c.frames);
+  SelectionInputs in{.image_interval_option = c.images_per_hour > 0, .images_per_hour = c.images_per_hour,
+                     .duplicate_count = c.duplicate_count, .daily_times = {},
+                     .daily_tolerance = c.tolerance_minutes / 1440};
+  ParseDailyTimes(c.daily_times, in.daily_times);
+  EXPECT_EQ(Select(in, kept), c.frames);
 }
 
 DayHours Clock(double start, double stop) { return {1, H(start), H(stop), 0, 0, nullptr}; }
@@ -377,17 +382,17 @@ DayHours SunHours(double rise, double set, SunTimes first, SunTimes later) {
 const SunTimes kPolarDay{0, 86399.0 / 86400}, kPolarNight{H(12), H(12)};
 
 INSTANTIATE_TEST_SUITE_P(
-    Edges, DayHoursTest,
+    Edges, LongRunTest,
     ::testing::Values(
         // Without the hours each night would be filled with repeats.
-        DayHoursCase{"NightsLeaveNoRepeatedFrames", Hourly(2, 0, 23, 30), 0, 0, Clock(7, 17), 1, 100000,
+        LongRunCase{"NightsLeaveNoRepeatedFrames", Hourly(2, 0, 23, 30), 0, 0, Clock(7, 17), 1, 100000, "", 0,
                      Hourly(2, 7, 16, 30)},
-        DayHoursCase{"StartAfterStopWrapsPastMidnightEndsIncluded", Hourly(2, 0, 23), 0, 0, Clock(22, 2), 0, 2,
+        LongRunCase{"StartAfterStopWrapsPastMidnightEndsIncluded", Hourly(2, 0, 23), 0, 0, Clock(22, 2), 0, 2, "", 0,
                      {Hm(0, 0), Hm(0, 1), Hm(0, 2), Hm(0, 22), Hm(0, 23), Hm(1, 0), Hm(1, 1), Hm(1, 2), Hm(1, 22),
                       Hm(1, 23)}},
-        DayHoursCase{"EqualStartAndStopKeepTheWholeDay", Hourly(1, 0, 23), 0, 0, Clock(6, 6), 0, 2, Hourly(1, 0, 23)},
+        LongRunCase{"EqualStartAndStopKeepTheWholeDay", Hourly(1, 0, 23), 0, 0, Clock(6, 6), 0, 2, "", 0, Hourly(1, 0, 23)},
         // A day without stills keeps its hours: a gap filled up to the repeat limit.
-        DayHoursCase{"ADayWithoutStills", Hourly(3, 7, 16, 30, 1), 0, 0, Clock(7, 17), 1, 2,
+        LongRunCase{"ADayWithoutStills", Hourly(3, 7, 16, 30, 1), 0, 0, Clock(7, 17), 1, 2, "", 0,
                      [] {
                        std::vector<int> v = Hourly(3, 7, 16, 30, 1);
                        v.insert(v.begin() + 9, Hm(0, 16, 30));
@@ -395,61 +400,36 @@ INSTANTIATE_TEST_SUITE_P(
                        return v;
                      }()},
         // Moments in Universal Time: the clocks go forward, then back, inside the kept hours.
-        DayHoursCase{"ClocksForwardInsideTheKeptHours",
+        LongRunCase{"ClocksForwardInsideTheKeptHours",
                      {Hm(0, 22, 30), Hm(0, 23, 30), Hm(1, 0, 30), Hm(1, 1, 30), Hm(1, 3, 30), Hm(1, 4, 30)}, 60, 4,
-                     Clock(22, 6), 1, 2,
+                     Clock(22, 6), 1, 2, "", 0,
                      {Hm(0, 22, 30), Hm(0, 23, 30), Hm(1, 0, 30), Hm(1, 1, 30), Hm(1, 3, 30), Hm(1, 4, 30)}},
-        DayHoursCase{"ClocksBackInsideTheKeptHours", {30, 90, 150, 150, 210, 270}, -60, 3, Clock(0, 6), 1, 1,
+        LongRunCase{"ClocksBackInsideTheKeptHours", {30, 90, 150, 150, 210, 270}, -60, 3, Clock(0, 6), 1, 1, "", 0,
                      {30, 90, 150, 150, 210, 270}},
-        DayHoursCase{"EachDayItsOwnSunTimes", Hourly(2, 0, 23), 0, 0, SunHours(0.5, -0.5, {H(6), H(9)}, {H(5.5), H(8)}),
-                     0, 2, {Hm(0, 7), Hm(0, 8), Hm(1, 6), Hm(1, 7)}},
-        DayHoursCase{"PolarDayKeepsTheWholeDay", Hourly(2, 0, 23), 0, 0, SunHours(0, 0, kPolarDay, kPolarDay), 0, 2,
+        LongRunCase{"EachDayItsOwnSunTimes", Hourly(2, 0, 23), 0, 0, SunHours(0.5, -0.5, {H(6), H(9)}, {H(5.5), H(8)}),
+                     0, 2, "", 0, {Hm(0, 7), Hm(0, 8), Hm(1, 6), Hm(1, 7)}},
+        LongRunCase{"PolarDayKeepsTheWholeDay", Hourly(2, 0, 23), 0, 0, SunHours(0, 0, kPolarDay, kPolarDay), 0, 2, "", 0,
                      Hourly(2, 0, 23)},
-        DayHoursCase{"PolarNightKeepsTheHoursAroundNoon", Hourly(2, 0, 23), 0, 0,
-                     SunHours(-1, 1, kPolarNight, kPolarNight), 0, 2, Hourly(2, 11, 13)}),
-    [](const auto& p) { return std::string(p.param.name); });
-
-struct DailyCase {
-  const char* name;
-  std::vector<int> stills;
-  int shift;
-  size_t shift_from;
-  const char* times;
-  double tolerance_minutes;
-  int window_start, window_stop;  // equal: no window
-  std::vector<int> frames;
-};
-class DailyTimesTest : public ::testing::TestWithParam<DailyCase> {};
-
-TEST_P(DailyTimesTest, EachDayGivesTheNearestStillToEachTime) {
-  const DailyCase& c = GetParam();
-  SelectionInputs in{.time_option = c.window_start != c.window_stop, .image_interval_option = 1,
-                     .images_per_hour = 60, .duplicate_count = 2, .window_start = kFirstDay + c.window_start / 1440.0,
-                     .window_stop = kFirstDay + c.window_stop / 1440.0, .daily_times = {},
-                     .daily_tolerance = c.tolerance_minutes / 1440};
-  ParseDailyTimes(c.times, in.daily_times);
-  EXPECT_EQ(Select(in, ListOf(c.stills, c.shift, c.shift_from)), c.frames);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Edges, DailyTimesTest,
-    ::testing::Values(
-        DailyCase{"SeveralTimesOnEachDay", Hourly(2, 0, 23), 0, 0, " 15:00, 9:00,,15:00 ", 30, 0, 0,
+        LongRunCase{"PolarNightKeepsTheHoursAroundNoon", Hourly(2, 0, 23), 0, 0,
+                     SunHours(-1, 1, kPolarNight, kPolarNight), 0, 2, "", 0, Hourly(2, 11, 13)},
+        // Daily times: each day the still nearest to each time, within the tolerance.
+        LongRunCase{"SeveralTimesOnEachDay", Hourly(2, 0, 23), 0, 0, {}, 1, 2, " 15:00, 9:00,,15:00 ", 30,
                   {Hm(0, 9), Hm(0, 15), Hm(1, 9), Hm(1, 15)}},
-        DailyCase{"WhatIsNoClockTimeGivesNoFrame", Hourly(1, 0, 23), 0, 0, "24:00,12:60,12:0,:30,1:2:3:4,noon,13:00:00",
-                  0, 0, 0, {Hm(0, 13)}},
-        DailyCase{"SecondsCount", {Hm(0, 11, 59), Hm(0, 12, 1)}, 0, 0, "12:00:50", 0.5, 0, 0, {Hm(0, 12, 1)}},
-        DailyCase{"ToleranceEndIsIn", {Hm(0, 11, 30), Hm(0, 12, 45)}, 0, 0, "12:00", 30, 0, 0, {Hm(0, 11, 30)}},
-        DailyCase{"JustPastTheToleranceIsOut", {Hm(0, 11, 29), Hm(0, 12, 31)}, 0, 0, "12:00", 30, 0, 0, {}},
-        DailyCase{"ATieGoesToTheLaterStill", {Hm(0, 11, 50), Hm(0, 12, 10)}, 0, 0, "12:00", 30, 0, 0, {Hm(0, 12, 10)}},
-        DailyCase{"ADayWithoutAStillGivesNoFrame", {Hm(0, 12), Hm(1, 8), Hm(2, 12, 5)}, 0, 0, "12:00", 30, 0, 0,
+        LongRunCase{"WhatIsNoClockTimeGivesNoFrame", Hourly(1, 0, 23), 0, 0, {}, 1, 2, "24:00,12:60,12:0,:30,1:2:3:4,noon,13:00:00",
+                  0, {Hm(0, 13)}},
+        LongRunCase{"SecondsCount", {Hm(0, 11, 59), Hm(0, 12, 1)}, 0, 0, {}, 1, 2, "12:00:50", 0.5, {Hm(0, 12, 1)}},
+        LongRunCase{"ToleranceEndIsIn", {Hm(0, 11, 30), Hm(0, 12, 45)}, 0, 0, {}, 1, 2, "12:00", 30, {Hm(0, 11, 30)}},
+        LongRunCase{"JustPastTheToleranceIsOut", {Hm(0, 11, 29), Hm(0, 12, 31)}, 0, 0, {}, 1, 2, "12:00", 30, {}},
+        LongRunCase{"ATieGoesToTheLaterStill", {Hm(0, 11, 50), Hm(0, 12, 10)}, 0, 0, {}, 1, 2, "12:00", 30, {Hm(0, 12, 10)}},
+        LongRunCase{"ADayWithoutAStillGivesNoFrame", {Hm(0, 12), Hm(1, 8), Hm(2, 12, 5)}, 0, 0, {}, 1, 2, "12:00", 30,
                   {Hm(0, 12), Hm(2, 12, 5)}},
-        DailyCase{"NearMidnightTheStillOfTheDayBefore", {Hm(0, 12), Hm(0, 23, 50)}, 0, 0, "00:10", 30, 0, 0,
+        LongRunCase{"NearMidnightTheStillOfTheDayBefore", {Hm(0, 12), Hm(0, 23, 50)}, 0, 0, {}, 1, 2, "00:10", 30,
                   {Hm(0, 23, 50)}},
         // Clock times are local: on the day the clocks went forward, noon is the local noon.
-        DailyCase{"LocalNoonOnTheDayOfTheClockChange", {Hm(1, 11), Hm(1, 12), Hm(1, 13)}, 60, 0, "12:00", 30, 0, 0,
+        LongRunCase{"LocalNoonOnTheDayOfTheClockChange", {Hm(1, 11), Hm(1, 12), Hm(1, 13)}, 60, 0, {}, 1, 2, "12:00", 30,
                   {Hm(1, 12)}},
-        DailyCase{"OnlyInsideTheWindow", Hourly(3, 0, 23), 0, 0, "12:00", 30, Hm(1, 0), Hm(2, 12) - 1, {Hm(1, 12)}}),
+        LongRunCase{"DailyTimesWithinTheHoursOfEachDay", Hourly(2, 0, 23), 0, 0, Clock(10, 14), 1, 2, "09:00,12:00", 30,
+                    {Hm(0, 12), Hm(1, 12)}}),
     [](const auto& p) { return std::string(p.param.name); });
 
 // Ten days of hourly stills (239 hours), or ten noons at 24 frames a second.
@@ -467,7 +447,8 @@ TEST(MovieLength, ChoosesTheRateOfTheNearestLength) {
     SelectionInputs in{.image_interval_option = 0, .images_per_hour = 60, .duplicate_count = 2, .daily_times = {},
                        .daily_tolerance = 0};
     ParseDailyTimes(c.times, in.daily_times);
-    const LengthChoice choice = ChooseForLength(c.seconds, 24, in, list, StageReport{*std::make_unique<NullHost>()});
+    NullHost host;
+    const LengthChoice choice = ChooseForLength(c.seconds, 24, in, list, StageReport{host});
     EXPECT_EQ(choice.fps, c.fps) << c.seconds;
     EXPECT_NEAR(static_cast<double>(choice.frames), static_cast<double>(c.frames), 1) << c.seconds;
     in.image_interval_option = 1;  // the choice is what the selection then gives
