@@ -48,9 +48,10 @@ int ReportDryRun(Application& app) {
     line("Left out: " + std::to_string(r.skipped_dark) + " darker than " + std::to_string(m.SkipDarkBelow()) +
          ", " + std::to_string(r.skipped_bright) + " brighter than " + std::to_string(m.SkipBrightAbove()));
   }
+  for (const std::string& note : r.selection_notes) line(PrintableText(note));
   if (r.end == MovieGen::DryRunResult::End::Frames) {
     line(text::Frames(r.frame_paths, PrintableText(app.movie.OutputAVIPath())));
-    line(text::MovieLength(r.frame_paths.size(), app.movie.MovieFPS()));
+    line(text::MovieLength(r.frame_paths.size(), app.movie.RunFPS()));
     if (!text::Direction(r.direction).empty()) line(text::Direction(r.direction));
     PrintEnds(out, r.frame_paths.size(), 5, [&](size_t i) {
       line("  " + text::FrameLine(i + 1, r.frame_times[i], PrintableText(r.frame_paths[i])));

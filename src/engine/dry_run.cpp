@@ -13,6 +13,53 @@
 
 namespace chronoreel {
 
+namespace {
+
+std::string ClockText(double fraction) {
+  const long seconds = std::lround(fraction * 86400);
+  char text[16];
+  if (seconds % 60 != 0)
+    std::snprintf(text, sizeof text, "%02ld:%02ld:%02ld", seconds / 3600 % 24, seconds / 60 % 60,
+                  seconds % 60);
+  else
+    std::snprintf(text, sizeof text, "%02ld:%02ld", seconds / 3600 % 24, seconds / 60 % 60);
+  return text;
+}
+
+std::string HoursText(double hours) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%+g h", hours);
+  return text;
+}
+
+}  // namespace
+
+std::vector<std::string> MovieGen::SelectionNotes() const {
+  std::vector<std::string> notes;
+  if (time_option_ == 1)
+    notes.push_back("Window: " + FormatDateTime(window_start_, "YYYY-MM-DD HH:MM:SS") + " to " +
+                    FormatDateTime(window_stop_, "YYYY-MM-DD HH:MM:SS"));
+  if (day_hours_option_ == 1) {
+    notes.push_back("Hours of each day: " + ClockText(day_hours_start_) + " to " +
+                    ClockText(day_hours_stop_));
+  } else if (day_hours_option_ == 2) {
+    notes.push_back("Hours of each day: sunrise " + HoursText(day_hours_sunrise_relative_) + " to sunset " +
+                    HoursText(day_hours_sunset_relative_));
+  }
+  if (!daily_times_.empty()) {
+    std::vector<double> times;
+    ParseDailyTimes(daily_times_, times);
+    std::string list;
+    for (double t : times) list += (list.empty() ? "" : ", ") + ClockText(t);
+    char tolerance[64];
+    std::snprintf(tolerance, sizeof tolerance, " (the nearest still within %g minutes)",
+                  daily_tolerance_minutes_);
+    notes.push_back("Daily times: " + (list.empty() ? "none" : list) + tolerance);
+  }
+  if (!length_note_.empty()) notes.push_back(length_note_);
+  return notes;
+}
+
 bool MovieGen::IsOldStill(DateTime run_time, DateTime still_time, float hours) {
   const float limit = static_cast<float>(static_cast<double>(hours) / 24.0);
   const float age = static_cast<float>(run_time - still_time);
@@ -41,6 +88,7 @@ MovieGen::DryRunResult MovieGen::DryRun() {
   const Selection selection = SelectFrames();
   result.skipped_dark = skipped_dark_;
   result.skipped_bright = skipped_bright_;
+  result.selection_notes = SelectionNotes();
   switch (selection) {
     case Selection::Cancelled:
       return end(DryRunResult::End::Cancelled, "Cancelled by User");

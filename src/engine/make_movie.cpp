@@ -57,6 +57,7 @@ void MovieGen::StartRun() {
   // A stop from outside that came while the setup was loading still counts.
   cancel_.store(StoppedFromOutside(), std::memory_order_relaxed);
   run_time_ = now_ ? now_() : Clock();
+  run_fps_ = MovieFPS();
   ComputeWindow();
   frames_ = {};
 }
@@ -102,6 +103,8 @@ bool MovieGen::ScanAndSelect(const RunOptions& options) {
                        options);
       return false;
     case Selection::Selected:
+      // What a wanted length chose; a quiet run says nothing unless something failed.
+      if (!length_note_.empty() && !state_.cmd.Quiet) host_.LogLine(length_note_);
       return true;
   }
   return false;
@@ -127,7 +130,7 @@ MovieWriteResult MovieGen::ComposeAndWrite(bool output_locked, const RunOptions&
   in.stills = stills;
   in.times = times;
   in.output_path = output_avi_path_;
-  in.fps = MovieFPS();
+  in.fps = run_fps_;
   in.compression.record = *CompressOptionsPointer();
   in.compression.format = FormatData();
   in.compression.parms = ParmsData();

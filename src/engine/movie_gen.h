@@ -160,6 +160,16 @@ class MovieGen {
   // Where the run's sun times are taken: the setup file's Latitude and Longitude where it
   // has them, the profile's location otherwise.
   Location RunLocation() const;
+  // The setup file's own place, if it has one.
+  std::optional<Location> OwnPlace() const;
+  // The frame rate the movie is written at, and what a wanted length chose ("" if none).
+  int32_t RunFPS() const { return run_fps_; }
+  const std::string& LengthNote() const { return length_note_; }
+  // The hours of each day as the selection takes them, each day with its own sun times.
+  DayHours DayHoursInputs() const;
+  // The window and how the hours of each day, the daily times and a wanted length shape
+  // the selection, a line each, for the dry run's listing.
+  std::vector<std::string> SelectionNotes() const;
   void SetRunTime(DateTime t) { run_time_ = t; }
   // The post-generation command with its tags, and the deletion of old stills. A failed
   // command is told (standard error, and a box with the progress window) before it returns.
@@ -183,6 +193,8 @@ class MovieGen {
     int32_t direction = 1;  // -1: a movie played backwards (frame_paths already are)
     int32_t skipped_dark = 0;    // stills left out as darker than SkipDarkBelow
     int32_t skipped_bright = 0;  // and as brighter than SkipBrightAbove
+    // How the hours of each day, the daily times and a wanted length shape the selection.
+    std::vector<std::string> selection_notes;
   };
   DryRunResult DryRun();
   // The times of the movie's earliest and latest frame, for the tags that name the days a
@@ -245,6 +257,8 @@ class MovieGen {
   // The run's helpers may add members below this line.
   DateTime run_time_ = 0;
   int32_t run_direction_ = 1;
+  int32_t run_fps_ = 24;     // MovieFPS, or the rate a wanted length chose
+  std::string length_note_;  // what a wanted length chose; "" when none was wanted
   FrameList frames_;
   bool last_run_completed_ = false;
   int32_t skipped_dark_ = 0;    // stills the last selection left out as too dark

@@ -123,7 +123,22 @@ constexpr SettingRange kBrightness = Clamp(0, 255);
   X(Longitude,                longitude_,                   Real,   Clamp(-180, 180),  kNoNumber,               "Longitude",                kNoNumber,              NumberOrAbsent, Added) \
   /* Mean brightness of a still, 0 to 255: darker or brighter ones give no frame. */                                                                                                       \
   X(SkipDarkBelow,            skip_dark_below_,             Whole,  kBrightness,       0,                       "SkipDarkBelow",            0,                      Rounded,     Added)    \
-  X(SkipBrightAbove,          skip_bright_above_,           Whole,  kBrightness,       255,                     "SkipBrightAbove",          255,                    Rounded,     Added)
+  X(SkipBrightAbove,          skip_bright_above_,           Whole,  kBrightness,       255,                     "SkipBrightAbove",          255,                    Rounded,     Added) \
+  /* Long runs. The hours kept of each day: 0 all, 1 DayHoursStart to DayHoursStop (a start                                                                                                \
+     after the stop runs past midnight), 2 each day's sunrise to its sunset, moved by hours. */                                                                                             \
+  X(DayHoursOption,           day_hours_option_,            Whole,  Clamp(0, 2),       0,                       "DayHoursOption",           0,                      Str2LngNI,   Added)    \
+  X(DayHoursStart,            day_hours_start_,             Real,   kTimeOfDay,        0,                       "DayHoursStart",            0,                      Str2DblNI,   Added)    \
+  X(DayHoursStop,             day_hours_stop_,              Real,   kTimeOfDay,        0,                       "DayHoursStop",             0,                      Str2DblNI,   Added)    \
+  X(DayHoursSunriseRelative,  day_hours_sunrise_relative_,  Real,   Clamp(-12, 12),    0,                       "DayHoursSunriseRelative",  0,                      Str2DblNI,   Added)    \
+  X(DayHoursSunsetRelative,   day_hours_sunset_relative_,   Real,   Clamp(-12, 12),    0,                       "DayHoursSunsetRelative",   0,                      Str2DblNI,   Added)    \
+  /* Clock times such as "09:00,12:00,15:00": one frame per day and time instead of frames per hour. */                                                                                    \
+  X(DailyTimes,               daily_times_,                 Text,   kAny,              "",                      "DailyTimes",               "",                     Text,        Added)    \
+  X(DailyToleranceMinutes,    daily_tolerance_minutes_,     Real,   Clamp(0, 720),     30,                      "DailyToleranceMinutes",    30,                     Str2DblNI,   Added)    \
+  /* The movie's length in seconds; 0: as long as the frames make it. */                                                                                                                    \
+  X(MovieSeconds,             movie_seconds_,               Real,   Clamp(0, 86400),   0,                       "MovieSeconds",             0,                      Str2DblNI,   Added)    \
+  /* Whole days added to "Today at": -1 is yesterday. */                                                                                                                                    \
+  X(StartTimeTodayDays,       start_time_today_days_,       Whole,  Clamp(-36500, 36500), 0,                       "StartTimeTodayDays",       0,                      Rounded,     Added)    \
+  X(StopTimeTodayDays,        stop_time_today_days_,        Whole,  Clamp(-36500, 36500), 0,                       "StopTimeTodayDays",        0,                      Rounded,     Added)
 
 // The compression record's keys (section Compress): property, field, key, a file's default.
 // Their creation defaults are those of AviCompressOptions; a file without them holds no

@@ -5,15 +5,16 @@
 // write_movie.h), and what every stage is given besides its own inputs.
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "app/core/host.h"
 #include "time/date_time.h"
+#include "time/sun.h"
 
 namespace chronoreel {
-
-class Sun;
 
 // How a run was asked for; its caller decides (the command line, the main window).
 struct RunOptions {
@@ -66,6 +67,7 @@ struct WindowEnd {
   int32_t option = 0;
   double relative_hours = 0;
   double today = 0;
+  int32_t today_days = 0;  // whole days added to "today" (-1: yesterday)
   double absolute = 0;
   double sunrise_hours = 0;
   double sunset_hours = 0;
@@ -97,6 +99,22 @@ ImageList ScanStills(const ScanInputs& in, const StageReport& report);
 // Sorts by moment, then by path (a Shell sort with Sedgewick's gaps); a cancel stops it.
 void SortStills(ImageList& list, const StageReport& report);
 
+// ---- the hours of each day, for runs over many days ----
+struct DayHours {
+  int32_t option = 0;  // 0 the whole day, 1 a span of clock time, 2 sunrise to sunset
+  double start = 0;    // option 1, fractions of a day: a start after the stop runs past midnight,
+  double stop = 0;     // and a start equal to the stop keeps the whole day
+  double sunrise_hours = 0;  // option 2: added to each day's sunrise and sunset
+  double sunset_hours = 0;
+  std::function<SunTimes(DateTime day)> sun;  // option 2: that day's own sun times
+};
+// The stills inside the hours of their day. Their moments close up over the hours left out,
+// so that frames per hour run over the kept hours only and a night leaves no repeated frames.
+ImageList KeepDayHours(const DayHours& hours, const ImageList& images);
+// Clock times such as "09:00,12:00" (seconds may follow) as fractions of a day, in order and
+// each once; false when an entry is no clock time (the others are still given).
+bool ParseDailyTimes(std::string_view text, std::vector<double>& times);
+
 // ---- the selection ----
 struct SelectionInputs {
   int32_t time_option = 0;            // 1: only stills inside the window
@@ -105,11 +123,32 @@ struct SelectionInputs {
   int32_t duplicate_count = 0;  // the most frames one still may give
   DateTime window_start = 0;
   DateTime window_stop = 0;
+  // Not empty: instead of the slots, each day gives for each of these clock times the still
+  // nearest to it, when one lies within daily_tolerance (days) either side.
+  std::vector<double> daily_times;
+  double daily_tolerance = 0;
 };
 enum class SelectionEnd { Selected, NoFrames, Cancelled };
 // Thins the image list into the frame list, with the "Frame: i of n" labels and the
 // cancel check after each image.
 SelectionEnd SelectFrames(const SelectionInputs& in, const ImageList& images, FrameList& frames,
                           const StageReport& report);
+// The same as indexes into the image list; a report without a window shows no labels.
+SelectionEnd PickFrames(const SelectionInputs& in, const ImageList& images, std::vector<uint32_t>& picked,
+                        const StageReport& report);
+SelectionEnd PickDailyFrames(const SelectionInputs& in, const ImageList& images,
+                             std::vector<uint32_t>& picked, const StageReport& report);
+
+// What a wanted movie length chose: frames per hour, or with daily times the frame rate.
+struct LengthChoice {
+  SelectionEnd end = SelectionEnd::Selected;
+  double images_per_hour = 0;
+  int32_t fps = 0;
+  size_t frames = 0;
+};
+// The frames per hour (or with daily times the rate within 1 to 60) whose movie at `fps`
+// comes nearest to `seconds`.
+LengthChoice ChooseForLength(double seconds, int32_t fps, const SelectionInputs& in, const ImageList& images,
+                             const StageReport& report);
 
 }  // namespace chronoreel

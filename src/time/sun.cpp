@@ -148,19 +148,25 @@ Sun::Sun(const Location& location, NowFunction now, OffsetAtFunction offset)
 Sun::Sun(const Location& location, NowFunction now, OffsetFunction fixed_offset)
     : location_(location), now_(std::move(now)), fixed_offset_(std::move(fixed_offset)) {}
 
-void Sun::Refresh() {
-  const DateTime today = std::floor(now_());
-  if (cached_ && today == cached_date_) return;
-  cached_date_ = today;
-  cached_ = true;
+SunTimes Sun::On(DateTime day, const std::optional<Location>& place) const {
   OffsetAtFunction offset_at = offset_at_;
   if (fixed_offset_) {
     const double offset = fixed_offset_();
     offset_at = [offset](std::time_t) { return offset; };
   }
-  const Location& at = place_ ? *place_ : location_;
-  sunrise_ = ComputeSunEvent(at.latitude, at.longitude, offset_at, "R", cached_date_).fraction;
-  sunset_ = ComputeSunEvent(at.latitude, at.longitude, offset_at, "S", cached_date_).fraction;
+  const Location& at = place ? *place : place_ ? *place_ : location_;
+  return {ComputeSunEvent(at.latitude, at.longitude, offset_at, "R", day).fraction,
+          ComputeSunEvent(at.latitude, at.longitude, offset_at, "S", day).fraction};
+}
+
+void Sun::Refresh() {
+  const DateTime today = std::floor(now_());
+  if (cached_ && today == cached_date_) return;
+  cached_date_ = today;
+  cached_ = true;
+  const SunTimes times = On(cached_date_);
+  sunrise_ = times.sunrise;
+  sunset_ = times.sunset;
   ++calculations_;
 }
 

@@ -28,6 +28,12 @@ SunEvent ComputeSunEvent(double latitude, double longitude, double offset_hours,
 SunEvent ComputeSunEvent(double latitude, double longitude, const OffsetAtFunction& offset_at,
                          std::string_view event, DateTime date);
 
+// Local sunrise and sunset of one day, as fractions of a day.
+struct SunTimes {
+  double sunrise = 0;
+  double sunset = 0;
+};
+
 // Today's sunrise and sunset for the program's location, computed at most once a day.
 class Sun {
  public:
@@ -38,6 +44,9 @@ class Sun {
 
   double Sunrise();
   double Sunset();
+  // Any day's, uncached: a run over many days asks for each of them.
+  // At `place` where given (a setup file's own), else as Sunrise and Sunset are.
+  SunTimes On(DateTime day, const std::optional<Location>& place = std::nullopt) const;
   // Empties the day cache (the location changed).
   void Invalidate() noexcept {
     cached_date_ = 0;

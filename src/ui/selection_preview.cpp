@@ -136,7 +136,7 @@ SelectionPreview* SelectionPreview::Open(MovieGen& movie, QWidget* parent) {
     result = movie.DryRun();
   }
   auto* preview = new SelectionPreview(
-      std::move(result), {movie.OutputAVIPath(), movie.MovieFPS(), movie.DeleteOldImages()}, parent);
+      std::move(result), {movie.OutputAVIPath(), movie.RunFPS(), movie.DeleteOldImages()}, parent);
   // A new report takes the place, and the size, of the one before it.
   const auto earlier_ones = parent != nullptr
                                 ? parent->findChildren<SelectionPreview*>(Qt::FindDirectChildrenOnly)

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -217,6 +218,33 @@ TEST(SkipDarkAndBrightTest, WorkersShareTheListWithoutLosingAStill) {
     ASSERT_EQ(pass->kept.paths.size(), 667u) << workers;
     EXPECT_TRUE(std::is_sorted(pass->kept.times.begin(), pass->kept.times.end())) << workers;
     EXPECT_EQ(pass->kept.moments, pass->kept.times) << workers;
+  }
+}
+
+// The listing says how the window, the hours of each day, the daily times and a wanted
+// length shaped the selection, also when nothing was selected.
+TEST_F(DryRunTest, ListsHowTheSelectionWasShaped) {
+  const struct {
+    std::function<void(MovieGen&)> set;
+    size_t frames;
+    std::vector<std::string> notes;
+  } cases[] = {
+      {[](MovieGen& g) { g.SetDayHoursOption(1), g.SetDayHoursStart(7.0 / 24), g.SetDayHoursStop(9.5 / 24); }, 3,
+       {"Hours of each day: 07:00 to 09:30"}},
+      {[](MovieGen& g) { g.SetTimeOption(1), g.SetStartTimeOption(2), g.SetStartTimeTodayDays(-1), g.SetStopTimeOption(2); },
+       0, {"Window: 2006-12-06 00:00:00 to 2006-12-07 00:00:00"}},
+      {[](MovieGen& g) { g.SetDailyTimes("06:00,03:10"), g.SetDailyToleranceMinutes(15), g.SetMovieSeconds(1); }, 2,
+       {"Daily times: 03:10, 06:00 (the nearest still within 15 minutes)",
+        "Wanted length 1 s: 2 frames at 2 frames per second"}},
+      // No clock time at all: no movie of every still instead.
+      {[](MovieGen& g) { g.SetDailyTimes("noon"); }, 0, {"Daily times: none (the nearest still within 15 minutes)"}},
+  };
+  for (const auto& c : cases) {
+    c.set(gen_);
+    const MovieGen::DryRunResult r = gen_.DryRun();
+    EXPECT_EQ(r.frame_paths.size(), c.frames) << c.notes.size();
+    EXPECT_EQ(r.selection_notes, c.notes);
+    gen_.SetTimeOption(0), gen_.SetDayHoursOption(0), gen_.SetDailyTimes(""), gen_.SetMovieSeconds(0);
   }
 }
 

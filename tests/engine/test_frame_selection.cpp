@@ -175,7 +175,7 @@ TEST_F(SelectionTest, StrayStillFarAwayDoesNotStallTheSelection) {
 TEST_F(SelectionTest, LabelsCountTheStillsAndCancelStopsAfterOne) {
   MakeStills(Every(10, 90));
   const ImageList images{gen.ImagePaths(), gen.ImageTimes(), {}};
-  const SelectionInputs in{.image_interval_option = 1, .images_per_hour = 60, .duplicate_count = 2};
+  const SelectionInputs in{.image_interval_option = 1, .images_per_hour = 60, .duplicate_count = 2, .daily_times = {}};
   FakeHost windows;
   std::atomic<bool> cancel{false};
   const std::unique_ptr<ProgressWindow> window = windows.CreateProgressWindow([&] { cancel = true; });
@@ -213,6 +213,8 @@ struct WindowCase {
   std::function<DateTime(Sun&)> start;
   std::function<DateTime(Sun&)> stop;
   int direction;
+  int start_days = 0;  // whole days added to "Today at"
+  int stop_days = 0;
 };
 
 const DateTime kRun = DateTimeFromCivil(2024, 5, 6, 14, 30).value();
@@ -247,6 +249,8 @@ TEST_P(WindowTest, ComputesBothEndsAndTheDirection) {
   gen.SetStopTimeOption(c.stop_option);
   gen.SetTimeOption(c.time_option);
   gen.SetMovieDirection(c.movie_direction);
+  gen.SetStartTimeTodayDays(c.start_days);
+  gen.SetStopTimeTodayDays(c.stop_days);
   gen.ComputeWindow();
   EXPECT_NEAR(gen.WindowStart(), c.start(sun), 1e-9);
   EXPECT_NEAR(gen.WindowStop(), c.stop(sun), 1e-9);
@@ -278,7 +282,11 @@ INSTANTIATE_TEST_SUITE_P(
         WindowCase{"StopBeforeStartWithReverseOrderPlaysForwards", 2, 2, 1, -1,
                    [](Sun&) { return At(6); }, [](Sun&) { return At(18); }, 1},
         WindowCase{"StopBeforeStartIgnoredWithoutFileTime", 2, 2, 0, 1, [](Sun&) { return At(18); },
-                   [](Sun&) { return At(6); }, 1}),
+                   [](Sun&) { return At(6); }, 1},
+        WindowCase{"YesterdayEveningToThisMorning", 2, 2, 1, 1, [](Sun&) { return At(18 - 24); },
+                   [](Sun&) { return At(6); }, 1, -1, 0},
+        WindowCase{"DaysMoveOnlyTodayAt", 4, 1, 1, 1, [](Sun& s) { return kDay + s.Sunrise() - 1.5 / 24; },
+                   [](Sun&) { return At(17.5); }, 1, -3, -3}),
     [](const auto& p) { return std::string(p.param.name); });
 
 // Midnight sun: sunrise 00:00 and sunset 23:59:59, so the window spans the day. Polar
@@ -316,6 +324,149 @@ TEST(WindowSunTest, PolarDayAndNightGiveWholeDayAndNoon) {
     EXPECT_NEAR(gen.WindowStop(), kDay + c.sunset + 2.0 / 24, c.slack) << c.latitude;
     EXPECT_EQ(sun.Sunrise(), profile_sunrise) << c.latitude;
     EXPECT_EQ(sun.Sunrise(), profile.Sunrise()) << c.latitude;
+  }
+}
+
+// ---- runs over many days: hours of each day, daily times, a wanted length ----
+
+// Stills in minutes from midnight of 30 March 2024 (the clocks of Europe went forward the next night).
+const DateTime kFirstDay = DateTimeFromCivil(2024, 3, 30).value();
+int Hm(int day, int hour, int minute = 0) { return (day * 24 + hour) * 60 + minute; }
+constexpr double H(double hours) { return hours / 24; }
+
+// A still every hour from `from` to `to` o'clock, `minute` past, on each day but `skip_day`.
+std::vector<int> Hourly(int days, int from, int to, int minute = 0, int skip_day = -1) {
+  std::vector<int> v;
+  for (int d = 0; d < days; ++d)
+    for (int h = from; h <= to && d != skip_day; ++h) v.push_back(Hm(d, h, minute));
+  return v;
+}
+
+// Local times, with moments `shift` minutes behind them from the still `shift_from` on (modified
+// times across a clock change).
+ImageList ListOf(const std::vector<int>& minutes, int shift = 0, size_t shift_from = 0) {
+  ImageList list;
+  for (size_t i = 0; i < minutes.size(); ++i) {
+    list.paths.push_back(std::to_string(minutes[i]));
+    list.times.push_back(kFirstDay + minutes[i] / 1440.0);
+    list.moments.push_back(kFirstDay + (minutes[i] - (i >= shift_from ? shift : 0)) / 1440.0);
+  }
+  return list;
+}
+
+std::vector<int> Select(const SelectionInputs& in, const ImageList& images) {
+  NullHost host;
+  FrameList frames;
+  SelectFrames(in, images, frames, StageReport{host});
+  std::vector<int> v;
+  for (DateTime t : frames.times) v.push_back(static_cast<int>(std::lround((t - kFirstDay) * 1440)));
+  return v;
+}
+
+struct LongRunCase {
+  const char* name;
+  std::vector<int> stills;
+  int shift;
+  size_t shift_from;
+  DayHours hours;
+  double images_per_hour;  // 0: every still kept
+  int duplicate_count;
+  const char* daily_times;
+  double tolerance_minutes;
+  std::vector<int> frames;
+};
+class LongRunTest : public ::testing::TestWithParam<LongRunCase> {};
+
+TEST_P(LongRunTest, SelectsAtTheEdges) {
+  const LongRunCase& c = GetParam();
+  const ImageList kept = KeepDayHours(c.hours, ListOf(c.stills, c.shift, c.shift_from));
+  EXPECT_TRUE(std::is_sorted(kept.moments.begin(), kept.moments.end()));
+  SelectionInputs in{.image_interval_option = c.images_per_hour > 0, .images_per_hour = c.images_per_hour,
+                     .duplicate_count = c.duplicate_count, .daily_times = {},
+                     .daily_tolerance = c.tolerance_minutes / 1440};
+  ParseDailyTimes(c.daily_times, in.daily_times);
+  EXPECT_EQ(Select(in, kept), c.frames);
+}
+
+DayHours Clock(double start, double stop) { return {1, H(start), H(stop), 0, 0, nullptr}; }
+DayHours SunHours(double rise, double set, SunTimes first, SunTimes later) {
+  return {2, 0, 0, rise, set, [=](DateTime day) { return day == kFirstDay ? first : later; }};
+}
+const SunTimes kPolarDay{0, 86399.0 / 86400}, kPolarNight{H(12), H(12)};
+
+INSTANTIATE_TEST_SUITE_P(
+    Edges, LongRunTest,
+    ::testing::Values(
+        // Without the hours each night would be filled with repeats.
+        LongRunCase{"NightsLeaveNoRepeatedFrames", Hourly(2, 0, 23, 30), 0, 0, Clock(7, 17), 1, 100000, "", 0,
+                     Hourly(2, 7, 16, 30)},
+        LongRunCase{"StartAfterStopWrapsPastMidnightEndsIncluded", Hourly(2, 0, 23), 0, 0, Clock(22, 2), 0, 2, "", 0,
+                     {Hm(0, 0), Hm(0, 1), Hm(0, 2), Hm(0, 22), Hm(0, 23), Hm(1, 0), Hm(1, 1), Hm(1, 2), Hm(1, 22),
+                      Hm(1, 23)}},
+        LongRunCase{"EqualStartAndStopKeepTheWholeDay", Hourly(1, 0, 23), 0, 0, Clock(6, 6), 0, 2, "", 0, Hourly(1, 0, 23)},
+        // A day without stills keeps its hours: a gap filled up to the repeat limit.
+        LongRunCase{"ADayWithoutStills", Hourly(3, 7, 16, 30, 1), 0, 0, Clock(7, 17), 1, 2, "", 0,
+                     [] {
+                       std::vector<int> v = Hourly(3, 7, 16, 30, 1);
+                       v.insert(v.begin() + 9, Hm(0, 16, 30));
+                       v.insert(v.begin() + 11, Hm(2, 7, 30));
+                       return v;
+                     }()},
+        // Moments in Universal Time: the clocks go forward, then back, inside the kept hours.
+        LongRunCase{"ClocksForwardInsideTheKeptHours",
+                     {Hm(0, 22, 30), Hm(0, 23, 30), Hm(1, 0, 30), Hm(1, 1, 30), Hm(1, 3, 30), Hm(1, 4, 30)}, 60, 4,
+                     Clock(22, 6), 1, 2, "", 0,
+                     {Hm(0, 22, 30), Hm(0, 23, 30), Hm(1, 0, 30), Hm(1, 1, 30), Hm(1, 3, 30), Hm(1, 4, 30)}},
+        LongRunCase{"ClocksBackInsideTheKeptHours", {30, 90, 150, 150, 210, 270}, -60, 3, Clock(0, 6), 1, 1, "", 0,
+                     {30, 90, 150, 150, 210, 270}},
+        LongRunCase{"EachDayItsOwnSunTimes", Hourly(2, 0, 23), 0, 0, SunHours(0.5, -0.5, {H(6), H(9)}, {H(5.5), H(8)}),
+                     0, 2, "", 0, {Hm(0, 7), Hm(0, 8), Hm(1, 6), Hm(1, 7)}},
+        LongRunCase{"PolarDayKeepsTheWholeDay", Hourly(2, 0, 23), 0, 0, SunHours(0, 0, kPolarDay, kPolarDay), 0, 2, "", 0,
+                     Hourly(2, 0, 23)},
+        LongRunCase{"PolarNightKeepsTheHoursAroundNoon", Hourly(2, 0, 23), 0, 0,
+                     SunHours(-1, 1, kPolarNight, kPolarNight), 0, 2, "", 0, Hourly(2, 11, 13)},
+        // Daily times: each day the still nearest to each time, within the tolerance.
+        LongRunCase{"SeveralTimesOnEachDay", Hourly(2, 0, 23), 0, 0, {}, 1, 2, " 15:00, 9:00,,15:00 ", 30,
+                  {Hm(0, 9), Hm(0, 15), Hm(1, 9), Hm(1, 15)}},
+        LongRunCase{"WhatIsNoClockTimeGivesNoFrame", Hourly(1, 0, 23), 0, 0, {}, 1, 2, "24:00,12:60,12:0,:30,1:2:3:4,noon,13:00:00",
+                  0, {Hm(0, 13)}},
+        LongRunCase{"SecondsCount", {Hm(0, 11, 59), Hm(0, 12, 1)}, 0, 0, {}, 1, 2, "12:00:50", 0.5, {Hm(0, 12, 1)}},
+        LongRunCase{"ToleranceEndIsIn", {Hm(0, 11, 30), Hm(0, 12, 45)}, 0, 0, {}, 1, 2, "12:00", 30, {Hm(0, 11, 30)}},
+        LongRunCase{"JustPastTheToleranceIsOut", {Hm(0, 11, 29), Hm(0, 12, 31)}, 0, 0, {}, 1, 2, "12:00", 30, {}},
+        LongRunCase{"ATieGoesToTheLaterStill", {Hm(0, 11, 50), Hm(0, 12, 10)}, 0, 0, {}, 1, 2, "12:00", 30, {Hm(0, 12, 10)}},
+        LongRunCase{"ADayWithoutAStillGivesNoFrame", {Hm(0, 12), Hm(1, 8), Hm(2, 12, 5)}, 0, 0, {}, 1, 2, "12:00", 30,
+                  {Hm(0, 12), Hm(2, 12, 5)}},
+        LongRunCase{"NearMidnightTheStillOfTheDayBefore", {Hm(0, 12), Hm(0, 23, 50)}, 0, 0, {}, 1, 2, "00:10", 30,
+                  {Hm(0, 23, 50)}},
+        // Clock times are local: on the day the clocks went forward, noon is the local noon.
+        LongRunCase{"LocalNoonOnTheDayOfTheClockChange", {Hm(1, 11), Hm(1, 12), Hm(1, 13)}, 60, 0, {}, 1, 2, "12:00", 30,
+                  {Hm(1, 12)}},
+        LongRunCase{"DailyTimesWithinTheHoursOfEachDay", Hourly(2, 0, 23), 0, 0, Clock(10, 14), 1, 2, "09:00,12:00", 30,
+                    {Hm(0, 12), Hm(1, 12)}}),
+    [](const auto& p) { return std::string(p.param.name); });
+
+// Ten days of hourly stills (239 hours), or ten noons at 24 frames a second.
+TEST(MovieLength, ChoosesTheRateOfTheNearestLength) {
+  const struct {
+    const char* times;
+    double seconds;
+    int fps;
+    size_t frames;
+  } cases[] = {{"", 2, 24, 48}, {"", 10, 24, 240}, {"", 1000, 24, 480},  // every still twice: the most there is
+               {"12:00", 1, 10, 10}, {"12:00", 3, 3, 10}, {"12:00", 4.5, 2, 10} /* 5 s nearer than 3.3 s */,
+               {"12:00", 100, 1, 10}, {"12:00", 0.1, 60, 10}};
+  const ImageList list = ListOf(Hourly(10, 0, 23));
+  for (const auto& c : cases) {
+    SelectionInputs in{.image_interval_option = 0, .images_per_hour = 60, .duplicate_count = 2, .daily_times = {},
+                       .daily_tolerance = 0};
+    ParseDailyTimes(c.times, in.daily_times);
+    NullHost host;
+    const LengthChoice choice = ChooseForLength(c.seconds, 24, in, list, StageReport{host});
+    EXPECT_EQ(choice.fps, c.fps) << c.seconds;
+    EXPECT_NEAR(static_cast<double>(choice.frames), static_cast<double>(c.frames), 1) << c.seconds;
+    in.image_interval_option = 1;  // the choice is what the selection then gives
+    if (in.daily_times.empty()) in.images_per_hour = choice.images_per_hour;
+    EXPECT_EQ(Select(in, list).size(), choice.frames) << c.seconds;
   }
 }
 

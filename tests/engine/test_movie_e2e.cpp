@@ -84,6 +84,21 @@ DateTime StillTime(int index) {
   return *DateTimeFromCivil(2006, 12, 7, 8, 0, 0) + index * kStepSeconds / 86400.0;
 }
 
+// A still that shows its index.
+void WriteStill(const std::string& path, int i) {
+  std::vector<uint8_t> rgb(static_cast<size_t>(kWidth) * kHeight * 3);
+  for (int y = 0; y < kHeight; ++y) {
+    const uint32_t c = y < kHeight / 2 ? HalfColour(i / 32, true) : HalfColour(i % 32, false);
+    for (int x = 0; x < kWidth; ++x) {
+      uint8_t* p = &rgb[(static_cast<size_t>(y) * kWidth + x) * 3];
+      p[0] = static_cast<uint8_t>(c >> 16);
+      p[1] = static_cast<uint8_t>(c >> 8);
+      p[2] = static_cast<uint8_t>(c);
+    }
+  }
+  WriteBytes(path, EncodeJpeg(rgb, kWidth, kHeight));
+}
+
 // The stills are made once for every case.
 class Stills {
  public:
@@ -95,19 +110,7 @@ class Stills {
 
  private:
   Stills() {
-    for (int i = 0; i < kStills; ++i) {
-      std::vector<uint8_t> rgb(static_cast<size_t>(kWidth) * kHeight * 3);
-      for (int y = 0; y < kHeight; ++y) {
-        const uint32_t c = y < kHeight / 2 ? HalfColour(i / 32, true) : HalfColour(i % 32, false);
-        for (int x = 0; x < kWidth; ++x) {
-          uint8_t* p = &rgb[(static_cast<size_t>(y) * kWidth + x) * 3];
-          p[0] = static_cast<uint8_t>(c >> 16);
-          p[1] = static_cast<uint8_t>(c >> 8);
-          p[2] = static_cast<uint8_t>(c);
-        }
-      }
-      WriteBytes(dir_.File(StillName(i)), EncodeJpeg(rgb, kWidth, kHeight));
-    }
+    for (int i = 0; i < kStills; ++i) WriteStill(dir_.File(StillName(i)), i);
   }
   TempDir dir_{"e2e-stills"};
 };
@@ -297,6 +300,57 @@ TEST_F(MovieE2eTest, StretchedStillsKeepTheirOrderAndPictureOnEveryPath) {
       EXPECT_NEAR(int(got >> shift & 0xFF), int(want >> shift & 0xFF), 30) << previews[0];
     }
   }
+}
+
+// A month of stills, one an hour on the half hour through June 2006, made once.
+std::string MonthOfStills() {
+  static const TempDir dir{"e2e-month"};
+  static const bool made = [] {
+    for (int i = 0; i < 30 * 24; ++i) {
+      char name[32];
+      std::snprintf(name, sizeof name, "0606%02d%02d3000.jpg", 1 + i / 24, i % 24);
+      WriteStill(dir.File(name), i);
+    }
+    return true;
+  }();
+  return made ? dir.Str() : "";
+}
+
+// The stills a movie of the month shows, and its frame rate.
+std::pair<std::vector<int>, int> MonthMovie(MovieGen& gen) {
+  gen.SetStillDirectory(MonthOfStills());
+  gen.SetCompressHandler(FourccFromText("DIB "));
+  gen.MakeMovie({.show_progress = false, .unattended = true});
+  EXPECT_TRUE(gen.LastRunCompleted());
+  std::vector<int> shown;
+  for (const test::DecodedFrame& frame : test::DecodeAllFrames(gen.OutputAVIPath())) shown.push_back(StillShown(frame));
+  return {shown, test::ProbeMovie(gen.OutputAVIPath()).rate_num};
+}
+
+TEST_F(MovieE2eTest, AMonthInWorkingHoursAtAChosenLengthLeavesNoNights) {
+  gen_.SetDayHoursOption(1);
+  gen_.SetDayHoursStart(8.0 / 24);
+  gen_.SetDayHoursStop(17.0 / 24);
+  gen_.SetMovieSeconds(6);  // 150 frames at 25 a second, from 270 stills of working hours
+  const auto [shown, rate] = MonthMovie(gen_);
+  EXPECT_EQ(rate, 25);
+  EXPECT_NEAR(static_cast<double>(shown.size()), 150, 1);
+  // Stills of working hours in order, each once, never more than two such stills apart.
+  int previous = -1;
+  for (int still : shown) {
+    EXPECT_TRUE(still % 24 >= 8 && still % 24 <= 16) << still;
+    const int rank = still / 24 * 9 + still % 24 - 8;
+    EXPECT_TRUE(previous < 0 || rank - previous == 1 || rank - previous == 2) << still;
+    previous = rank;
+  }
+}
+
+TEST_F(MovieE2eTest, AMonthOfNoonsSetsTheRateForTheLength) {
+  gen_.SetDailyTimes("12:00");
+  gen_.SetMovieSeconds(3);  // 30 frames: 10 a second
+  std::vector<int> noons;  // 11:30 and 12:30 lie equally near: the later one
+  for (int day = 0; day < 30; ++day) noons.push_back(day * 24 + 12);
+  EXPECT_EQ(MonthMovie(gen_), std::pair(noons, 10));
 }
 
 }  // namespace

@@ -69,6 +69,9 @@ const NumericSetting kNumericSettings[] = {
     {"CompressInterleaveEvery", 0},  {"FormatSize", 0},                 {"ParmsSize", 0},
     {"Latitude", kNoNumber},         {"Longitude", kNoNumber},          {"SkipDarkBelow", 0},
     {"SkipBrightAbove", 255},
+    {"DayHoursOption", 0},           {"DayHoursStart", 0},              {"DayHoursStop", 0},
+    {"DayHoursSunriseRelative", 0},  {"DayHoursSunsetRelative", 0},     {"DailyToleranceMinutes", 30},
+    {"MovieSeconds", 0},             {"StartTimeTodayDays", 0},         {"StopTimeTodayDays", 0},
 };
 
 // Equal, or both "no number".
@@ -135,6 +138,9 @@ INSTANTIATE_TEST_SUITE_P(
         ClampCase{"StartTimeToday", 1.5, 0.999988425925926},
         ClampCase{"StartTimeToday", -0.25, 0}, ClampCase{"StopTimeToday", 0.75, 0.75},
         ClampCase{"StartTimeSunsetRelative", -30, -24},
+        ClampCase{"DayHoursOption", 3, 2}, ClampCase{"DayHoursStop", 1.5, 0.999988425925926},
+        ClampCase{"DayHoursSunriseRelative", -13, -12}, ClampCase{"DailyToleranceMinutes", -5, 0},
+        ClampCase{"MovieSeconds", -30, 0}, ClampCase{"StartTimeTodayDays", -40000, -36500},
         ClampCase{"StopTimeSunriseRelative", 25, 24},
         ClampCase{"StartTimeRelative", -1000, -1000},
         ClampCase{"ImagesPerHour", 0.5, 1}, ClampCase{"ImagesPerHour", 50000, 36000},
