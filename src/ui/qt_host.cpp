@@ -174,7 +174,7 @@ void QtHost::BringMainWindowToFront() {
 }
 
 void QtHost::SetWindowTitle(const std::string& title) {
-  if (MainWindow* main = GetMainWindow()) main->setWindowTitle(QString::fromStdString(title));
+  if (MainWindow* main = GetMainWindow()) main->ShowDocumentTitle(title);
 }
 
 void QtHost::EnableSaveCommands() {
