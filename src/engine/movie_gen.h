@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
@@ -93,6 +94,9 @@ class MovieGen {
   // The bytes the record's sizes name, as far as the blocks hold them.
   std::span<const uint8_t> FormatData() const { return Held(format_, compress_.cbFormat); }
   std::span<const uint8_t> ParmsData() const { return Held(parms_, compress_.cbParms); }
+
+  // Called after each setting that marks SetupChanged (the main window shows unsaved edits).
+  void SetChangeListener(std::function<void()> listener) { change_listener_ = std::move(listener); }
 
   // ---- the run ----
   // Raising only: false leaves a raised request raised. Safe from a signal handler's thread.
@@ -221,7 +225,10 @@ class MovieGen {
   static std::span<const uint8_t> Held(const std::vector<uint8_t>& block, int32_t wanted) {
     return std::span(block).first(static_cast<size_t>(std::clamp(wanted, 0, static_cast<int32_t>(block.size()))));
   }
-  void MarkChanged() noexcept { state_.SetupChanged = true; }
+  void MarkChanged() {
+    state_.SetupChanged = true;
+    if (change_listener_) change_listener_();
+  }
   // The start of a run and of a dry run: cancel cleared, run time read once, time window.
   void StartRun();
 
@@ -229,6 +236,7 @@ class MovieGen {
   Sun& sun_;
   Host& host_;
   NowFunction now_;
+  std::function<void()> change_listener_;
 
   // The settings first (one member per row of CHRONOREEL_SETTINGS), then the run's own.
   std::atomic<bool> cancel_{false};

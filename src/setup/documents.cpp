@@ -119,6 +119,11 @@ void Documents::PromoteCurrentFile() {
   state_.LastFiles[0] = state_.CurrentFile;
 }
 
+void Documents::DropRecentFile(size_t index) {
+  for (size_t i = index; i + 1 < state_.LastFiles.size(); ++i) state_.LastFiles[i] = state_.LastFiles[i + 1];
+  state_.LastFiles.back().clear();
+}
+
 void Documents::AfterLoad() {
   state_.SetupChanged = false;
   if (!state_.cmd.AutomatedRun) {
@@ -136,8 +141,8 @@ void Documents::AfterLoad() {
 void Documents::AfterSave() {
   PromoteCurrentFile();
   host_.UpdateLastFilesMenu();
+  state_.SetupChanged = false;  // before the title, which shows it
   host_.SetWindowTitle("Chronoreel - " + state_.CurrentFile);
-  state_.SetupChanged = false;
 }
 
 bool Documents::SavePrompt() {
@@ -170,7 +175,7 @@ std::optional<std::string> Documents::SetupFileDialog(const std::string& title, 
 void Documents::NewFile() {
   ErrorTrap trap("modFile", "NewFile");
   if (!SavePrompt()) return;
-  std::optional<std::string> path = SetupFileDialog("New File", FileDialogStyle::Open);
+  std::optional<std::string> path = SetupFileDialog("New Setup File", FileDialogStyle::New);
   if (!path) return;
   if (FileExists(*path)) {
     Ask(host_, "File already exists.  Select 'Open Setup' to open an existing file.", "File Exists",
@@ -211,6 +216,14 @@ void Documents::OpenRecentFile(int index) {
   const std::string entry = state_.LastFiles[static_cast<size_t>(index)];
   // An empty entry has no menu item to choose.
   if (entry.empty() || LowerAscii(entry) == LowerAscii(state_.CurrentFile)) return;
+  // A file gone since it was listed is not made anew behind the user's back.
+  if (!FileExists(entry)) {
+    DropRecentFile(static_cast<size_t>(index));
+    host_.UpdateLastFilesMenu();
+    host_.ShowMessage({"The setup file " + entry + " no longer exists. It was taken off the list.",
+                       "File Not Found", MessageButtons::Ok, MessageIcon::Exclamation});
+    return;
+  }
   if (!SavePrompt()) return;
   state_.CurrentFile = entry;
   LoadFile();

@@ -54,6 +54,8 @@ class Documents {
 
   // Moves CurrentFile to the top of LastFiles.
   void PromoteCurrentFile();
+  // Takes entry `index` off LastFiles; the later ones move up.
+  void DropRecentFile(size_t index);
 
  private:
   void AfterLoad();

@@ -71,7 +71,7 @@ bool GuardedApplication::notify(QObject* receiver, QEvent* event) {
 }
 
 void LoadStartingSetup(Application& app, MainWindow& window, const CommandLineValues& cmd) {
-  window.setWindowTitle("Chronoreel");
+  window.ShowDocumentTitle("Chronoreel");
   if (!cmd.SetupFileArgument.empty()) {
     app.state.CurrentFile = cmd.SetupFileArgument;
     app.docs.LoadFile();

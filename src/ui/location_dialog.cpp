@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QShortcut>
 #include <QVBoxLayout>
 
 #include "app/core/conversions.h"
@@ -88,6 +89,9 @@ LocationDialog::LocationDialog(Location& location, Sun& sun, QWidget* parent)
     ErrorTrap trap("frmLocation", "cmdExit_Click");
     close();
   });
+  // Esc leaves as OK does: every edit is already in force, there is nothing to undo.
+  auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+  connect(escape, &QShortcut::activated, this, &QWidget::close);
 }
 
 void LocationDialog::Form_Load() {

@@ -17,6 +17,8 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
+#include <QScrollArea>
 #include <QUrl>
 #include <QVBoxLayout>
 
@@ -31,6 +33,7 @@
 #include "ui/run_notice.h"
 #include "ui/selection_preview.h"
 #include "ui/splash_about.h"
+#include "ui/window_placement.h"
 
 namespace chronoreel {
 
@@ -45,11 +48,13 @@ std::string Lower(std::string s) {
 
 MainWindow::MainWindow(Application& app, QtHost& host) : app_(app), host_(host) {
   setObjectName("frmMain");
-  setWindowTitle("Chronoreel");
+  setWindowTitle("Chronoreel[*]");
   BuildMenus();
 
-  auto* central = new QWidget(this);
-  auto* layout = new QVBoxLayout(central);
+  // The groups scroll, so that the window fits a small screen; the commands below them stay in sight.
+  auto* groups = new QWidget(this);
+  auto* layout = new QVBoxLayout(groups);
+  layout->setContentsMargins(0, 0, 0, 0);
   layout->addWidget(BuildInput());
   layout->addWidget(BuildTimeFilter());
 
@@ -62,6 +67,15 @@ MainWindow::MainWindow(Application& app, QtHost& host) : app_(app), host_(host) 
   right->addStretch();
   lower->addLayout(right, 1);
   layout->addLayout(lower);
+
+  auto* central = new QWidget(this);
+  auto* outer = new QVBoxLayout(central);
+  groups_ = new QScrollArea(central);
+  groups_->setObjectName("scrGroups");
+  groups_->setWidgetResizable(true);
+  groups_->setFrameShape(QFrame::NoFrame);
+  groups_->setWidget(groups);
+  outer->addWidget(groups_, 1);
 
   auto* bottom = new QHBoxLayout;
   chkMovieDirection = new QCheckBox("Reverse Frame Order", central);
@@ -88,16 +102,34 @@ MainWindow::MainWindow(Application& app, QtHost& host) : app_(app), host_(host) 
   bottom->addWidget(cmdMakeMovie);
   bottom->addWidget(preview);
   bottom->addWidget(quit);
-  layout->addLayout(bottom);
+  outer->addLayout(bottom);
   setCentralWidget(central);
   Bind();
   updating_ = true;  // the enabled states only: nothing is loaded yet
   optUseTimeFilter_Click(0);
   optImageInterval_Click(0);
   updating_ = false;
+  app_.movie.SetChangeListener([this] { setWindowModified(true); });
+
+  // As large as the groups want, but never more than most of the screen.
+  QSize opening = sizeHint();
+  if (const QScreen* shown_on = screen()) {
+    opening = opening.boundedTo(shown_on->availableGeometry().size() * 0.9);
+  }
+  resize(opening);
 }
 
-MainWindow::~MainWindow() = default;
+QSize MainWindow::sizeHint() const {
+  // The size at which nothing scrolls: the scroll area's own hint is a fixed small one.
+  QSize hint = QMainWindow::sizeHint();
+  const QSize groups = groups_->widget()->sizeHint();
+  const QMargins margins = centralWidget()->layout()->contentsMargins();
+  hint.setWidth(std::max(hint.width(), groups.width() + margins.left() + margins.right()));
+  hint.setHeight(hint.height() - groups_->sizeHint().height() + groups.height());
+  return hint;
+}
+
+MainWindow::~MainWindow() { app_.movie.SetChangeListener(nullptr); }
 
 AboutBox* MainWindow::About() const { return about_.data(); }
 
@@ -112,22 +144,35 @@ void MainWindow::BuildMenus() {
     action->setObjectName(name);
     return action;
   };
+  // A command can set or clear SetupChanged (an edit, a load, a save, "No" at the save prompt).
   auto command = [this](QAction* action, const char* procedure, std::function<void()> body) {
-    connect(action, &QAction::triggered, this, [procedure, body] {
+    connect(action, &QAction::triggered, this, [this, procedure, body] {
       ErrorTrap trap("frmMain", procedure);
       body();
+      setWindowModified(app_.state.SetupChanged);
     });
+  };
+  // The platform's keys where it has some, else the usual ones.
+  auto keys = [](QAction* action, QKeySequence::StandardKey standard, const char* usual) {
+    action->setShortcuts(standard);
+    if (action->shortcuts().isEmpty()) action->setShortcut(QKeySequence(usual));
   };
 
   QMenu* file = menuBar()->addMenu("&File");
   file->setObjectName("mnuFile");
-  command(add(file, "mnuNewSetup", "&New Setup"), "mnuNewSetup_Click", [this] { app_.docs.NewFile(); });
-  command(add(file, "mnuOpen", "&Open Setup"), "mnuOpen_Click", [this] { app_.docs.OpenFile(); });
+  QAction* new_setup = add(file, "mnuNewSetup", "&New Setup…");
+  command(new_setup, "mnuNewSetup_Click", [this] { app_.docs.NewFile(); });
+  keys(new_setup, QKeySequence::New, "Ctrl+N");
+  QAction* open = add(file, "mnuOpen", "&Open Setup…");
+  command(open, "mnuOpen_Click", [this] { app_.docs.OpenFile(); });
+  keys(open, QKeySequence::Open, "Ctrl+O");
   mnuSave = add(file, "mnuSave", "&Save Setup");
   command(mnuSave, "mnuSave_Click", [this] { app_.docs.SaveFile(); });
+  keys(mnuSave, QKeySequence::Save, "Ctrl+S");
   mnuSave->setEnabled(false);
-  mnuSaveAs = add(file, "mnuSaveAs", "Save &As Setup");
+  mnuSaveAs = add(file, "mnuSaveAs", "Save &As Setup…");
   command(mnuSaveAs, "mnuSaveAs_Click", [this] { app_.docs.SaveAsFile(); });
+  keys(mnuSaveAs, QKeySequence::SaveAs, "Ctrl+Shift+S");
   mnuSepFiles = separator(file, "mnuSepFiles");
   mnuSepFiles->setVisible(false);
   for (int i = 0; i < 4; ++i) {
@@ -137,29 +182,40 @@ void MainWindow::BuildMenus() {
     command(mnuFiles[i], "mnuFiles_Click", [this, i] { app_.docs.OpenRecentFile(i); });
   }
   separator(file, "mnuSep2");
-  command(add(file, "mnuQuit", "&Quit"), "mnuQuit_Click", [this] { close(); });
+  QAction* quit = add(file, "mnuQuit", "&Quit");
+  command(quit, "mnuQuit_Click", [this] { close(); });
+  keys(quit, QKeySequence::Quit, "Ctrl+Q");
 
   // Alt+M is the "Make Movie" button's: the menu takes the o.
   QMenu* movie = menuBar()->addMenu("M&ovie");
   movie->setObjectName("mnuMovie");
-  connect(add(movie, "mnuMakeMovie", "&Make Movie"), &QAction::triggered, this,
-          [this] { cmdMakeMovie_Click(); });
+  QAction* make_movie = add(movie, "mnuMakeMovie", "&Make Movie");
+  connect(make_movie, &QAction::triggered, this, [this] { cmdMakeMovie_Click(); });
+  make_movie->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_M));
   connect(add(movie, "mnuPreviewSelection", "Pre&view Selection\u2026"), &QAction::triggered, this,
           [this] { cmdPreviewSelection_Click(); });
 
   QMenu* settings = menuBar()->addMenu("&Settings");
   settings->setObjectName("mnuSettings");
-  connect(add(settings, "mnuLocation", "&Location"), &QAction::triggered, this, [this] { mnuLocation_Click(); });
+  connect(add(settings, "mnuLocation", "&Location…"), &QAction::triggered, this,
+          [this] { mnuLocation_Click(); });
 
   QMenu* help = menuBar()->addMenu("&Help");
   help->setObjectName("mnuHelp");
-  command(add(help, "mnuOnlineHelp", "&Online Help"), "mnuOnlineHelp_Click", [this] { OpenManual(); });
+  QAction* online_help = add(help, "mnuOnlineHelp", "&Online Help");
+  command(online_help, "mnuOnlineHelp_Click", [this] { OpenManual(); });
+  keys(online_help, QKeySequence::HelpContents, "F1");
   separator(help, "mnuSep7");
   command(add(help, "mnuOnlineUpdates", "Online &Updates"), "mnuOnlineUpdates_Click", [this] { OpenManual(); });
   separator(help, "mnuSep8");
   command(add(help, "mnuWebPage", "&Chronoreel Web Page"), "mnuWebPage_Click", [this] { OpenManual(); });
   separator(help, "mnuSep10");
-  connect(add(help, "mnuAbout", "&About"), &QAction::triggered, this, [this] { mnuAbout_Click(); });
+  connect(add(help, "mnuAbout", "&About…"), &QAction::triggered, this, [this] { mnuAbout_Click(); });
+}
+
+void MainWindow::ShowDocumentTitle(const std::string& title) {
+  setWindowTitle(QString::fromStdString(title) + "[*]");
+  setWindowModified(app_.state.SetupChanged);
 }
 
 void MainWindow::UpdateLastFilesMenu() {
@@ -267,8 +323,10 @@ void MainWindow::mnuLocation_Click() {
   ErrorTrap trap("frmMain", "mnuLocation_Click");
   setEnabled(false);
   {
-    // Not a child of this window: it must stay enabled while this one is not.
+    // Not a child of this window: it must stay enabled while this one is not. It is still
+    // centred on it and kept above it.
     LocationDialog dialog(app_.state.location, app_.sun);
+    PlaceOver(&dialog, this);
     dialog.show();
     while (dialog.IsOpen()) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
   }

@@ -18,6 +18,7 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class QRadioButton;
+class QScrollArea;
 
 namespace chronoreel {
 
@@ -37,10 +38,15 @@ class MainWindow : public QMainWindow {
   void UpdateSetupControls();
   void UpdateLastFilesMenu();
   void EnableSaveCommands();
+  // "Chronoreel - file", with the mark of unsaved edits while SetupChanged holds.
+  void ShowDocumentTitle(const std::string& title);
 
   // Where the manual lies: the HTML manual when installed, else the README; empty when
   // neither can be found.
   static std::string ManualPath();
+
+  // The size at which every group shows without scrolling.
+  QSize sizeHint() const override;
 
   // The open about box (nullptr when closed).
   AboutBox* About() const;
@@ -117,6 +123,7 @@ class MainWindow : public QMainWindow {
   QLabel* lblDuplicateCount = nullptr;
   QCheckBox* chkMovieDirection = nullptr;
   QPushButton* cmdMakeMovie = nullptr;
+  QScrollArea* groups_ = nullptr;  // everything but the commands at the bottom
   QList<QWidget*> time_filter_widgets_;  // enabled only with "Use Start to Stop Time:"
 
   QAction* mnuSave = nullptr;

@@ -70,7 +70,7 @@ QWidget* MainWindow::BuildInput() {
   grid->addWidget(heading, 0, 0, 1, 4);
 
   txtImageDirectory = NewText("txtImageDirectory", "");
-  auto* browse = new QPushButton("Browse", this);
+  auto* browse = new QPushButton("Browse…", this);
   browse->setObjectName("cmdBrowseImageDirectory");
   connect(browse, &QPushButton::clicked, this, [this] { cmdBrowseImageDirectory_Click(); });
   grid->addWidget(NewLabel("lblImageDirectory", "Still Image Directory:"), 1, 0);
@@ -161,7 +161,7 @@ QWidget* MainWindow::BuildOutput() {
   QLabel* path_label = NewLabel("lblOutputPath", "Output Movie Path (.avi, .mp4, .mov, .mkv or .webm):");
   grid->addWidget(path_label, 1, 0, 1, 2);
   txtOutputPath = NewText("txtOutputPath", "");
-  auto* browse = new QPushButton("Browse", this);
+  auto* browse = new QPushButton("Browse…", this);
   browse->setObjectName("cmdBrowseOutputPath");
   connect(browse, &QPushButton::clicked, this, [this] { cmdBrowseOutputPath_Click(); });
   grid->addWidget(txtOutputPath, 2, 0);
@@ -169,7 +169,7 @@ QWidget* MainWindow::BuildOutput() {
   txtOutputPath->setToolTip("The ending chooses the container: .mp4, .m4v, .mov, .mkv or .webm; "
                             "any other writes AVI.");
 
-  auto* compression = new QPushButton("Compression Options", this);
+  auto* compression = new QPushButton("Compression Options…", this);
   compression->setObjectName("cmdShowCompressionOptions");
   connect(compression, &QPushButton::clicked, this, [this] { cmdShowCompressionOptions_Click(); });
   grid->addWidget(compression, 3, 0, 1, 2, Qt::AlignLeft);

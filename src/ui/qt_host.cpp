@@ -116,6 +116,9 @@ std::optional<std::string> QtHost::QtFileDialog(const FileChoice& choice, QWidge
   QFileDialog dialog(parent, QString::fromStdString(choice.title), QString::fromStdString(choice.initial));
   if (!choice.filter.empty()) dialog.setNameFilter(QString::fromStdString(choice.filter));
   if (!choice.default_suffix.empty()) dialog.setDefaultSuffix(QString::fromStdString(choice.default_suffix));
+  if (!choice.accept_label.empty()) {
+    dialog.setLabelText(QFileDialog::Accept, QString::fromStdString(choice.accept_label));
+  }
   switch (choice.kind) {
     case FileChoice::Kind::Open:
       // An open dialog also names a file that is still to be made ("Open/Create").
@@ -152,6 +155,7 @@ std::optional<std::string> QtHost::ChooseSetupFile(const std::string& title, Fil
   std::error_code error;
   choice.initial = std::filesystem::current_path(error).string();
   choice.kind = style == FileDialogStyle::Save ? FileChoice::Kind::Save : FileChoice::Kind::Open;
+  if (style == FileDialogStyle::New) choice.accept_label = "Create";
   return ChooseFile(choice);
 }
 
@@ -170,7 +174,7 @@ void QtHost::BringMainWindowToFront() {
 }
 
 void QtHost::SetWindowTitle(const std::string& title) {
-  if (MainWindow* main = GetMainWindow()) main->setWindowTitle(QString::fromStdString(title));
+  if (MainWindow* main = GetMainWindow()) main->ShowDocumentTitle(title);
 }
 
 void QtHost::EnableSaveCommands() {

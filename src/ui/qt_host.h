@@ -27,6 +27,7 @@ struct FileChoice {
   std::string filter;          // Qt form: "Name (*.ext)"
   std::string default_suffix;  // without the dot
   std::string initial;         // folder or file to start in
+  std::string accept_label;    // the accept button's text; empty: the dialog's own
   Kind kind = Kind::Open;
 };
 

@@ -21,6 +21,7 @@
 #include <unistd.h>
 
 #include "app/core/error_report.h"
+#include "ui/window_placement.h"
 
 #ifndef CHRONOREEL_VERSION
 #error "CHRONOREEL_VERSION comes from the CMake project version"
@@ -262,10 +263,7 @@ AboutBox::AboutBox(Host& host, QWidget* main_window) : QWidget(main_window, Qt::
   layout->addLayout(bottom);
   setMinimumWidth(440);
   adjustSize();
-  if (main_window != nullptr) {
-    // Centred on the main window's inner size, as screen coordinates.
-    move(main_window->width() / 2 - width() / 2, main_window->height() / 2 - height() / 2);
-  }
+  PlaceOver(this, main_window);
 }
 
 void AboutBox::StartSysInfo() {

@@ -138,7 +138,8 @@ MessageAnswer FakeHost::ShowMessage(const MessageBoxRequest& request) {
 
 std::optional<std::string> FakeHost::ChooseSetupFile(const std::string& title,
                                                      FileDialogStyle style) {
-  Record(std::string("choose:") + (style == FileDialogStyle::Open ? "open|" : "save|") + title);
+  const char* styles[] = {"open|", "save|", "new|"};
+  Record(std::string("choose:") + styles[static_cast<int>(style)] + title);
   if (file_choices.empty()) return std::nullopt;
   std::optional<std::string> choice = file_choices.front();
   file_choices.pop_front();

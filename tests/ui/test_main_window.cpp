@@ -25,9 +25,12 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
+#include <QScrollArea>
 #include <QTest>
 #include <QTimer>
 #include <QUrl>
+#include <QWindow>
 
 #include "app/application.h"
 #include "engine/output_lock.h"
@@ -486,7 +489,7 @@ TEST_F(MainWindowTest, OpenWithCancelOrEmptyNameChangesNothing) {
   EXPECT_EQ(messages[0].title, "No file selected");
   EXPECT_EQ(messages[0].text, "No file was selected.  Aborting process.");
   EXPECT_TRUE(app->state.CurrentFile.empty());
-  EXPECT_EQ(window->windowTitle(), "Chronoreel");
+  EXPECT_EQ(window->windowTitle(), "Chronoreel[*]");
   EXPECT_FALSE(Action("mnuSave")->isEnabled());
   ASSERT_EQ(asked.size(), 2u);
   EXPECT_EQ(asked[0].title, "Open/Create Setup File");
@@ -499,7 +502,7 @@ TEST_F(MainWindowTest, OpenLoadsTheFileIntoTheWindow) {
   choices.push_back(path);
   Action("mnuOpen")->trigger();
   EXPECT_EQ(app->state.CurrentFile, path);
-  EXPECT_EQ(window->windowTitle().toStdString(), "Chronoreel - " + path);
+  EXPECT_EQ(window->windowTitle().toStdString(), "Chronoreel - " + path + "[*]");
   EXPECT_EQ(Find<QLineEdit>("txtImageDirectory")->text().toStdString(), "/cam/garden.tls");
   EXPECT_TRUE(Action("mnuSave")->isEnabled());
   EXPECT_TRUE(Action("mnuFiles_0")->isVisible());
@@ -507,6 +510,11 @@ TEST_F(MainWindowTest, OpenLoadsTheFileIntoTheWindow) {
   EXPECT_FALSE(Action("mnuFiles_1")->isVisible());
   EXPECT_TRUE(Action("mnuSepFiles")->isVisible());
   EXPECT_FALSE(app->state.SetupChanged);
+  const QString saved = window->windowHandle()->title();  // as the window system shows it
+  Type("txtImageFilter", "*.png");
+  EXPECT_EQ(window->windowHandle()->title(), saved + "*");  // unsaved edits, until the save
+  Action("mnuSave")->trigger();
+  EXPECT_EQ(window->windowHandle()->title(), saved);
 }
 
 TEST_F(MainWindowTest, NewOnAnExistingFileShowsFileExists) {
@@ -517,7 +525,8 @@ TEST_F(MainWindowTest, NewOnAnExistingFileShowsFileExists) {
   EXPECT_EQ(messages[0].title, "File Exists");
   EXPECT_EQ(messages[0].text, "File already exists.  Select 'Open Setup' to open an existing file.");
   EXPECT_TRUE(app->state.CurrentFile.empty());
-  EXPECT_EQ(asked.at(0).title, "New File");
+  EXPECT_EQ(asked.at(0).title, "New Setup File");
+  EXPECT_EQ(asked.at(0).accept_label, "Create");
 }
 
 TEST_F(MainWindowTest, SaveAsOverAnExistingFileAsksFirst) {
@@ -598,6 +607,12 @@ TEST_F(MainWindowTest, RecentFilesKeepMostRecentFirst) {
   Action("mnuOpen")->trigger();  // a fifth file drops the oldest
   EXPECT_EQ(captions(), (std::vector<std::string>{files[4], files[1], files[3], files[2]}));
   EXPECT_TRUE(messages.empty());
+  std::filesystem::remove(files[3]);
+  Action("mnuFiles_2")->trigger();  // gone: reported and taken off, not made anew
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0].text, "The setup file " + files[3] + " no longer exists. It was taken off the list.");
+  EXPECT_FALSE(std::filesystem::exists(files[3]));
+  EXPECT_EQ(captions(), (std::vector<std::string>{files[4], files[1], files[2], ""}));
 }
 
 // ---- close guard, location, compression ----
@@ -642,6 +657,36 @@ TEST_F(MainWindowTest, LocationDialogDisablesTheMainWindowWhileOpen) {
   EXPECT_NEAR(app->state.location.latitude, 401.12, 1e-9);
 }
 
+TEST_F(MainWindowTest, DialogsOpenCentredOnTheMainWindowAboveItAndEscCloses) {
+  window->setGeometry(120, 60, 560, 420);
+  const std::pair<const char*, std::function<void()>> cases[] = {
+      {"dlgCompression", [this] { Find<QPushButton>("cmdShowCompressionOptions")->click(); }},
+      {"frmLocation", [this] { Action("mnuLocation")->trigger(); }},
+      {"frmAbout", [this] { Action("mnuAbout")->trigger(); }},  // modeless, and Esc leaves it open
+      {"file", [this] { QtHost::QtFileDialog(FileChoice(), window.get()); }},
+  };
+  for (const auto& [name, open] : cases) {
+    QPoint seen;
+    bool above = false, escaped = false;
+    QTimer::singleShot(0, [&, name = name] {
+      QWidget* dialog = QApplication::activeModalWidget();
+      if (dialog == nullptr) dialog = VisibleTopLevel(name);
+      ASSERT_NE(dialog, nullptr);
+      seen = dialog->frameGeometry().center();
+      above = dialog->windowHandle()->transientParent() == window->windowHandle();
+      dialog->activateWindow();
+      EXPECT_TRUE(QTest::qWaitForWindowActive(dialog));
+      QTest::keyClick(dialog->focusWidget() ? dialog->focusWidget() : dialog, Qt::Key_Escape);
+      escaped = !dialog->isVisible();
+      dialog->close();
+    });
+    open();
+    QCoreApplication::processEvents();
+    EXPECT_LE((seen - window->frameGeometry().center()).manhattanLength(), 4) << name;
+    EXPECT_TRUE(above && escaped == (std::string(name) != "frmAbout")) << name;
+  }
+}
+
 TEST_F(MainWindowTest, CompressionCancelChangesNothingAndOkMarksTheSetup) {
   for (const bool accept : {false, true}) {
     app->state.SetupChanged = false;
@@ -652,6 +697,7 @@ TEST_F(MainWindowTest, CompressionCancelChangesNothingAndOkMarksTheSetup) {
     });
     Find<QPushButton>("cmdShowCompressionOptions")->click();
     EXPECT_EQ(app->state.SetupChanged, accept);
+    EXPECT_EQ(window->isWindowModified(), accept);
     EXPECT_EQ(app->movie.CompressHandler(), kFourccDib);
   }
 }
@@ -987,6 +1033,7 @@ TEST_F(MainWindowTest, SetupThatCannotBeSavedTellsTheUserAndKeepsTheEdits) {
     EXPECT_EQ(app->movie.ImageFilter(), "*.tif");
     EXPECT_EQ(app->state.CurrentFile, path);
     EXPECT_EQ(window->windowTitle().toStdString(), title);
+    EXPECT_TRUE(window->isWindowModified());
     EXPECT_TRUE(window->isVisible());
     EXPECT_TRUE(asked.empty());  // no other file was offered in its place
   }
@@ -1003,6 +1050,33 @@ class UrlRecorder : public QObject {
  public slots:
   void Open(const QUrl& url) { opened.push_back(url); }
 };
+
+TEST_F(MainWindowTest, FitsASmallScreenAndScrollsToEveryGroup) {
+  const QSize smallest = window->minimumSizeHint();
+  EXPECT_TRUE(smallest.width() <= 1366 && smallest.height() <= 768 - 48)  // a panel takes some height
+      << smallest.width() << "x" << smallest.height();
+  const QSize screen = window->screen()->availableGeometry().size();
+  EXPECT_EQ(screen.expandedTo(window->size()), screen);  // opens within the screen
+  window->resize(smallest.expandedTo({500, 300}));
+  QCoreApplication::processEvents();
+  for (const char* name : {"lblInput", "fraTimeFilter", "lblOutput", "fraDateStamp", "fraMovieSize",
+                           "fraTimeStamps", "fraImageInterval"}) {
+    Find<QScrollArea>("scrGroups")->ensureWidgetVisible(Find<QWidget>(name), 0, 0);
+    EXPECT_FALSE(Find<QWidget>(name)->visibleRegion().isEmpty()) << name;
+  }
+  EXPECT_FALSE(Find<QPushButton>("cmdMakeMovie")->visibleRegion().isEmpty());  // the commands stay in sight
+}
+
+TEST_F(MainWindowTest, CommandsHaveTheUsualKeys) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"mnuNewSetup", "Ctrl+N"}, {"mnuOpen", "Ctrl+O"},       {"mnuSave", "Ctrl+S"},
+      {"mnuSaveAs", "Ctrl+Shift+S"}, {"mnuQuit", "Ctrl+Q"}, {"mnuOnlineHelp", "F1"},
+      {"mnuMakeMovie", "Ctrl+M"},
+  };
+  for (const auto& [action, keys] : cases) {
+    EXPECT_TRUE(Action(action)->shortcuts().contains(QKeySequence(keys))) << action;
+  }
+}
 
 TEST_F(MainWindowTest, WebEntriesOpenTheManualThatShipsWithTheProgram) {
   UrlRecorder recorder;

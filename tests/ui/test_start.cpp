@@ -100,7 +100,8 @@ TEST(InteractiveStart, OpensTheNamedSetupElseTheOneUsedLastElseTheDefaults) {
 
     const std::string expected = *c.expected ? dir.File(std::string(c.expected) + ".tls") : "";
     EXPECT_EQ(app.state.CurrentFile, expected);
-    EXPECT_EQ(window.windowTitle().toStdString(), expected.empty() ? "Chronoreel" : "Chronoreel - " + expected);
+    const std::string title = expected.empty() ? "Chronoreel" : "Chronoreel - " + expected;
+    EXPECT_EQ(window.windowTitle().toStdString(), title + "[*]");
     auto* directory = window.findChild<QLineEdit*>("txtImageDirectory");
     ASSERT_NE(directory, nullptr);
     ProgramState fresh;

@@ -49,7 +49,8 @@ struct MessageBoxRequest {
   MessageIcon icon = MessageIcon::None;
 };
 
-enum class FileDialogStyle { Open, Save };
+// New: an open dialog worded for a file that is still to be made.
+enum class FileDialogStyle { Open, Save, New };
 
 class Host {
  public:
