@@ -10,8 +10,11 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDialog>
+#include <QGroupBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QTimer>
 
 #include "app/application.h"
@@ -20,6 +23,7 @@
 #include "ui/main_window.h"
 #include "ui/preview_window.h"
 #include "ui/qt_host.h"
+#include "ui/run_notice.h"
 #include "ui/splash_about.h"
 
 namespace chronoreel {
@@ -68,8 +72,21 @@ void TakeScreenshots(Application& app, QtHost& host, MainWindow& window, const s
   m.SetImagesPerHour(120);
   m.SetMovieFPS(30);
   window.UpdateSetupControls();
-  window.resize(window.sizeHint());
+  // As it opens on this screen: on a small one it scrolls rather than overflows.
   Save(&window, folder, "main_window.png");
+  Settle();
+  QGuiApplication::primaryScreen()->grabWindow(0).save(
+      QString::fromStdString((std::filesystem::path(folder) / "desktop.png").string()));
+
+  // A typo in a box: marked at once, and named before a run.
+  if (auto* box = window.findChild<QLineEdit*>("txtImageInterval")) {
+    const QString kept = box->text();
+    box->setText("abc");
+    QWidget* group = box->parentWidget();
+    while (group != nullptr && qobject_cast<QGroupBox*>(group) == nullptr) group = group->parentWidget();
+    Save(group != nullptr ? group : box->parentWidget(), folder, "marked_box.png");
+    box->setText(kept);
+  }
 
   window.mnuAbout_Click();
   Save(window.About(), folder, "about.png");
@@ -121,6 +138,12 @@ void TakeScreenshots(Application& app, QtHost& host, MainWindow& window, const s
     poll.start(100);
     window.cmdMakeMovie_Click();
     poll.stop();
+    Save(&window, folder, "run_notice.png");
+    RunNotice::HideIn(&window);
+
+    window.cmdPreviewSelection_Click();
+    Save(TopLevel("frmSelectionPreview"), folder, "selection_preview.png");
+    if (QWidget* preview = TopLevel("frmSelectionPreview")) preview->close();
     std::error_code ignored;
     std::filesystem::remove(std::filesystem::temp_directory_path() / "chronoreel-screenshot.avi", ignored);
   }

@@ -19,12 +19,17 @@ ffmpeg -loglevel error -f lavfi -i testsrc2=size=480x360:rate=1 -frames:v 24 "$w
 
 # The program profile is written to the working directory: keep it out of the checkout.
 cd "$work"
-pictures="main_window progress location compression about"
-for name in $pictures; do rm -f "$out/$name.png"; done
-env -u QT_QPA_PLATFORM xvfb-run -a -s "-screen 0 1600x1200x24" "$tool" "$out" "$work/stills"
+pictures="main_window desktop marked_box progress run_notice selection_preview location compression about"
+# A laptop screen of 1366x768, then a high-density screen at twice the scale.
 status=0
-for name in $pictures; do
-  [ -s "$out/$name.png" ] || { echo "screenshots: no picture of $name" >&2; status=1; }
+for take in "$out 1366x768 1" "$out/2x 2732x1536 2"; do
+  set -- $take
+  mkdir -p "$1"
+  for name in $pictures; do rm -f "$1/$name.png"; done
+  env -u QT_QPA_PLATFORM QT_SCALE_FACTOR=$3 xvfb-run -a -s "-screen 0 ${2}x24" "$tool" "$1" "$work/stills"
+  for name in $pictures; do
+    [ -s "$1/$name.png" ] || { echo "screenshots: no picture of $name at $2" >&2; status=1; }
+  done
 done
-ls -l "$out"
+ls -l "$out" "$out/2x"
 exit $status

@@ -19,6 +19,7 @@
 #include <QRadioButton>
 #include <QScreen>
 #include <QScrollArea>
+#include <QStyle>
 #include <QUrl>
 #include <QVBoxLayout>
 
@@ -114,7 +115,11 @@ MainWindow::MainWindow(Application& app, QtHost& host) : app_(app), host_(host) 
   // As large as the groups want, but never more than most of the screen.
   QSize opening = sizeHint();
   if (const QScreen* shown_on = screen()) {
-    opening = opening.boundedTo(shown_on->availableGeometry().size() * 0.9);
+    const QSize most = shown_on->availableGeometry().size() * 0.9;
+    // Cut in height, the groups scroll: room for the scroll bar beside them, or they would
+    // scroll sideways too.
+    if (opening.height() > most.height()) opening.rwidth() += style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+    opening = opening.boundedTo(most);
   }
   resize(opening);
 }
