@@ -88,7 +88,7 @@ MainWindow::MainWindow(Application& app, QtHost& host) : app_(app), host_(host) 
   cmdMakeMovie = new QPushButton("&Make Movie", central);
   cmdMakeMovie->setObjectName("cmdMakeMovie");
   connect(cmdMakeMovie, &QPushButton::clicked, this, [this] { cmdMakeMovie_Click(); });
-  auto* preview = new QPushButton("Pre&view Selection", central);
+  auto* preview = new QPushButton("Pre&view Selection\u2026", central);
   preview->setObjectName("cmdPreviewSelection");
   preview->setToolTip("The frames, deletions and command of a run with these settings; nothing is made");
   connect(preview, &QPushButton::clicked, this, [this] { cmdPreviewSelection_Click(); });
