@@ -352,7 +352,8 @@ QWidget* MainWindow::BuildLongTerm() {
   length->addWidget(NewLabel("lblMovieSecondsUnit", "seconds (0: as the frames make it)"));
   length->addSpacing(gap);
   for (const bool first : {true, false}) {
-    length->addWidget(NewLabel(first ? "lblStartTimeTodayDays" : "lblStopTimeTodayDays", first ? "Start day" : "Stop day"));
+    const char* label = first ? "lblStartTimeTodayDays" : "lblStopTimeTodayDays";
+    length->addWidget(NewLabel(label, first ? "Start day" : "Stop day"));
     QLineEdit* days = box(first ? "txtStartTimeTodayDays" : "txtStopTimeTodayDays", number_width);
     days->setToolTip("Whole days added to \"Today at\": -1 is yesterday.");
     length->addWidget(days);

@@ -423,7 +423,8 @@ const MarkCase kMarkCases[] = {
     {"txtMovieSeconds", "half a minute", true, "Takes a number of seconds from 0 to 86400, e.g. 30."},
     {"txtStartTimeTodayDays", "-1.5", true, "Takes a whole number of days from -36500 to 36500, e.g. -1."},
     {"txtStopTimeTodayDays", "-1", false},
-    {"txtLatitude", "91", true, "Takes nothing (the profile's location) or a number of degrees from -90 to 90, e.g. 52.5."},
+    {"txtLatitude", "91", true,
+     "Takes nothing (the profile's location) or a number of degrees from -90 to 90, e.g. 52.5."},
     {"txtLatitude", "", false},
     {"txtLongitude", "east", true},
 };
