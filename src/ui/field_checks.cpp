@@ -2,12 +2,14 @@
 
 #include <cmath>
 #include <limits>
+#include <vector>
 
 #include <QLineEdit>
 #include <QVariant>
 
 #include "app/core/conversions.h"
 #include "engine/deflicker.h"
+#include "engine/stages.h"
 #include "engine/stamp.h"
 #include "time/date_time.h"
 
@@ -54,6 +56,32 @@ constexpr FieldCheck kMainWindow[] = {
      Kind::Number, FrameStamper::kMinHeightPercent, FrameStamper::kMaxHeightPercent, "a percentage of the movie height", "5"},
     {"txtDeflickerFrames", "Deflicker over (frames)", "DeflickerFrames", nullptr,
      Kind::OffOrWhole, Deflicker::kMinWindow, Deflicker::kMaxWindow, "a whole number of frames", "10"},
+    {"txtDayHoursStart", "Hours of each day, from", "DayHoursStart", "optDayHours_1",
+     Kind::TimeOfDay, 0, 0, "a time like", "7:00:00 AM"},
+    {"txtDayHoursStop", "Hours of each day, to", "DayHoursStop", "optDayHours_1",
+     Kind::TimeOfDay, 0, 0, "a time like", "5:00:00 PM"},
+    {"txtDayHoursSunriseRelative", "Hours of each day, Sunrise +/- (hours)", "DayHoursSunriseRelative", "optDayHours_2",
+     Kind::Number, -12, 12, "a number of hours", "-0.5"},
+    {"txtDayHoursSunsetRelative", "Hours of each day, to sunset +/- (hours)", "DayHoursSunsetRelative", "optDayHours_2",
+     Kind::Number, -12, 12, "a number of hours", "0.5"},
+    {"txtDailyTimes", "Stills at", "DailyTimes", nullptr,
+     Kind::ClockTimes, 0, 0, "clock times like", "12:00 or 09:00,12:00,15:00"},
+    {"txtDailyToleranceMinutes", "Stills at, within (minutes)", "DailyToleranceMinutes", nullptr,
+     Kind::Number, 0, 720, "a number of minutes", "30"},
+    {"txtSkipDarkBelow", "Skip stills darker than", "SkipDarkBelow", nullptr,
+     Kind::Whole, 0, 255, "a whole number", "40"},
+    {"txtSkipBrightAbove", "Skip stills brighter than", "SkipBrightAbove", nullptr,
+     Kind::Whole, 0, 255, "a whole number", "250"},
+    {"txtMovieSeconds", "Movie length (seconds)", "MovieSeconds", nullptr,
+     Kind::Number, 0, 86400, "a number of seconds", "30"},
+    {"txtStartTimeTodayDays", "Start day (days)", "StartTimeTodayDays", nullptr,
+     Kind::Whole, -36500, 36500, "a whole number of days", "-1"},
+    {"txtStopTimeTodayDays", "Stop day (days)", "StopTimeTodayDays", nullptr,
+     Kind::Whole, -36500, 36500, "a whole number of days", "0"},
+    {"txtLatitude", "Latitude", "Latitude", nullptr,
+     Kind::NumberOrEmpty, -90, 90, "a number of degrees", "52.5", "the profile's location"},
+    {"txtLongitude", "Longitude", "Longitude", nullptr,
+     Kind::NumberOrEmpty, -180, 180, "a number of degrees", "-1.25", "the profile's location"},
 };
 
 // The hemisphere is chosen in the list beside each row: the boxes hold sizes only.
@@ -81,6 +109,11 @@ std::optional<double> DateValue(Kind kind, std::string_view text) {
 
 bool IsValid(const FieldCheck& check, std::string_view text) {
   if (check.kind == Kind::TimeOfDay || check.kind == Kind::Date) return DateValue(check.kind, text).has_value();
+  if (check.kind == Kind::ClockTimes) {
+    std::vector<double> times;
+    return ParseDailyTimes(text, times);
+  }
+  if (check.kind == Kind::NumberOrEmpty && TrimSpaces(std::string(text)).empty()) return true;
   const std::optional<double> value = TryCDblNI(text);
   if (!value || !std::isfinite(*value)) return false;
   const bool whole = *value == std::floor(*value);
@@ -91,14 +124,30 @@ bool IsValid(const FieldCheck& check, std::string_view text) {
 
 std::string Hint(const FieldCheck& check) {
   std::string hint = check.what;
-  if (check.kind == Kind::TimeOfDay || check.kind == Kind::Date) return hint + " " + check.example;
+  if (check.kind == Kind::TimeOfDay || check.kind == Kind::Date || check.kind == Kind::ClockTimes) {
+    return hint + " " + check.example;
+  }
   if (check.kind == Kind::OffOrWhole) hint = "0 (off) or " + hint;
+  if (check.kind == Kind::NumberOrEmpty) hint = std::string("nothing (") + check.if_none + ") or " + hint;
   if (std::isfinite(check.lo) && std::isfinite(check.hi)) {
     hint += " from " + CStrNI(check.lo) + " to " + CStrNI(check.hi);
   } else if (std::isfinite(check.lo)) {
     hint += ", " + CStrNI(check.lo) + " or more";
   }
   return hint + ", e.g. " + check.example;
+}
+
+std::string ClockTimesText(std::string_view text) {
+  std::vector<double> times;
+  ParseDailyTimes(text, times);
+  std::string list;
+  for (const double time : times) {
+    const int seconds = static_cast<int>(std::lround(time * 86400)) % 86400;
+    const auto two = [](int n) { return std::to_string(100 + n).substr(1); };
+    list += (list.empty() ? "" : ", ") + two(seconds / 3600) + ":" + two(seconds / 60 % 60);
+    if (seconds % 60 != 0) list += ":" + two(seconds % 60);
+  }
+  return list.empty() ? "none" : list;
 }
 
 void ShowMark(QLineEdit* box, const FieldCheck& check, bool marked) {

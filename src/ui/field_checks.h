@@ -17,6 +17,8 @@ enum class Kind {
   OffOrWhole,  // 0 (off) or a whole number from lo to hi
   TimeOfDay,   // a time of day alone
   Date,        // a date with or without a time
+  NumberOrEmpty,  // nothing (see if_none) or any number from lo to hi
+  ClockTimes,     // nothing or clock times such as 09:00,12:00
 };
 
 struct FieldCheck {
@@ -29,6 +31,7 @@ struct FieldCheck {
   double hi;
   const char* what;     // "a number of hours"
   const char* example;  // "24.0"
+  const char* if_none = nullptr;  // what an empty box means: "the profile's location"
 };
 
 // The boxes of the main window and of the location dialog.
@@ -40,6 +43,9 @@ std::span<const FieldCheck> LocationFields();
 std::optional<double> DateValue(Kind kind, std::string_view text);
 
 bool IsValid(const FieldCheck& check, std::string_view text);
+
+// The clock times a run takes from such a text, as "09:00, 12:00"; "none" for none.
+std::string ClockTimesText(std::string_view text);
 
 // What the box takes, as its tooltip says it: "a whole number from 1 to 7680, e.g. 640".
 std::string Hint(const FieldCheck& check);

@@ -68,6 +68,7 @@ MainWindow::MainWindow(Application& app, QtHost& host) : app_(app), host_(host) 
   right->addStretch();
   lower->addLayout(right, 1);
   layout->addLayout(lower);
+  layout->addWidget(BuildLongTerm());
 
   auto* central = new QWidget(this);
   auto* outer = new QVBoxLayout(central);

@@ -76,6 +76,7 @@ class MainWindow : public QMainWindow {
   QWidget* BuildTimeStamps();
   QWidget* BuildImageInterval();
   QWidget* BuildDateStamp();
+  QWidget* BuildLongTerm();
 
   QLineEdit* NewText(const QString& name, const char* initial);
   QCheckBox* NewCheck(const char* name, const char* caption);
@@ -115,6 +116,7 @@ class MainWindow : public QMainWindow {
   QButtonGroup* optMovieSize = nullptr;
   QButtonGroup* optTimeStamp = nullptr;
   QButtonGroup* optImageInterval = nullptr;
+  QButtonGroup* optDayHours = nullptr;
   std::array<QLineEdit*, 6> start_texts_{};  // by option index; 0 has none
   std::array<QLineEdit*, 6> stop_texts_{};
   QLineEdit* txtOutputPath = nullptr;

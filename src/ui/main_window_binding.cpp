@@ -54,6 +54,7 @@ struct Binding {
   const char* property;
   const char* group = nullptr;
   int option = 0;
+  bool clock = false;  // a time of day, written and read as the "Today at" boxes are
 };
 
 const Binding kBindings[] = {
@@ -82,12 +83,29 @@ const Binding kBindings[] = {
     {"txtMovieWidth", "MovieSizeWidth", "optMovieSize", 1},
     {"txtMovieHeight", "MovieSizeHeight", "optMovieSize", 1},
     {"txtPostGenerationShell", "PostGenerationShell"},
+    {"optDayHours", "DayHoursOption"},
+    {"txtDayHoursStart", "DayHoursStart", "optDayHours", 1, true},
+    {"txtDayHoursStop", "DayHoursStop", "optDayHours", 1, true},
+    {"txtDayHoursSunriseRelative", "DayHoursSunriseRelative", "optDayHours", 2},
+    {"txtDayHoursSunsetRelative", "DayHoursSunsetRelative", "optDayHours", 2},
+    {"txtDailyTimes", "DailyTimes"},
+    {"txtDailyToleranceMinutes", "DailyToleranceMinutes"},
+    {"txtSkipDarkBelow", "SkipDarkBelow"},
+    {"txtSkipBrightAbove", "SkipBrightAbove"},
+    {"txtMovieSeconds", "MovieSeconds"},
+    {"txtStartTimeTodayDays", "StartTimeTodayDays"},
+    {"txtStopTimeTodayDays", "StopTimeTodayDays"},
+    {"txtLatitude", "Latitude"},
+    {"txtLongitude", "Longitude"},
 };
 
 // A box's text into its setting: text without surrounding blanks, numbers in the user's
 // form; a setting that can hold "no number" keeps text that is none as such.
 void StoreBoxText(MovieGen& m, const SettingInfo& s, const QString& text) {
   const std::string typed = text.toStdString();
+  if (s.read == SettingRead::NumberOrAbsent) {
+    return s.set_number(m, TryCDblNI(typed).value_or(std::numeric_limits<double>::quiet_NaN()));
+  }
   switch (s.type) {
     case SettingType::Text: return s.load(m, TrimSpaces(typed));
     case SettingType::Single:
@@ -97,15 +115,20 @@ void StoreBoxText(MovieGen& m, const SettingInfo& s, const QString& text) {
   }
 }
 
-QString BoxText(const MovieGen& m, const SettingInfo& s) {
+QString BoxText(const MovieGen& m, const SettingInfo& s, bool clock = false) {
+  if (clock) return QString::fromStdString(FormatDateTime(s.number(m), DatePattern(2)));
   switch (s.type) {
     case SettingType::Text: return QString::fromStdString(s.text(m));
+    case SettingType::Real: return std::isnan(s.number(m)) ? QString() : NumberText(s.number(m));
     // A single-precision value: seven digits say all it holds; no number shows as none.
     case SettingType::Single: return std::isnan(s.number(m)) ? QString() : NumberText(s.number(m), 7);
-    case SettingType::Real: return NumberText(s.number(m));
     default: return QString::number(static_cast<int32_t>(s.number(m)));
   }
 }
+
+// A time of day box's text that is no time gives the time last shown or finished there, not
+// one that the first part of the text happened to spell ("12:00:00" of "12:00:00 XM").
+constexpr const char* kBaselineProperty = "chronoreelBaseline";
 
 // Sets an edit box's text without leaving the cursor at the start of a long path.
 void SetText(QLineEdit* box, const QString& text) {
@@ -146,9 +169,16 @@ void MainWindow::Bind() {
     const std::string procedure = b.control + std::string(name.startsWith("txt") ? "_Change" : "_Click");
     if (auto* box = findChild<QLineEdit*>(name)) {
       QButtonGroup* selects = b.group ? findChild<QButtonGroup*>(b.group) : nullptr;
-      ConnectText(box, procedure, [this, &s, selects, option = b.option](const QString& text) {
-        if (selects) selects->button(option)->setChecked(true);
-        StoreBoxText(app_.movie, s, text);
+      ConnectText(box, procedure, [this, &b, &s, selects, box](const QString& text) {
+        if (selects) selects->button(b.option)->setChecked(true);
+        if (!b.clock) return StoreBoxText(app_.movie, s, text);
+        const auto value = DateBoxValue(2, text);
+        s.set_number(app_.movie, value ? *value : box->property(kBaselineProperty).toDouble());
+      });
+      if (!b.clock) continue;
+      box->setPlaceholderText(DatePattern(2));
+      connect(box, &QLineEdit::editingFinished, this, [box] {
+        if (const auto value = DateBoxValue(2, box->text())) box->setProperty(kBaselineProperty, *value);
       });
     } else if (auto* check = findChild<QCheckBox*>(name)) {
       connect(check, &QCheckBox::toggled, this, [this, &s, procedure](bool checked) {
@@ -210,12 +240,17 @@ bool MainWindow::ConfirmMarkedBoxes() {
     const auto* option = check.used_when ? findChild<QAbstractButton*>(check.used_when) : nullptr;
     if (option != nullptr && !option->isChecked()) continue;
     const SettingInfo& s = FindSetting(check.setting);
+    if (check.kind == field_checks::Kind::ClockTimes) {
+      lines += std::string("\n") + check.caption + ": \"" + box->text().left(40).toStdString() +
+               "\" would be " + field_checks::ClockTimesText(s.text(app_.movie));
+      continue;
+    }
     const double value = s.number(app_.movie);
     std::string used;
     if (check.kind == field_checks::Kind::Date || check.kind == field_checks::Kind::TimeOfDay) {
       used = FormatDateTime(value, DatePattern(check.kind == field_checks::Kind::TimeOfDay ? 2 : 3));
     } else if (std::isnan(value)) {
-      used = "no number, so no still would be deleted";
+      used = check.if_none != nullptr ? check.if_none : "no number, so no still would be deleted";
     } else {
       used = BoxText(app_.movie, s).toStdString();
     }
@@ -262,7 +297,8 @@ void MainWindow::UpdateSetupControls() {
     const SettingInfo& s = FindSetting(b.property);
     const QString name = b.control;
     if (auto* box = findChild<QLineEdit*>(name)) {
-      SetText(box, BoxText(m, s));
+      SetText(box, BoxText(m, s, b.clock));
+      if (b.clock) box->setProperty(kBaselineProperty, s.number(m));
     } else if (auto* check = findChild<QCheckBox*>(name)) {
       check->setChecked(s.number(m) != 0);
     } else if (auto* list = findChild<QComboBox*>(name)) {

@@ -289,4 +289,86 @@ QWidget* MainWindow::BuildDateStamp() {
   return group;
 }
 
+// The keys of runs over weeks or months: which hours and stills of each day, the movie's
+// length, whole days for "Today at" and a location of the setup's own.
+QWidget* MainWindow::BuildLongTerm() {
+  auto* group = new QGroupBox("Each Day", this);
+  group->setObjectName("frmLongTerm");
+  auto* grid = new QGridLayout(group);
+  const int time_width = fontMetrics().horizontalAdvance("12:00:00 AM") + 16;
+  const int number_width = fontMetrics().horizontalAdvance("000000") + 12;
+  const auto box = [&](const char* name, int width) {
+    QLineEdit* text = NewText(name, "");
+    text->setMaximumWidth(width);
+    return text;
+  };
+  const auto row = [&](int index, const char* label_name, const char* caption) {
+    grid->addWidget(NewLabel(label_name, caption), index, 0);
+    auto* line = new QHBoxLayout;
+    grid->addLayout(line, index, 1);
+    return line;
+  };
+  const int gap = fontMetrics().horizontalAdvance("0000");
+
+  QHBoxLayout* hours = row(0, "lblDayHours", "Hours of each day:");
+  hours->addWidget(NewOption(optDayHours, "optDayHours", 0, "All hours"));
+  hours->addSpacing(gap);
+  hours->addWidget(NewOption(optDayHours, "optDayHours", 1, "From"));
+  QLineEdit* start = box("txtDayHoursStart", time_width);
+  start->setMinimumWidth(time_width);
+  hours->addWidget(start);
+  hours->addWidget(NewLabel("lblDayHoursTo", "to"));
+  QLineEdit* stop = box("txtDayHoursStop", time_width);
+  stop->setMinimumWidth(time_width);
+  stop->setToolTip("A stop before the start keeps the hours past midnight.");
+  hours->addWidget(stop);
+  hours->addSpacing(gap);
+  hours->addWidget(NewOption(optDayHours, "optDayHours", 2, "Sunrise +/-"));
+  hours->addWidget(box("txtDayHoursSunriseRelative", number_width));
+  hours->addWidget(NewLabel("lblDayHoursSunset", "to sunset +/-"));
+  hours->addWidget(box("txtDayHoursSunsetRelative", number_width));
+  hours->addWidget(NewLabel("lblDayHoursUnit", "hours"));
+  hours->addStretch();
+
+  QHBoxLayout* stills = row(1, "lblDailyTimes", "Stills at");
+  QLineEdit* times = NewText("txtDailyTimes", "");
+  times->setPlaceholderText("e.g. 12:00 or 09:00,12:00,15:00");
+  times->setMinimumWidth(fontMetrics().horizontalAdvance("e.g. 12:00 or 09:00,12:00,15:00") + 16);
+  times->setToolTip("Each day gives the still nearest to each of these times; empty: frames per hour as above.");
+  stills->addWidget(times);
+  stills->addWidget(NewLabel("lblDailyTolerance", "within"));
+  stills->addWidget(box("txtDailyToleranceMinutes", number_width));
+  stills->addWidget(NewLabel("lblDailyToleranceUnit", "minutes"));
+  stills->addSpacing(gap);
+  stills->addWidget(NewLabel("lblSkipDark", "Skip stills darker than"));
+  stills->addWidget(box("txtSkipDarkBelow", number_width));
+  stills->addWidget(NewLabel("lblSkipBright", "or brighter than"));
+  stills->addWidget(box("txtSkipBrightAbove", number_width));
+  stills->addWidget(NewLabel("lblSkipUnit", "(0 to 255)"));
+  stills->addStretch();
+
+  QHBoxLayout* length = row(2, "lblMovieSeconds", "Movie length");
+  length->addWidget(box("txtMovieSeconds", number_width));
+  length->addWidget(NewLabel("lblMovieSecondsUnit", "seconds (0: as the frames make it)"));
+  length->addSpacing(gap);
+  for (const bool first : {true, false}) {
+    const char* label = first ? "lblStartTimeTodayDays" : "lblStopTimeTodayDays";
+    length->addWidget(NewLabel(label, first ? "Start day" : "Stop day"));
+    QLineEdit* days = box(first ? "txtStartTimeTodayDays" : "txtStopTimeTodayDays", number_width);
+    days->setToolTip("Whole days added to \"Today at\": -1 is yesterday.");
+    length->addWidget(days);
+  }
+  length->addWidget(NewLabel("lblTodayDaysUnit", "(days, -1 yesterday)"));
+  length->addStretch();
+
+  QHBoxLayout* place = row(3, "lblLatitude", "Latitude");
+  place->addWidget(box("txtLatitude", number_width * 3 / 2));
+  place->addWidget(NewLabel("lblLongitude", "Longitude"));
+  place->addWidget(box("txtLongitude", number_width * 3 / 2));
+  place->addWidget(NewLabel("lblLocationNote", "(empty: the profile's location)"));
+  place->addStretch();
+  grid->setColumnStretch(1, 1);
+  return group;
+}
+
 }  // namespace chronoreel

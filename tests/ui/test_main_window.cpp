@@ -165,6 +165,21 @@ const NumberEdit kNumberEdits[] = {
     {"txtDeflickerFrames", "1", "DeflickerFrames", 2},
     {"txtDeflickerFrames", "500", "DeflickerFrames", 129},
     {"txtDeflickerFrames", "-3", "DeflickerFrames", 0},
+    // The keys of long runs: times of day as "Today at" reads them, numbers held to their ranges,
+    // and a location that is no number means the profile's.
+    {"txtDayHoursStart", "7:30 AM", "DayHoursStart", 0.3125, "optDayHours_1", "DayHoursOption", 1},
+    {"txtDayHoursStop", "17:00", "DayHoursStop", 17.0 / 24, "optDayHours_1", "DayHoursOption", 1},
+    {"txtDayHoursSunriseRelative", "-1.5", "DayHoursSunriseRelative", -1.5, "optDayHours_2", "DayHoursOption", 2},
+    {"txtDayHoursSunsetRelative", "0.75", "DayHoursSunsetRelative", 0.75, "optDayHours_2", "DayHoursOption", 2},
+    {"txtDailyToleranceMinutes", "45", "DailyToleranceMinutes", 45},
+    {"txtSkipDarkBelow", "40", "SkipDarkBelow", 40},
+    {"txtSkipBrightAbove", "300", "SkipBrightAbove", 255},
+    {"txtMovieSeconds", "12.5", "MovieSeconds", 12.5},
+    {"txtStartTimeTodayDays", "-1", "StartTimeTodayDays", -1},
+    {"txtStopTimeTodayDays", "2", "StopTimeTodayDays", 2},
+    {"txtLatitude", "-91", "Latitude", -90},
+    {"txtLongitude", "-1.25", "Longitude", -1.25},
+    {"txtLongitude", "52.5east", "Longitude", kNoNumber},
 };
 
 TEST_F(MainWindowTest, EachNumberBoxWritesItsSettingAndSelectsItsOption) {
@@ -196,7 +211,8 @@ TEST_F(MainWindowTest, TextBoxesStoreTheirTextWithoutSurroundingBlanks) {
                                                                     {"txtImageFilter", "ImageFilter"},
                                                                     {"txtOutputPath", "OutputAVIPath"},
                                                                     {"txtPostGenerationShell", "PostGenerationShell"},
-                                                                    {"txtStampText", "StampText"}};
+                                                                    {"txtStampText", "StampText"},
+                                                                    {"txtDailyTimes", "DailyTimes"}};
   for (const auto& edit : edits) {
     SCOPED_TRACE(edit.box);
     Type(edit.box, "  /srv/my cam/x  ");
@@ -205,12 +221,19 @@ TEST_F(MainWindowTest, TextBoxesStoreTheirTextWithoutSurroundingBlanks) {
 }
 
 TEST_F(MainWindowTest, TodayTextThatIsNoTimeSelectsTheOptionButKeepsTheTime) {
-  app->movie.SetStartTimeToday(0.25);
-  window->UpdateSetupControls();
-  Type("txtStartTimeToday", "half past");
-  EXPECT_TRUE(Find<QRadioButton>("optStartTime_2")->isChecked());
-  EXPECT_EQ(app->movie.StartTimeOption(), 2);
-  EXPECT_DOUBLE_EQ(app->movie.StartTimeToday(), 0.25);
+  const struct { const char* box; const char* setting; const char* option; const char* option_setting; int chosen; }
+      cases[] = {{"txtStartTimeToday", "StartTimeToday", "optStartTime_2", "StartTimeOption", 2},
+                 {"txtDayHoursStop", "DayHoursStop", "optDayHours_1", "DayHoursOption", 1}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.box);
+    Recreate();
+    FindSetting(c.setting).set_number(app->movie, 0.25);
+    window->UpdateSetupControls();
+    Type(c.box, "half past");
+    EXPECT_TRUE(Find<QRadioButton>(c.option)->isChecked());
+    EXPECT_EQ(FindSetting(c.option_setting).number(app->movie), c.chosen);
+    EXPECT_DOUBLE_EQ(FindSetting(c.setting).number(app->movie), 0.25);
+  }
 }
 
 TEST_F(MainWindowTest, ChecksOptionsAndFramesPerSecondWriteTheirSettings) {
@@ -283,6 +306,23 @@ TEST_F(MainWindowTest, UpdateSetupControlsFillsEveryControlAndWritesNothing) {
   m.SetStampPosition(1);
   m.SetStampSize(7.5);
   m.SetDeflickerFrames(15);
+  m.SetDayHoursOption(1);
+  m.SetDailyTimes("09:00,12:00");
+  const struct { const char* setting; double value; const char* box; const char* text; } long_term[] = {
+      {"DayHoursStart", 0.3125, "txtDayHoursStart", "07:30:00 AM"},
+      {"DayHoursStop", 17.0 / 24, "txtDayHoursStop", "05:00:00 PM"},
+      {"DayHoursSunriseRelative", -0.5, "txtDayHoursSunriseRelative", "-0.5"},
+      {"DayHoursSunsetRelative", 1, "txtDayHoursSunsetRelative", "1"},
+      {"DailyToleranceMinutes", 15, "txtDailyToleranceMinutes", "15"},
+      {"SkipDarkBelow", 40, "txtSkipDarkBelow", "40"},
+      {"SkipBrightAbove", 250, "txtSkipBrightAbove", "250"},
+      {"MovieSeconds", 30, "txtMovieSeconds", "30"},
+      {"StartTimeTodayDays", -1, "txtStartTimeTodayDays", "-1"},
+      {"StopTimeTodayDays", 1, "txtStopTimeTodayDays", "1"},
+      {"Latitude", 52.5, "txtLatitude", "52.5"},
+      {"Longitude", -1.25, "txtLongitude", "-1.25"},
+  };
+  for (const auto& row : long_term) FindSetting(row.setting).set_number(m, row.value);
   app->state.SetupChanged = false;
   window->UpdateSetupControls();
 
@@ -295,11 +335,12 @@ TEST_F(MainWindowTest, UpdateSetupControlsFillsEveryControlAndWritesNothing) {
       {"txtMovieWidth", "640"},                    {"txtMovieHeight", "480"},
       {"txtPostGenerationShell", "cp <outpath> /www"},
       {"txtStampText", "%Y-%m-%d %H:%M <outfile>"}, {"txtStampSize", "7.5"},
-      {"txtDeflickerFrames", "15"},
+      {"txtDeflickerFrames", "15"},                {"txtDailyTimes", "09:00,12:00"},
   };
   for (const auto& t : texts) EXPECT_EQ(Find<QLineEdit>(t.box)->text().toStdString(), t.text) << t.box;
+  for (const auto& t : long_term) EXPECT_EQ(Find<QLineEdit>(t.box)->text().toStdString(), t.text) << t.box;
   for (const char* option : {"optUseTimeFilter_1", "optStartTime_4", "optStopTime_3", "optImageInterval_1",
-                             "optTimeStamp_2", "optMovieSize_1"}) {
+                             "optTimeStamp_2", "optMovieSize_1", "optDayHours_1"}) {
     EXPECT_TRUE(Find<QRadioButton>(option)->isChecked()) << option;
   }
   EXPECT_TRUE(Find<QCheckBox>("chkDeleteOlderImages")->isChecked());
@@ -312,6 +353,7 @@ TEST_F(MainWindowTest, UpdateSetupControlsFillsEveryControlAndWritesNothing) {
   EXPECT_EQ(m.StartTimeOption(), 4);
   EXPECT_EQ(m.StopTimeOption(), 3);
   EXPECT_EQ(m.TimeStampOption(), 2);
+  EXPECT_EQ(m.DayHoursOption(), 1);
   EXPECT_FALSE(app->state.SetupChanged);
 
   // And back: every new control follows the settings the other way too.
@@ -320,7 +362,11 @@ TEST_F(MainWindowTest, UpdateSetupControlsFillsEveryControlAndWritesNothing) {
   m.SetStampText("");
   m.SetStampPosition(2);
   m.SetMovieFPS(50);
+  m.SetDayHoursOption(2);
+  m.SetLatitude(kNoNumber);  // the profile's location: nothing to show
   window->UpdateSetupControls();
+  EXPECT_TRUE(Find<QRadioButton>("optDayHours_2")->isChecked());
+  EXPECT_TRUE(Find<QLineEdit>("txtLatitude")->text().isEmpty());
   EXPECT_TRUE(Find<QRadioButton>("optTimeStamp_0")->isChecked());
   EXPECT_FALSE(Find<QCheckBox>("chkIncludeSubfolders")->isChecked());
   EXPECT_TRUE(Find<QLineEdit>("txtStampText")->text().isEmpty());
@@ -363,6 +409,22 @@ const MarkCase kMarkCases[] = {
     {"txtStartTimeAbsolute", "next tuesday", true, "Takes a date like 12/31/2002 11:22:33 PM."},
     {"txtDeflickerFrames", "1", true, "Takes 0 (off) or a whole number of frames from 2 to 129, e.g. 10."},
     {"txtDeflickerFrames", "0", false},
+    {"txtDayHoursStart", "noon", true, "Takes a time like 7:00:00 AM."},
+    {"txtDayHoursStop", "five", true},
+    {"txtDayHoursSunriseRelative", "13", true, "Takes a number of hours from -12 to 12, e.g. -0.5."},
+    {"txtDayHoursSunsetRelative", "-12.5", true},
+    {"txtDailyTimes", "9am", true, "Takes clock times like 12:00 or 09:00,12:00,15:00.", true},
+    {"txtDailyTimes", "09:00, 12:00", false},
+    {"txtDailyToleranceMinutes", "721", true},
+    {"txtSkipDarkBelow", "-1", true, "Takes a whole number from 0 to 255, e.g. 40."},
+    {"txtSkipBrightAbove", "99.5", true},
+    {"txtMovieSeconds", "half a minute", true, "Takes a number of seconds from 0 to 86400, e.g. 30."},
+    {"txtStartTimeTodayDays", "-1.5", true, "Takes a whole number of days from -36500 to 36500, e.g. -1."},
+    {"txtStopTimeTodayDays", "x", true},
+    {"txtLatitude", "91", true,
+     "Takes nothing (the profile's location) or a number of degrees from -90 to 90, e.g. 52.5."},
+    {"txtLatitude", "", false},
+    {"txtLongitude", "east", true},
 };
 
 TEST_F(MainWindowTest, BoxThatHoldsNoValidValueIsMarkedAsTheUserTypes) {
@@ -393,6 +455,8 @@ TEST_F(MainWindowTest, MakeMovieWithAMarkedBoxAsksAndRunsOnlyOnYes) {
       {"txtImageInterval", "abc", "Images per hour: \"abc\" would be 1", MessageAnswer::No},
       {"txtStampSize", "51", "Date stamp height (%): \"51\" would be 50", MessageAnswer::Yes},
       {"txtMovieWidth", "abc", nullptr, MessageAnswer::No},  // then "Based on first image": not used
+      {"txtLatitude", "north", "Latitude: \"north\" would be the profile's location", MessageAnswer::No},
+      {"txtDailyTimes", "9am, 12:00", "Stills at: \"9am, 12:00\" would be 12:00", MessageAnswer::No},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.box);
@@ -861,9 +925,14 @@ const std::vector<QString>& OddTexts() {
   return texts;
 }
 
-bool IsDateBox(const QString& name) { return name.endsWith("TimeToday") || name.endsWith("TimeAbsolute"); }
+bool IsDateBox(const QString& name) {
+  return name.endsWith("TimeToday") || name.endsWith("TimeAbsolute") || name == "txtDayHoursStart" ||
+         name == "txtDayHoursStop";
+}
 
 double DateSetting(const MovieGen& m, const QString& name) {
+  if (name == "txtDayHoursStart") return m.DayHoursStart();
+  if (name == "txtDayHoursStop") return m.DayHoursStop();
   if (name == "txtStartTimeToday") return m.StartTimeToday();
   if (name == "txtStartTimeAbsolute") return m.StartTimeAbsolute();
   if (name == "txtStopTimeToday") return m.StopTimeToday();
@@ -874,7 +943,7 @@ TEST_F(MainWindowTest, AnyTextInAnyBoxIsSafeAndDatesThatAreNoDatesKeepTheirValue
   Find<QRadioButton>("optUseTimeFilter_1")->click();
   Find<QRadioButton>("optImageInterval_1")->click();
   const QList<QLineEdit*> boxes = window->findChildren<QLineEdit*>();
-  ASSERT_EQ(boxes.size(), 22);  // every text box of the window
+  ASSERT_EQ(boxes.size(), 35);  // every text box of the window
   for (QLineEdit* box : boxes) {
     const QString name = box->objectName();
     ASSERT_TRUE(box->isEnabled()) << name.toStdString();
@@ -894,7 +963,7 @@ TEST_F(MainWindowTest, AnyTextInAnyBoxIsSafeAndDatesThatAreNoDatesKeepTheirValue
       if (IsDateBox(name)) {
         auto date = ParseDateText(text.toStdString());
         // "Today at" takes a time of day only: a day in it is no time.
-        if (name.endsWith("Today") && date && (*date < 0 || *date >= 1)) date.reset();
+        if (!name.endsWith("Absolute") && date && (*date < 0 || *date >= 1)) date.reset();
         // Neither a date spelled by the first part of the text nor any other.
         EXPECT_DOUBLE_EQ(DateSetting(app->movie, name), date ? *date : before);
       }
@@ -934,7 +1003,8 @@ std::vector<double> ShownValues(const MovieGen& m) {
           m.StartTimeToday(),           m.StartTimeAbsolute(),       m.StartTimeSunriseRelative(),
           m.StartTimeSunsetRelative(),  m.StopTimeRelative(),        m.StopTimeToday(),
           m.StopTimeAbsolute(),         m.StopTimeSunriseRelative(), m.StopTimeSunsetRelative(),
-          m.StampSize(),                double(m.DeflickerFrames())};
+          m.StampSize(),                double(m.DeflickerFrames()), m.DayHoursStart(),
+          m.DailyToleranceMinutes(),    m.MovieSeconds(),            m.Latitude()};
 }
 
 TEST_F(MainWindowTest, EveryShownValueReadsBackAsTheStoredOne) {
@@ -954,6 +1024,10 @@ TEST_F(MainWindowTest, EveryShownValueReadsBackAsTheStoredOne) {
     m.SetMovieSizeWidth(1284);
     m.SetStampSize(12.25);
     m.SetDeflickerFrames(64);
+    m.SetDayHoursStart(0.375);
+    m.SetDailyToleranceMinutes(7.5);
+    m.SetMovieSeconds(90.125);
+    m.SetLatitude(-33.865);
     window->UpdateSetupControls();
     const std::vector<double> stored = ShownValues(m);
     for (QLineEdit* box : window->findChildren<QLineEdit*>()) {
@@ -1060,7 +1134,7 @@ TEST_F(MainWindowTest, FitsASmallScreenAndScrollsToEveryGroup) {
   window->resize(smallest.expandedTo({500, 300}));
   QCoreApplication::processEvents();
   for (const char* name : {"lblInput", "fraTimeFilter", "lblOutput", "fraDateStamp", "fraMovieSize",
-                           "fraTimeStamps", "fraImageInterval"}) {
+                           "fraTimeStamps", "fraImageInterval", "frmLongTerm"}) {
     Find<QScrollArea>("scrGroups")->ensureWidgetVisible(Find<QWidget>(name), 0, 0);
     EXPECT_FALSE(Find<QWidget>(name)->visibleRegion().isEmpty()) << name;
   }
