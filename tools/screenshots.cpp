@@ -73,10 +73,14 @@ void TakeScreenshots(Application& app, QtHost& host, MainWindow& window, const s
   m.SetMovieFPS(30);
   window.UpdateSetupControls();
   // As it opens on this screen: on a small one it scrolls rather than overflows.
-  Save(&window, folder, "main_window.png");
   Settle();
   QGuiApplication::primaryScreen()->grabWindow(0).save(
       QString::fromStdString((std::filesystem::path(folder) / "desktop.png").string()));
+  // Every group at once, for the manual.
+  const QSize opened = window.size();
+  window.resize(window.sizeHint());
+  Save(&window, folder, "main_window.png");
+  window.resize(opened);
 
   // A typo in a box: marked at once, and named before a run.
   if (auto* box = window.findChild<QLineEdit*>("txtImageInterval")) {
