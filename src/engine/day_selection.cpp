@@ -123,7 +123,12 @@ bool ParseDailyTimes(std::string_view text, std::vector<double>& times) {
     size_t digits = 0;
     for (char c : entry) {
       if (c == ':') {
-        valid = valid && digits > 0 && count < 2;
+        // A third colon has no field to fill: the entry is no clock time.
+        if (count == 2) {
+          valid = false;
+          break;
+        }
+        valid = valid && digits > 0;
         ++count;
         digits = 0;
       } else if (c >= '0' && c <= '9' && digits < 2) {
