@@ -66,7 +66,7 @@ constexpr FieldCheck kMainWindow[] = {
      Kind::Number, -12, 12, "a number of hours", "0.5"},
     {"txtDailyTimes", "Stills at", "DailyTimes", nullptr,
      Kind::ClockTimes, 0, 0, "clock times like", "12:00 or 09:00,12:00,15:00"},
-    {"txtDailyToleranceMinutes", "Stills at, within (minutes)", "DailyToleranceMinutes", nullptr,
+    {"txtDailyToleranceMinutes", "Stills at, within (minutes)", "DailyToleranceMinutes", "txtDailyTimes",
      Kind::Number, 0, 720, "a number of minutes", "30"},
     {"txtSkipDarkBelow", "Skip stills darker than", "SkipDarkBelow", nullptr,
      Kind::Whole, 0, 255, "a whole number", "40"},

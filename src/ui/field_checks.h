@@ -25,7 +25,8 @@ struct FieldCheck {
   const char* box;        // the object name of the text box
   const char* caption;    // how the question at "Make Movie" names it
   const char* setting;    // the setting it shows (nullptr in the location dialog)
-  const char* used_when;  // a button that must be checked for the value to count, or nullptr
+  const char* used_when;  // a button that must be checked, or a box that must hold text, for
+                          // the value to count; nullptr: it always counts
   Kind kind;
   double lo;
   double hi;

@@ -237,8 +237,12 @@ bool MainWindow::ConfirmMarkedBoxes() {
   for (const FieldCheck& check : field_checks::MainWindowFields()) {
     const QLineEdit* box = findChild<QLineEdit*>(check.box);
     if (!field_checks::IsMarked(box) || !box->isEnabled()) continue;
-    const auto* option = check.used_when ? findChild<QAbstractButton*>(check.used_when) : nullptr;
-    if (option != nullptr && !option->isChecked()) continue;
+    if (check.used_when != nullptr) {
+      const auto* option = findChild<QAbstractButton*>(check.used_when);
+      if (option != nullptr && !option->isChecked()) continue;
+      const auto* other = findChild<QLineEdit*>(check.used_when);
+      if (other != nullptr && other->text().trimmed().isEmpty()) continue;
+    }
     const SettingInfo& s = FindSetting(check.setting);
     if (check.kind == field_checks::Kind::ClockTimes) {
       lines += std::string("\n") + check.caption + ": \"" + box->text().left(40).toStdString() +

@@ -457,6 +457,7 @@ TEST_F(MainWindowTest, MakeMovieWithAMarkedBoxAsksAndRunsOnlyOnYes) {
       {"txtMovieWidth", "abc", nullptr, MessageAnswer::No},  // then "Based on first image": not used
       {"txtLatitude", "north", "Latitude: \"north\" would be the profile's location", MessageAnswer::No},
       {"txtDailyTimes", "9am, 12:00", "Stills at: \"9am, 12:00\" would be 12:00", MessageAnswer::No},
+      {"txtDailyToleranceMinutes", "abc", nullptr, MessageAnswer::No},  // no daily times: not used
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.box);
