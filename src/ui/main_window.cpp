@@ -11,7 +11,6 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDesktopServices>
-#include <QGuiApplication>
 #include <QLineEdit>
 #include <QHBoxLayout>
 #include <QMenuBar>
@@ -258,15 +257,7 @@ void MainWindow::cmdMakeMovie_Click() {
 
 bool MainWindow::ConfirmDeletionOnce() {
   if (deletion_confirmed_ || !app_.movie.DeleteOldImages()) return true;
-  size_t count = 0;
-  {
-    // The scan of a large folder takes a while.
-    struct WaitCursor {
-      WaitCursor() { QGuiApplication::setOverrideCursor(Qt::WaitCursor); }
-      ~WaitCursor() { QGuiApplication::restoreOverrideCursor(); }
-    } wait;
-    count = app_.movie.DryRun().would_delete.size();
-  }
+  const size_t count = DryRunWithWaitCursor(app_.movie).would_delete.size();
   if (count == 0) return true;
   const std::string folder = app_.movie.StillDirectory();
   const std::string text = "This run will delete " + std::to_string(count) + (count == 1 ? " still" : " stills") +

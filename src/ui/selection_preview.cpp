@@ -128,13 +128,14 @@ SelectionPreview::SelectionPreview(MovieGen::DryRunResult result, const Settings
   resize(size);
 }
 
+MovieGen::DryRunResult DryRunWithWaitCursor(MovieGen& movie) {
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+  const auto restore = qScopeGuard([] { QApplication::restoreOverrideCursor(); });
+  return movie.DryRun();
+}
+
 SelectionPreview* SelectionPreview::Open(MovieGen& movie, QWidget* parent) {
-  MovieGen::DryRunResult result;
-  {
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    const auto restore = qScopeGuard([] { QApplication::restoreOverrideCursor(); });
-    result = movie.DryRun();
-  }
+  MovieGen::DryRunResult result = DryRunWithWaitCursor(movie);
   auto* preview = new SelectionPreview(
       std::move(result), {movie.OutputAVIPath(), movie.RunFPS(), movie.DeleteOldImages()}, parent);
   // A new report takes the place, and the size, of the one before it.

@@ -10,6 +10,9 @@
 
 namespace chronoreel {
 
+// The dry run under a wait cursor: its scan of a large folder takes a while.
+MovieGen::DryRunResult DryRunWithWaitCursor(MovieGen& movie);
+
 class SelectionPreview : public QDialog {
   Q_OBJECT
  public:
